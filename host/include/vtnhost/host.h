@@ -1,0 +1,168 @@
+// The stand-in host: owns the master table that plug-ins receive, implements
+// the host side of every sub-table operation in use, loads plug-in modules from
+// disk and records what they do (console, registrations, errors) for its users.
+#ifndef VTNHOST_HOST_H
+#define VTNHOST_HOST_H
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "abi/vtn_libraries.h"
+#include "abi/vtn_os.h"
+#include "abi/vtn_plugin.h"
+#include "vtnhost/bitmap.h"
+#include "vtnhost/memory.h"
+#include "vtnhost/resources.h"
+#include "vtnhost/scene.h"
+
+// An entry of the host registry; its address stays fixed while it is registered.
+struct VtnRegistry
+{
+	Int32 kind;
+	Int32 id;
+	void* data;
+};
+
+namespace vtnhost {
+
+struct CriticalStop
+{
+	int line = 0;
+	std::string source;
+};
+
+// A registered plug-in type: the record as the plug-in handed it over.
+struct PluginRegistration
+{
+	Int32 type = 0;
+	Int32 id = 0;
+	std::string name;
+	OBJECTPLUGIN record{};  // the node part alone for node types
+	Int32 recordSize = 0;
+	Int32 apiVersion = 0;  // as the plug-in announced it
+	// The plug-in releases its icon after registering; the record points at this copy.
+	std::shared_ptr<Bitmap> icon;
+
+	const NODEPLUGIN& node() const { return record.node; }
+};
+
+class PluginModule;
+
+class Host
+{
+public:
+	// One host per process at a time: the plug-in's table slots are plain
+	// functions, which reach the host through Host::current().
+	Host();
+	~Host();
+	Host(const Host&) = delete;
+	Host& operator=(const Host&) = delete;
+
+	static Host& current();
+
+	VTNOS* table() { return &os_; }
+	Memory& memory() { return memory_; }
+	// The version announced at offset 0 of the master table (default 12000).
+	void setApiVersion(Int32 v) { os_.version = v; }
+
+	// Loads a plug-in as the application does: open, attach, message 1, start.
+	// False with the reason in errors() when any step fails; a module that did
+	// not start is ended and unloaded again.
+	bool loadPlugin(const std::string& path);
+	// Ends and unloads every plug-in, after destroying the nodes of their types.
+	void unloadPlugins();
+	PluginModule* plugin(size_t i) { return i < modules_.size() ? modules_[i].get() : nullptr; }
+
+	// What plug-ins did.
+	const std::vector<std::string>& console() const { return console_; }
+	const std::vector<std::string>& errors() const { return errors_; }
+	const std::vector<CriticalStop>& criticalStops() const { return criticalStops_; }
+	void clearCriticalStops() { criticalStops_.clear(); }
+	int eventCount() const { return events_; }
+	const std::string& statusText() const { return statusText_; }
+	int statusBar() const { return statusBar_; }
+	const std::vector<PluginRegistration>& registrations() const { return registrations_; }
+	const PluginRegistration* findRegistration(Int32 id) const;
+	const Description* description(Int32 plugin_id) const;
+	const Bitmap* icon(Int32 id) const;
+	// Resource sets a plug-in loaded and has not released.
+	int liveResources() const { return liveResources_; }
+	void resourceLoaded(int delta) { liveResources_ += delta; }
+
+	// The registry of libraries (kind 17) and other entries.
+	bool registryAdd(Int32 kind, Int32 id, void* data);
+	void* registryFind(Int32 kind, Int32 id) const;
+	VtnRegistry* registryEntry(Int32 kind, Int32 id);
+	void registryRemove(Int32 kind, Int32 id);
+
+	// Nodes: plug-in types are created through their allocator and Init.
+	Node* createNode(Int32 type);
+	void destroyNode(Node* node);
+	Node* findNode(uint64_t id) const;
+	size_t nodeCount() const { return nodes_.size(); }
+
+	// Host-side reports.
+	void print(const std::string& line) { console_.push_back(line); }
+	void error(const std::string& text) { errors_.push_back(text); }
+
+	// Services behind the table slots.
+	void criticalStop(int line, const char* source) { criticalStops_.push_back({line, source ? source : ""}); }
+	void setStatusText(const std::string& t) { statusText_ = t; }
+	void setStatusBar(int p) { statusBar_ = p; }
+	void addEvent() { ++events_; }
+	bool registerPlugin(Int32 api, Int32 type, Int32 id, const std::string& name, const void* record, Int32 size);
+	bool registerDescription(Int32 id, const std::string& name, const ResourceSet* res);
+	bool registerIcon(Int32 id, const Bitmap& bmp, Int32 x, Int32 y, Int32 w, Int32 h);
+	bool unregisterIcon(Int32 id);
+
+private:
+	VTNOS os_{};
+	Memory memory_;
+	std::vector<std::unique_ptr<PluginModule>> modules_;
+	std::vector<std::string> console_;
+	std::vector<std::string> errors_;
+	std::vector<CriticalStop> criticalStops_;
+	std::string statusText_;
+	int statusBar_ = 0;
+	int events_ = 0;
+	int liveResources_ = 0;
+	std::vector<PluginRegistration> registrations_;
+	std::map<Int32, Description> descriptions_;
+	std::map<Int32, std::unique_ptr<Bitmap>> icons_;
+	std::map<std::pair<Int32, Int32>, VtnRegistry> registry_;
+	std::map<uint64_t, std::unique_ptr<Node>> nodes_;
+	uint64_t nextNodeId_ = 1;
+};
+
+// A plug-in module opened from disk, driven through its one export.
+class PluginModule
+{
+public:
+	// Null with a reason when the file is missing, cannot be loaded or lacks vtn_main.
+	static std::unique_ptr<PluginModule> open(const std::string& path, std::string* error);
+	~PluginModule();
+	PluginModule(const PluginModule&) = delete;
+	PluginModule& operator=(const PluginModule&) = delete;
+
+	int call(int action, void* p1 = nullptr, void* p2 = nullptr, void* p3 = nullptr);
+	// Action 1 with the host's table and the module's file name.
+	int attach(Host& host);
+	int message(Int32 id, void* data) { return call(VTNPL_MESSAGE, reinterpret_cast<void*>(static_cast<intptr_t>(id)), data); }
+	const std::string& path() const { return path_; }
+	bool started = false;
+
+private:
+	PluginModule(void* handle, int (*entry)(int, void*, void*, void*), std::string path);
+	void* handle_;
+	int (*entry_)(int, void*, void*, void*);
+	std::string path_;
+	VtnFilename file_;
+	VtnFilename* fileBox_ = &file_;
+};
+
+}  // namespace vtnhost
+
+#endif

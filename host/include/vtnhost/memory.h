@@ -1,0 +1,63 @@
+// The host's allocator: every block carries a header of the host's own in front
+// of it (never all ones, so the plug-in's look at the 8 bytes before a block
+// stays inside the allocation), and every live block is accounted with the line
+// number and source name its requester passed.
+#ifndef VTNHOST_MEMORY_H
+#define VTNHOST_MEMORY_H
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace vtnhost {
+
+struct AllocRecord
+{
+	size_t size = 0;
+	int line = 0;
+	std::string source;
+};
+
+class Memory
+{
+public:
+	Memory() = default;
+	~Memory();
+	Memory(const Memory&) = delete;
+	Memory& operator=(const Memory&) = delete;
+
+	// Null on failure (or when a failure was scheduled with failAfter).
+	void* alloc(size_t size, int line, const char* source);
+	// realloc semantics: null on failure, the old block stays valid.
+	void* realloc(void* block, size_t size, int line, const char* source);
+	void free(void* block);
+
+	bool owns(const void* block) const;
+	size_t liveBlocks() const;
+	size_t liveBytes() const;
+	std::vector<AllocRecord> live() const;
+
+	// Every request (alloc and realloc) since the last clearRequests, in order.
+	std::vector<AllocRecord> requests() const;
+	void clearRequests();
+
+	// Lets the next n requests succeed and fails every one after them;
+	// a negative n switches failure injection off.
+	void failAfter(long n);
+
+private:
+	bool shouldFail();
+
+	mutable std::mutex mutex_;
+	std::unordered_map<const void*, AllocRecord> live_;
+	std::vector<AllocRecord> requests_;
+	size_t liveBytes_ = 0;
+	long failCountdown_ = -1;
+};
+
+}  // namespace vtnhost
+
+#endif

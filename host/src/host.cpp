@@ -1,0 +1,298 @@
+#include "vtnhost/host.h"
+
+#include <dlfcn.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "tables.h"
+
+namespace vtnhost {
+namespace {
+
+Host* the_host = nullptr;
+
+// Without a host of its own the plug-in's crash reports would vanish; the
+// chain ends here, in the host's console.
+void HostCrashHandler(char* info)
+{
+	if (the_host)
+		the_host->print(std::string("crash: ") + (info ? info : ""));
+}
+
+
+}  // namespace
+
+Host::Host()
+{
+	if (the_host)
+		std::abort();  // the table slots reach the host through one global
+	the_host = this;
+	os_.version = VTN_API_VERSION;
+	os_.crash_handler = HostCrashHandler;
+	installGeneralTable(&os_);
+	installValueTables(&os_);
+	installNodeTables(&os_);
+	installMediaTables(&os_, *this);
+	installDrawTable(&os_);
+}
+
+Host::~Host()
+{
+	unloadPlugins();
+	while (!nodes_.empty())
+		destroyNode(nodes_.begin()->second.get());
+	the_host = nullptr;
+}
+
+Host& Host::current()
+{
+	if (!the_host)
+		std::abort();
+	return *the_host;
+}
+
+bool Host::loadPlugin(const std::string& path)
+{
+	std::string why;
+	std::unique_ptr<PluginModule> mod = PluginModule::open(path, &why);
+	if (!mod)
+	{
+		error(why);
+		return false;
+	}
+	const int attached = mod->attach(*this);
+	if (attached != 1)
+	{
+		error(path + ": the plug-in refused to attach (result " + std::to_string(attached) + "; host API version " +
+		      std::to_string(os_.version) + ", it needs " + std::to_string(VTN_API_VERSION) + " or newer)");
+		return false;
+	}
+	if (mod->message(VTNMSG_LOAD_RESOURCES, nullptr) != 1)
+		error(path + ": the plug-in could not load its resources; its types are not registered");
+	if (mod->call(VTNPL_START) != 1)
+	{
+		error(path + ": the plug-in did not start");
+		mod->call(VTNPL_END);
+		return false;
+	}
+	mod->started = true;
+	modules_.push_back(std::move(mod));
+	return true;
+}
+
+void Host::unloadPlugins()
+{
+	// Nodes of plug-in types hold plug-in code and memory: they go first.
+	for (auto it = nodes_.begin(); it != nodes_.end();)
+	{
+		Node* n = (it++)->second.get();
+		if (n->plugin())
+			destroyNode(n);
+	}
+	while (!modules_.empty())
+	{
+		modules_.back()->call(VTNPL_END);
+		modules_.pop_back();
+	}
+}
+
+const PluginRegistration* Host::findRegistration(Int32 id) const
+{
+	for (const PluginRegistration& r : registrations_)
+		if (r.id == id)
+			return &r;
+	return nullptr;
+}
+
+bool Host::registerPlugin(Int32 api, Int32 type, Int32 id, const std::string& name, const void* record, Int32 size)
+{
+	const Int32 expected = type == VTN_PLUGINTYPE_OBJECT ? static_cast<Int32>(sizeof(OBJECTPLUGIN))
+	                     : type == VTN_PLUGINTYPE_NODE   ? static_cast<Int32>(sizeof(NODEPLUGIN))
+	                                                     : -1;
+	if (api < VTN_API_VERSION || expected < 0 || size != expected || !record || name.empty())
+	{
+		error("plug-in " + std::to_string(id) + " (" + name + "): registration refused: unsupported type " + std::to_string(type) +
+		      " or record size " + std::to_string(size));
+		return false;
+	}
+	if (findRegistration(id))
+	{
+		error("plug-in " + std::to_string(id) + " (" + name + "): the id is already registered");
+		return false;
+	}
+	PluginRegistration r;
+	r.type = type;
+	r.id = id;
+	r.name = name;
+	r.recordSize = size;
+	r.apiVersion = api;
+	std::memcpy(static_cast<void*>(&r.record), record, static_cast<size_t>(size));
+	if (r.record.node.icon)
+	{
+		r.icon = std::make_shared<Bitmap>(*reinterpret_cast<const Bitmap*>(r.record.node.icon));
+		r.record.node.icon = reinterpret_cast<BaseBitmap*>(r.icon.get());
+		if (type == VTN_PLUGINTYPE_OBJECT)
+			r.record.icon = r.record.node.icon;
+	}
+	registrations_.push_back(std::move(r));
+	return true;
+}
+
+bool Host::registerDescription(Int32 id, const std::string& name, const ResourceSet* res)
+{
+	if (!res)
+	{
+		error("description " + name + " for plug-in " + std::to_string(id) + ": the plug-in has no resources");
+		return false;
+	}
+	Description d;
+	std::string why;
+	if (!parseDescription(res->dir + "/description/" + name + ".res", &d, &why))
+	{
+		error("description " + name + ": " + why);
+		return false;
+	}
+	if (d.name != name)
+	{
+		error("description " + name + ": the file describes " + d.name);
+		return false;
+	}
+	descriptions_[id] = std::move(d);
+	return true;
+}
+
+const Description* Host::description(Int32 plugin_id) const
+{
+	auto it = descriptions_.find(plugin_id);
+	return it == descriptions_.end() ? nullptr : &it->second;
+}
+
+bool Host::registerIcon(Int32 id, const Bitmap& bmp, Int32 x, Int32 y, Int32 w, Int32 h)
+{
+	auto icon = std::make_unique<Bitmap>(bmp.crop(x, y, w, h));
+	if (icon->width() == 0 || icon->height() == 0)
+		return false;
+	icons_[id] = std::move(icon);
+	return true;
+}
+
+bool Host::unregisterIcon(Int32 id) { return icons_.erase(id) != 0; }
+
+const Bitmap* Host::icon(Int32 id) const
+{
+	auto it = icons_.find(id);
+	return it == icons_.end() ? nullptr : it->second.get();
+}
+
+bool Host::registryAdd(Int32 kind, Int32 id, void* data)
+{
+	if (!data)
+		return false;
+	return registry_.emplace(std::make_pair(kind, id), VtnRegistry{kind, id, data}).second;
+}
+
+void* Host::registryFind(Int32 kind, Int32 id) const
+{
+	auto it = registry_.find({kind, id});
+	return it == registry_.end() ? nullptr : it->second.data;
+}
+
+VtnRegistry* Host::registryEntry(Int32 kind, Int32 id)
+{
+	auto it = registry_.find({kind, id});
+	return it == registry_.end() ? nullptr : &it->second;
+}
+
+void Host::registryRemove(Int32 kind, Int32 id) { registry_.erase({kind, id}); }
+
+Node* Host::createNode(Int32 type)
+{
+	const PluginRegistration* reg = findRegistration(type);
+	auto node = std::make_unique<Node>(nextNodeId_++, type, reg);
+	if (reg)
+	{
+		NodeData* data = reg->node().allocator ? reg->node().allocator() : nullptr;
+		if (!data)
+		{
+			error("plug-in " + std::to_string(type) + " (" + reg->name + "): the allocator returned no instance");
+			return nullptr;
+		}
+		node->setNodeData(data);
+		if (!node->callInit())
+		{
+			error("plug-in " + std::to_string(type) + " (" + reg->name + "): Init failed");
+			node->callFree();
+			reg->node().destroy(data);
+			return nullptr;
+		}
+	}
+	Node* raw = node.get();
+	nodes_.emplace(raw->id(), std::move(node));
+	return raw;
+}
+
+void Host::destroyNode(Node* node)
+{
+	if (!node)
+		return;
+	auto it = nodes_.find(node->id());
+	if (it == nodes_.end())
+		return;
+	if (NodeData* data = node->nodeData())
+	{
+		node->callFree();
+		node->plugin()->node().destroy(data);
+		node->setNodeData(nullptr);
+	}
+	nodes_.erase(it);
+}
+
+Node* Host::findNode(uint64_t id) const
+{
+	auto it = nodes_.find(id);
+	return it == nodes_.end() ? nullptr : it->second.get();
+}
+
+// ---- plug-in modules ----
+
+std::unique_ptr<PluginModule> PluginModule::open(const std::string& path, std::string* error)
+{
+	struct stat st;
+	if (::stat(path.c_str(), &st) != 0)
+	{
+		*error = path + ": no such plug-in file";
+		return nullptr;
+	}
+	void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+	if (!handle)
+	{
+		const char* why = ::dlerror();
+		*error = path + ": cannot load the plug-in: " + (why ? why : "unknown reason");
+		return nullptr;
+	}
+	void* sym = ::dlsym(handle, "vtn_main");
+	if (!sym)
+	{
+		::dlclose(handle);
+		*error = path + ": not a plug-in (no vtn_main export)";
+		return nullptr;
+	}
+	auto entry = reinterpret_cast<int (*)(int, void*, void*, void*)>(sym);
+	return std::unique_ptr<PluginModule>(new PluginModule(handle, entry, path));
+}
+
+PluginModule::PluginModule(void* handle, int (*entry)(int, void*, void*, void*), std::string path)
+    : handle_(handle), entry_(entry), path_(std::move(path))
+{
+	file_.path = path_;
+}
+
+PluginModule::~PluginModule() { ::dlclose(handle_); }
+
+int PluginModule::call(int action, void* p1, void* p2, void* p3) { return entry_(action, p1, p2, p3); }
+
+int PluginModule::attach(Host& host) { return call(VTNPL_ATTACH, host.table(), nullptr, &fileBox_); }
+
+}  // namespace vtnhost

@@ -1,0 +1,65 @@
+// Optional host libraries, looked up by number in the host registry (kind 17).
+// Each table starts with VTNLibrary {version, size}; a caller checks that the
+// size covers the slot it is about to use, so older, shorter tables stay safe.
+#ifndef VTN_ABI_LIBRARIES_H
+#define VTN_ABI_LIBRARIES_H
+
+#include "vtn_types.h"
+
+extern "C" {
+
+enum
+{
+	VTN_LIB_DESCRIPTION = 1000467,
+	VTN_LIB_COLLIDER_CACHE = 1000487,
+	VTN_LIB_COLLIDER_ENGINE = 1000488,
+	VTN_LIB_RAY_COLLIDER = 1000499,
+	VTN_LIB_ICON = 1009310,
+	VTN_LIB_COMPRESSION = 1011188,
+	VTN_LIB_NGON = 1015903,
+};
+
+// 1000467: parameter descriptions.
+struct VTN_DescriptionLib
+{
+	VTNLibrary head;
+	// Binds the description resource `name` (looked up in res) to plug-in type id.
+	bool (*RegisterDescription)(Int32 id, const VtnString* name, VtnResource* res);
+	// Number of parameters of a registered description, and each one's id, kind and name.
+	Int32 (*GetParameterCount)(Int32 id);
+	bool (*GetParameter)(Int32 id, Int32 index, Int32* param_id, Int32* kind, VtnString* name);
+};
+
+// 1009310: icons.
+struct VTN_IconLib
+{
+	VTNLibrary head;
+	// Copies the region (x, y, w, h) of bmp as icon id; true on success.
+	bool (*RegisterIcon)(Int32 id, BaseBitmap* bmp, Int32 x, Int32 y, Int32 w, Int32 h, Int32 flags);
+	// Fills d with the icon's bitmap (owned by the host) and region.
+	bool (*GetIcon)(Int32 id, IconData* d);
+	bool (*UnregisterIcon)(Int32 id);
+};
+
+// 1000499: rays against an object's polygons, in the object's global frame.
+struct VTN_RayColliderLib
+{
+	VTNLibrary head;
+	GeRayCollider* (*Alloc)();
+	void (*Free)(GeRayCollider* rc);
+	bool (*Init)(GeRayCollider* rc, BaseObject* goal, Int32 force);
+	// True when the ray from p along dir hits a polygon within length.
+	bool (*Intersect)(GeRayCollider* rc, const LVector* p, const LVector* dir, double length, Int32 only_test);
+};
+
+// 1011188: compression. Output blocks are host-allocated (general Free releases them).
+struct VTN_CompressionLib
+{
+	VTNLibrary head;
+	bool (*CompressData)(const void* src, Int64 src_size, void** dst, Int64* dst_size, Int32 level);
+	bool (*UncompressData)(const void* src, Int64 src_size, void** dst, Int64* dst_size);
+};
+
+}  // extern "C"
+
+#endif
