@@ -1,0 +1,117 @@
+// Memory routing of the plug-in layer: the system allocator before attach,
+// the host's allocator after it, and the release rule that tells them apart.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "support/unit_host.h"
+#include "vtn_memory.h"
+#include "vtn_pmain.h"
+
+namespace {
+
+// Detaches the layer for the duration of a scope, as before the first attach.
+class Detached
+{
+public:
+	Detached() : saved_(t_VTNOS) { InitOS(nullptr); }
+	~Detached() { InitOS(saved_); }
+
+private:
+	VTNOS* saved_;
+};
+
+struct Probe
+{
+	explicit Probe(int v) : value(v) {}
+	int value;
+};
+
+}  // namespace
+
+TEST(MemoryRouting, BlocksFromBeforeAttachGoBackToTheSystemAllocator)
+{
+	unsigned char* early;
+	{
+		Detached detached;
+		early = static_cast<unsigned char*>(VtnMemAlloc(10, 1, "early"));
+		ASSERT_NE(early, nullptr);
+	}
+	EXPECT_TRUE(VtnStdlibMemUsed());
+	for (int i = 1; i <= 8; ++i)
+		EXPECT_EQ(early[-i], 0xFF) << "marker byte " << i;
+	for (int i = 0; i < 10; ++i)
+		EXPECT_EQ(early[i], 0) << "the early block is zero-filled";
+	EXPECT_FALSE(unitHost().memory().owns(early));
+
+	// Attached now: a new block comes from the host, and each block goes back where it came from
+	// (the host aborts on a block it does not know).
+	const size_t live = unitHost().memory().liveBlocks();
+	void* late = VtnMemAlloc(16, 2, "late");
+	EXPECT_TRUE(unitHost().memory().owns(late));
+	VtnMemFree(early);
+	EXPECT_EQ(unitHost().memory().liveBlocks(), live + 1);
+	VtnMemFree(late);
+	EXPECT_EQ(unitHost().memory().liveBlocks(), live);
+}
+
+TEST(MemoryRouting, RequestsCarryTheCallersLineAndSource)
+{
+	auto& mem = unitHost().memory();
+	mem.clearRequests();
+	void* zero = VtnMemAlloc(0, 7, "zero");
+	Probe* probe = NewObj(Probe, 42);
+	ASSERT_NE(zero, nullptr);
+	ASSERT_NE(probe, nullptr);
+	EXPECT_EQ(probe->value, 42);
+	const auto requests = mem.requests();
+	ASSERT_EQ(requests.size(), 2u);
+	EXPECT_EQ(requests[0].size, 1u) << "a zero-size request asks the host for one byte";
+	EXPECT_EQ(requests[0].line, 7);
+	EXPECT_EQ(requests[0].source, "zero");
+	EXPECT_EQ(requests[1].size, sizeof(Probe));
+	EXPECT_GT(requests[1].line, 0);
+	EXPECT_NE(requests[1].source.find("test_memory"), std::string::npos);
+	VtnMemFree(zero);
+	DeleteObj(probe);
+	EXPECT_EQ(probe, nullptr);
+}
+
+TEST(MemoryRouting, FailuresComeBackAsNull)
+{
+	auto& mem = unitHost().memory();
+	mem.failAfter(0);
+	EXPECT_EQ(VtnMemAlloc(8, 1, "x"), nullptr);
+	EXPECT_EQ(NewObj(Probe, 1), nullptr);
+	EXPECT_EQ(NewMem(float, 100), nullptr);
+	mem.failAfter(-1);
+	EXPECT_EQ(NewMem(float, -1), nullptr) << "a negative count is refused before the host is asked";
+}
+
+TEST(MemoryRouting, GeFreeReleasesAndClearsThePointer)
+{
+	const size_t live = unitHost().memory().liveBlocks();
+	void* p = GeAlloc(32, 1, "t");
+	ASSERT_NE(p, nullptr);
+	_GeFree(&p);
+	EXPECT_EQ(p, nullptr);
+	EXPECT_EQ(unitHost().memory().liveBlocks(), live);
+	_GeFree(&p);  // null: nothing happens
+	EXPECT_EQ(p, nullptr);
+	_GeFree(nullptr);
+}
+
+TEST(MemoryRouting, ReallocationKeepsTheContents)
+{
+	auto* p = static_cast<unsigned char*>(GeAlloc(4, 1, "t"));
+	ASSERT_NE(p, nullptr);
+	std::memcpy(p, "abcd", 4);
+	auto* q = static_cast<unsigned char*>(GeRealloc(p, 4096, 2, "t"));
+	ASSERT_NE(q, nullptr);
+	EXPECT_EQ(std::memcmp(q, "abcd", 4), 0);
+	unitHost().memory().failAfter(0);
+	EXPECT_EQ(GeRealloc(q, 1 << 20, 3, "t"), nullptr);
+	unitHost().memory().failAfter(-1);
+	EXPECT_EQ(std::memcmp(q, "abcd", 4), 0) << "a failed reallocation leaves the block alone";
+	GeFree(q);
+}
