@@ -38,7 +38,8 @@ void* Memory::alloc(size_t size, int line, const char* source)
 {
 	std::lock_guard<std::mutex> lock(mutex_);
 	AllocRecord rec{size, line, source ? source : ""};
-	requests_.push_back(rec);
+	if (recording_)
+		requests_.push_back(rec);
 	if (shouldFail() || size > SIZE_MAX - sizeof(BlockHeader))
 		return nullptr;
 	auto* h = static_cast<BlockHeader*>(std::malloc(sizeof(BlockHeader) + size));
@@ -58,7 +59,8 @@ void* Memory::realloc(void* block, size_t size, int line, const char* source)
 		return alloc(size, line, source);
 	std::lock_guard<std::mutex> lock(mutex_);
 	AllocRecord rec{size, line, source ? source : ""};
-	requests_.push_back(rec);
+	if (recording_)
+		requests_.push_back(rec);
 	auto it = live_.find(block);
 	if (it == live_.end() || shouldFail() || size > SIZE_MAX - sizeof(BlockHeader))
 		return nullptr;
@@ -125,6 +127,7 @@ void Memory::clearRequests()
 {
 	std::lock_guard<std::mutex> lock(mutex_);
 	requests_.clear();
+	recording_ = true;
 }
 
 void Memory::failAfter(long n)

@@ -97,3 +97,27 @@ TEST(Libraries, CheckLibTestsTheSizeOnEveryCall)
 	EXPECT_TRUE(UninstallLibrary(&lib.head, 4242001, 3));
 	unitHost().registryRemove(VTN_REGISTRY_LIBRARY, 4242001);
 }
+
+TEST(HostServices, ConsoleStatusBarAndEventsReachTheHost)
+{
+	vtnhost::Host& host = unitHost();
+	const size_t lines = host.console().size();
+	const int events = host.eventCount();
+	GePrint(String("hello"));
+	StatusSetText(String("Binding: Bunny"));
+	StatusSetBar(42);
+	EventAdd();
+	ASSERT_EQ(host.console().size(), lines + 1);
+	EXPECT_EQ(host.console().back(), "hello");
+	EXPECT_EQ(host.statusText(), "Binding: Bunny");
+	EXPECT_EQ(host.statusBar(), 42);
+	EXPECT_EQ(host.eventCount(), events + 1);
+	StatusClear();
+	EXPECT_EQ(host.statusText(), "");
+	EXPECT_EQ(host.statusBar(), 0);
+	host.clearCriticalStops();
+	GeCriticalStop(12, "here");
+	ASSERT_EQ(host.criticalStops().size(), 1u);
+	EXPECT_EQ(host.criticalStops()[0].line, 12);
+	EXPECT_EQ(host.criticalStops()[0].source, "here");
+}

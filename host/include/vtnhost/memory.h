@@ -41,6 +41,7 @@ public:
 	std::vector<AllocRecord> live() const;
 
 	// Every request (alloc and realloc) since the last clearRequests, in order.
+	// Nothing is recorded before the first clearRequests, so long runs do not grow the log.
 	std::vector<AllocRecord> requests() const;
 	void clearRequests();
 
@@ -54,6 +55,7 @@ private:
 	mutable std::mutex mutex_;
 	std::unordered_map<const void*, AllocRecord> live_;
 	std::vector<AllocRecord> requests_;
+	bool recording_ = false;
 	size_t liveBytes_ = 0;
 	long failCountdown_ = -1;
 };
