@@ -36,13 +36,12 @@ Host::Host()
 	installNodeTables(&os_);
 	installMediaTables(&os_, *this);
 	installDrawTable(&os_);
+	installColliderLibrary(*this);
 }
 
 Host::~Host()
 {
 	unloadPlugins();
-	while (!nodes_.empty())
-		destroyNode(nodes_.begin()->second.get());
 	the_host = nullptr;
 }
 
@@ -84,13 +83,9 @@ bool Host::loadPlugin(const std::string& path)
 
 void Host::unloadPlugins()
 {
-	// Nodes of plug-in types hold plug-in code and memory: they go first.
-	for (auto it = nodes_.begin(); it != nodes_.end();)
-	{
-		Node* n = (it++)->second.get();
-		if (n->plugin())
-			destroyNode(n);
-	}
+	// The scene holds plug-in instances, code and memory: it goes first.
+	documents_.clear();
+	loose_.clear();
 	while (!modules_.empty())
 	{
 		modules_.back()->call(VTNPL_END);
@@ -207,10 +202,14 @@ VtnRegistry* Host::registryEntry(Int32 kind, Int32 id)
 
 void Host::registryRemove(Int32 kind, Int32 id) { registry_.erase({kind, id}); }
 
-Node* Host::createNode(Int32 type)
+std::unique_ptr<Node> Host::newNode(Int32 type)
 {
 	const PluginRegistration* reg = findRegistration(type);
-	auto node = std::make_unique<Node>(nextNodeId_++, type, reg);
+	std::unique_ptr<Node> node;
+	if (type == TYPE_SELECTION_TAG || type == TYPE_DISPLAY_TAG)
+		node = std::make_unique<Tag>(nextNodeId(), type, nullptr);
+	else
+		node = std::make_unique<Object>(nextNodeId(), type, reg);
 	if (reg)
 	{
 		NodeData* data = reg->node().allocator ? reg->node().allocator() : nullptr;
@@ -223,36 +222,155 @@ Node* Host::createNode(Int32 type)
 		if (!node->callInit())
 		{
 			error("plug-in " + std::to_string(type) + " (" + reg->name + "): Init failed");
-			node->callFree();
-			reg->node().destroy(data);
 			return nullptr;
 		}
+		node->name = reg->name;
 	}
+	return node;
+}
+
+std::unique_ptr<Object> Host::newObject(Int32 type, const std::string& name)
+{
+	std::unique_ptr<Node> node = newNode(type);
+	auto* op = dynamic_cast<Object*>(node.get());
+	if (!op)
+		return nullptr;
+	node.release();
+	std::unique_ptr<Object> out(op);
+	if (!name.empty())
+		out->name = name;
+	return out;
+}
+
+std::unique_ptr<Object> Host::newPolygonObject(const std::string& name, std::vector<LVector> points, std::vector<CPolygon> polygons)
+{
+	std::unique_ptr<Object> op = newObject(TYPE_POLYGON_OBJECT, name);
+	op->points = std::move(points);
+	op->polygons = std::move(polygons);
+	return op;
+}
+
+std::unique_ptr<Object> Host::cloneObject(const Object& src, Int32 flags)
+{
+	std::unique_ptr<Object> op = newObject(src.type(), src.name);
+	if (!op)
+		return nullptr;
+	op->name = src.name;
+	op->container() = src.container();
+	op->points = src.points;
+	op->polygons = src.polygons;
+	op->ngons = src.ngons;
+	op->matrix = src.matrix;
+	op->editorMode = src.editorMode;
+	op->renderMode = src.renderMode;
+	op->deformMode = src.deformMode;
+	op->colors = src.colors;
+	if (!const_cast<Object&>(src).callCopyTo(op.get(), flags))
+	{
+		error("cannot copy " + src.name + ": its plug-in refused the copy");
+		return nullptr;
+	}
+	if (!(flags & COPY_NO_TAGS))
+		for (const auto& t : src.tags)
+		{
+			auto copy = std::make_unique<Tag>(nextNodeId(), t->type(), nullptr);
+			copy->name = t->name;
+			copy->container() = t->container();
+			copy->select = t->select;
+			op->insertTag(std::move(copy), op->tags.empty() ? nullptr : op->tags.back().get());
+		}
+	if (!(flags & COPY_NO_HIERARCHY))
+		for (const auto& c : src.children())
+		{
+			std::unique_ptr<Object> child = cloneObject(*c, flags);
+			if (!child)
+				return nullptr;
+			op->adopt(std::move(child));
+		}
+	return op;
+}
+
+bool Host::sendModelingCommand(Int32 command, ModelingCommandData* data)
+{
+	Object* op = data && data->op ? dynamic_cast<Object*>(Node::from(data->op)) : nullptr;
+	modelingCommands_.push_back({command, op ? op->id() : 0});
+	if (modelingFails_ || !op)
+		return false;
+	if (command != MCOMMAND_TRIANGULATE || !op->isPolygonObject())
+		return false;
+	op->triangulate();
+	op->setDirty(DIRTY_DATA);
+	return true;
+}
+
+Node* Host::createNode(Int32 type)
+{
+	std::unique_ptr<Node> node = newNode(type);
+	if (!node)
+		return nullptr;
 	Node* raw = node.get();
-	nodes_.emplace(raw->id(), std::move(node));
+	loose_.emplace(raw->id(), std::move(node));
 	return raw;
 }
 
 void Host::destroyNode(Node* node)
 {
-	if (!node)
-		return;
-	auto it = nodes_.find(node->id());
-	if (it == nodes_.end())
-		return;
-	if (NodeData* data = node->nodeData())
-	{
-		node->callFree();
-		node->plugin()->node().destroy(data);
-		node->setNodeData(nullptr);
-	}
-	nodes_.erase(it);
+	if (node)
+		loose_.erase(node->id());
 }
+
+void Host::registerNode(Node* node) { nodes_[node->id()] = node; }
+
+void Host::unregisterNode(Node* node) { nodes_.erase(node->id()); }
 
 Node* Host::findNode(uint64_t id) const
 {
 	auto it = nodes_.find(id);
-	return it == nodes_.end() ? nullptr : it->second.get();
+	return it == nodes_.end() ? nullptr : it->second;
+}
+
+Document* Host::newDocument()
+{
+	documents_.push_back(std::make_unique<Document>());
+	return documents_.back().get();
+}
+
+void Host::destroyDocument(Document* doc)
+{
+	for (auto it = documents_.begin(); it != documents_.end(); ++it)
+		if (it->get() == doc)
+		{
+			documents_.erase(it);
+			return;
+		}
+}
+
+bool Host::pressButton(Node* node, Int32 button_id)
+{
+	VtnDescriptionCommand cmd{};
+	cmd.id.depth = 1;
+	cmd.id.level[0] = {button_id, 0, 0};
+	return node->callMessage(MSG_DESCRIPTION_COMMAND, &cmd);
+}
+
+bool Host::requestIcon(Node* node, IconData* icon)
+{
+	GetCustomIconData request{icon, 0};
+	node->callMessage(MSG_GETCUSTOMICON, &request);
+	return request.filled != 0;
+}
+
+void Host::setLink(Node* owner, Int32 param_id, const Node* target)
+{
+	owner->container().entries[param_id] = Value::Link(target ? target->id() : 0);
+}
+
+size_t Host::messageCount(const Node* node, Int32 type) const
+{
+	size_t n = 0;
+	for (const MessageRecord& m : messages_)
+		n += m.node == node->id() && m.type == type;
+	return n;
 }
 
 // ---- plug-in modules ----

@@ -23,6 +23,8 @@ void StatusClear()
 void EventAdd(Int32) { H().addEvent(); }
 void ShowMouse(Int32) {}
 
+bool SendModelingCommand(Int32 command, ModelingCommandData* data) { return H().sendModelingCommand(command, data); }
+
 bool RegisterPlugin(Int32 api, Int32 type, Int32 id, const VtnString* name, void* record, Int32 size)
 {
 	return H().registerPlugin(api, type, id, str(name), record, size);
@@ -34,7 +36,7 @@ bool RegistryAdd(Int32 kind, Int32 id, void* data) { return H().registryAdd(kind
 
 VTN_General table = {
 	Alloc, Realloc, Free, CriticalStop, Print, StatusSetText, StatusSetBar, StatusClear, EventAdd, ShowMouse,
-	nullptr,  // SendModelingCommand: no modeling commands in this host yet
+	SendModelingCommand,
 	RegisterPlugin, RegistryFind, RegistryGetData, RegistryAdd,
 };
 

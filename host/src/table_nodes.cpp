@@ -1,19 +1,30 @@
-// Node sub-tables: parameters and identity (atom), node allocation (list),
-// and the object operations in use so far.
+// Node sub-tables: parameters and identity (atom), the node tree (list),
+// objects, tags, documents, selections and links.
 #include "tables.h"
 #include "vtnhost/host.h"
+#include "vtnhost/matrix.h"
 
 namespace vtnhost {
 namespace {
 
 Host& H() { return Host::current(); }
 Node* N(const void* p) { return Node::from(p); }
+// Operations of one kind of node answer neutrally when handed another kind.
+Object* O(const void* p) { return p ? dynamic_cast<Object*>(N(p)) : nullptr; }
+Tag* T(const void* p) { return p ? dynamic_cast<Tag*>(N(p)) : nullptr; }
+Document* D(const void* p) { return Document::from(p); }
+VtnSelect* S(const void* p) { return static_cast<VtnSelect*>(const_cast<void*>(p)); }
+BaseObject* asBase(Object* o) { return o ? o->asObject() : nullptr; }
 
 // ---- atom ----
 
 NodeData* AtGetNodeData(GeListNode* node) { return N(node)->nodeData(); }
 VtnContainer* const* AtGetDataInstance(BaseList2D* node) { return N(node)->containerBox(); }
-BaseDocument* AtGetDocument(GeListNode* node) { return reinterpret_cast<BaseDocument*>(N(node)->document()); }
+BaseDocument* AtGetDocument(GeListNode* node)
+{
+	Document* doc = N(node)->document();
+	return doc ? doc->asDocument() : nullptr;
+}
 Int32 AtGetType(const GeListNode* node) { return N(node)->type(); }
 bool AtIsInstanceOf(const GeListNode* node, Int32 type) { return N(node)->type() == type; }
 bool AtSetParameter(GeListNode* node, const VtnDescID* id, const VtnData* v, Int32)
@@ -42,37 +53,305 @@ void AtSetName(BaseList2D* node, const VtnString* name) { N(node)->name = name ?
 VTN_Atom atom_table = {AtGetNodeData, AtGetDataInstance, AtGetDocument, AtGetType, AtIsInstanceOf, AtSetParameter,
                        AtGetParameter, AtMessage, AtGetDirty, AtSetDirty, AtGetName, AtSetName};
 
-// ---- list ----
+// ---- list: the object tree ----
 
-GeListNode* LsAllocNode(Int32 type)
+GeListNode* listNode(Object* o) { return o ? o->asListNode() : nullptr; }
+GeListNode* LsGetNext(GeListNode* node)
 {
-	Node* n = H().createNode(type);
-	return n ? n->asListNode() : nullptr;
+	Object* o = O(node);
+	return o && o->document() ? listNode(o->document()->successor(o)) : nullptr;
 }
-void LsFreeNode(GeListNode* node)
+GeListNode* LsGetPred(GeListNode* node)
 {
-	if (node)
-		H().destroyNode(N(node));
+	Object* o = O(node);
+	return o && o->document() ? listNode(o->document()->predecessor(o)) : nullptr;
+}
+GeListNode* LsGetUp(GeListNode* node)
+{
+	Object* o = O(node);
+	return o ? listNode(o->parent()) : nullptr;
+}
+GeListNode* LsGetDown(GeListNode* node)
+{
+	Object* o = O(node);
+	return o && !o->children().empty() ? listNode(o->children().front().get()) : nullptr;
+}
+// Out of its document the object belongs to the caller, who must free it.
+void LsRemove(GeListNode* node)
+{
+	Object* o = O(node);
+	if (o && o->document())
+		o->document()->remove(o).release();
+}
+GeListNode* LsAllocNode(Int32 type) { return H().newNode(type).release()->asListNode(); }
+void LsFreeNode(GeListNode* node) { delete N(node); }
+
+VTN_List list_table = {LsGetNext, LsGetPred, LsGetUp, LsGetDown, LsRemove, LsAllocNode, LsFreeNode};
+
+// ---- objects ----
+
+Int32 ObPointCount(const BaseObject* op)
+{
+	const Object* o = O(op);
+	return o ? static_cast<Int32>(o->points.size()) : 0;
+}
+const LVector* ObPointR(const BaseObject* op)
+{
+	const Object* o = O(op);
+	return o && !o->points.empty() ? o->points.data() : nullptr;
+}
+LVector* ObPointW(BaseObject* op)
+{
+	Object* o = O(op);
+	return o && !o->points.empty() ? o->points.data() : nullptr;
+}
+Int32 ObPolygonCount(const BaseObject* op)
+{
+	const Object* o = O(op);
+	return o ? static_cast<Int32>(o->polygons.size()) : 0;
+}
+const CPolygon* ObPolygonR(const BaseObject* op)
+{
+	const Object* o = O(op);
+	return o && !o->polygons.empty() ? o->polygons.data() : nullptr;
+}
+CPolygon* ObPolygonW(BaseObject* op)
+{
+	Object* o = O(op);
+	return o && !o->polygons.empty() ? o->polygons.data() : nullptr;
+}
+void ObGetMg(const BaseObject* op, LMatrix* out)
+{
+	const Object* o = O(op);
+	*out = o ? o->globalMatrix() : identityMatrix();
+}
+void ObSetMg(BaseObject* op, const LMatrix* m)
+{
+	if (Object* o = O(op))
+		o->setGlobalMatrix(*m);
+}
+void ObGetRad(const BaseObject* op, LVector* out)
+{
+	const Object* o = O(op);
+	*out = o ? o->boundingRadius() : LVector{0, 0, 0};
+}
+void ObGetMp(const BaseObject* op, LVector* out)
+{
+	const Object* o = O(op);
+	*out = o ? o->boundingCentre() : LVector{0, 0, 0};
+}
+BaseObject* ObGetDeformCache(BaseObject*) { return nullptr; }
+BaseObject* ObGetCacheParent(BaseObject*) { return nullptr; }
+BaseObject* ObClone(BaseObject* op, Int32 flags, VtnAliasTrans*)
+{
+	Object* o = O(op);
+	return o ? asBase(H().cloneObject(*o, flags).release()) : nullptr;
+}
+BaseTag* ObGetFirstTag(BaseObject* op)
+{
+	Object* o = O(op);
+	return o && !o->tags.empty() ? o->tags.front()->asTag() : nullptr;
+}
+BaseTag* ObGetTag(BaseObject* op, Int32 type, Int32 nr)
+{
+	Object* o = O(op);
+	Tag* t = o ? o->firstTag(type, nr) : nullptr;
+	return t ? t->asTag() : nullptr;
+}
+void ObInsertTag(BaseObject* op, BaseTag* tag, BaseTag* pred)
+{
+	Object* o = O(op);
+	Tag* t = T(tag);
+	if (!o || !t || t->owner)
+		return;
+	o->insertTag(std::unique_ptr<Tag>(t), T(pred));
+}
+void ObSetDeformMode(BaseObject* op, bool mode)
+{
+	if (Object* o = O(op))
+		o->deformMode = mode;
+}
+bool ObGetDeformMode(const BaseObject* op)
+{
+	const Object* o = O(op);
+	return o && o->deformMode;
+}
+void ObSetEditorMode(BaseObject* op, Int32 mode)
+{
+	if (Object* o = O(op))
+		o->editorMode = mode;
+}
+void ObSetRenderMode(BaseObject* op, Int32 mode)
+{
+	if (Object* o = O(op))
+		o->renderMode = mode;
+}
+void ObGetColorProperties(const BaseObject* op, ObjectColorProperties* out)
+{
+	const Object* o = O(op);
+	const ColorProperties c = o ? o->colors : ColorProperties{};
+	*out = {c.color, c.useColor ? 1 : 0, c.xray ? 1 : 0};
+}
+void ObSetColorProperties(BaseObject* op, const ObjectColorProperties* in)
+{
+	if (Object* o = O(op))
+		o->colors = {in->color, in->usecolor != 0, in->xray != 0};
+}
+float* ObCalcVertexMap(BaseObject*, BaseObject*) { return nullptr; }
+BaseObject* ObAllocPolygonObject(Int32 pcnt, Int32 vcnt)
+{
+	if (pcnt < 0 || vcnt < 0)
+		return nullptr;
+	std::unique_ptr<Object> o = H().newObject(TYPE_POLYGON_OBJECT);
+	o->points.assign(static_cast<size_t>(pcnt), LVector{0, 0, 0});
+	o->polygons.assign(static_cast<size_t>(vcnt), CPolygon{0, 0, 0, 0});
+	return asBase(o.release());
+}
+void ObFree(BaseObject* op)
+{
+	Object* o = O(op);
+	if (o && !o->document() && !o->parent())
+		delete o;
+}
+bool ObResizeObject(BaseObject* op, Int32 pcnt, Int32 vcnt)
+{
+	Object* o = O(op);
+	if (!o || pcnt < 0 || vcnt < 0)
+		return false;
+	o->points.resize(static_cast<size_t>(pcnt), LVector{0, 0, 0});
+	o->polygons.resize(static_cast<size_t>(vcnt), CPolygon{0, 0, 0, 0});
+	o->ngons.clear();
+	return true;
 }
 
-VTN_List list_table = {
-	nullptr, nullptr, nullptr, nullptr, nullptr,  // tree navigation: nodes are not yet kept in trees
-	LsAllocNode, LsFreeNode,
+VTN_Object object_table = {ObPointCount, ObPointR, ObPointW, ObPolygonCount, ObPolygonR, ObPolygonW, ObGetMg, ObSetMg,
+                           ObGetRad, ObGetMp, ObGetDeformCache, ObGetCacheParent, ObClone, ObGetFirstTag, ObGetTag,
+                           ObInsertTag, ObSetDeformMode, ObGetDeformMode, ObSetEditorMode, ObSetRenderMode,
+                           ObGetColorProperties, ObSetColorProperties, ObCalcVertexMap, ObAllocPolygonObject, ObFree,
+                           ObResizeObject};
+
+// ---- tags ----
+
+BaseTag* TgAlloc(Int32 type)
+{
+	std::unique_ptr<Node> n = H().newNode(type);
+	Tag* t = dynamic_cast<Tag*>(n.get());
+	if (!t)
+		return nullptr;
+	n.release();
+	return t->asTag();
+}
+// A tag on an object belongs to it; only an unattached tag is freed here.
+void TgFree(BaseTag* tag)
+{
+	Tag* t = T(tag);
+	if (t && !t->owner)
+		delete t;
+}
+BaseSelect* TgGetBaseSelect(BaseTag* tag)
+{
+	Tag* t = T(tag);
+	return t && t->type() == TYPE_SELECTION_TAG ? reinterpret_cast<BaseSelect*>(&t->select) : nullptr;
+}
+BaseObject* TgGetObject(BaseTag* tag)
+{
+	Tag* t = T(tag);
+	return t ? asBase(t->owner) : nullptr;
+}
+
+VTN_Tag tag_table = {TgAlloc, TgFree, TgGetBaseSelect, TgGetObject};
+
+// ---- documents ----
+
+bool DcAddUndo(BaseDocument* doc, Int32 type, void* data)
+{
+	if (!doc || !data)
+		return false;
+	D(doc)->undo.push_back({type, N(data)->id()});
+	return true;
+}
+bool DcStartUndo(BaseDocument* doc) { return doc != nullptr; }
+bool DcEndUndo(BaseDocument* doc) { return doc != nullptr; }
+void DcInsertObject(BaseDocument* doc, BaseObject* op, BaseObject* parent, BaseObject* pred)
+{
+	Object* o = O(op);
+	if (!doc || !o || o->document() || o->parent())
+		return;
+	D(doc)->insert(std::unique_ptr<Object>(o), O(parent), O(pred));
+}
+BaseObject* DcGetFirstObject(BaseDocument* doc)
+{
+	Document* d = D(doc);
+	return d && !d->roots().empty() ? asBase(d->roots().front().get()) : nullptr;
+}
+Int32 DcGetTime(BaseDocument*) { return 0; }
+
+VTN_Document document_table = {DcAddUndo, DcStartUndo, DcEndUndo, DcInsertObject, DcGetFirstObject, DcGetTime};
+
+// ---- selections ----
+
+BaseSelect* SlAlloc() { return reinterpret_cast<BaseSelect*>(new VtnSelect()); }
+void SlFree(BaseSelect* bs) { delete S(bs); }
+Int32 SlGetCount(const BaseSelect* bs) { return bs ? static_cast<Int32>(S(bs)->indices.size()) : 0; }
+bool SlSelect(BaseSelect* bs, Int32 i)
+{
+	if (!bs || i < 0)
+		return false;
+	S(bs)->indices.insert(i);
+	return true;
+}
+bool SlDeselect(BaseSelect* bs, Int32 i) { return bs && S(bs)->indices.erase(i) != 0; }
+bool SlIsSelected(const BaseSelect* bs, Int32 i) { return bs && S(bs)->indices.count(i) != 0; }
+bool SlDeselectAll(BaseSelect* bs)
+{
+	if (!bs)
+		return false;
+	S(bs)->indices.clear();
+	return true;
+}
+BaseSelect* SlGetClone(const BaseSelect* bs) { return bs ? reinterpret_cast<BaseSelect*>(new VtnSelect(*S(bs))) : nullptr; }
+Int32 SlGetSelected(const BaseSelect* bs, Int32 n)
+{
+	if (!bs || n < 0 || static_cast<size_t>(n) >= S(bs)->indices.size())
+		return -1;
+	auto it = S(bs)->indices.begin();
+	std::advance(it, n);
+	return *it;
+}
+
+VTN_Select select_table = {SlAlloc, SlFree, SlGetCount, SlSelect, SlDeselect, SlIsSelected, SlDeselectAll, SlGetClone,
+                           nullptr, nullptr,  // Write, Read: scene files are not written yet
+                           SlGetSelected};
+
+// ---- links ----
+
+struct Link
+{
+	uint64_t target = 0;
 };
+Link* L(const void* p) { return static_cast<Link*>(const_cast<void*>(p)); }
 
-// ---- object ----
+BaseLink* LkAlloc() { return reinterpret_cast<BaseLink*>(new Link()); }
+void LkFree(BaseLink* link) { delete L(link); }
+void LkSetLink(BaseLink* link, BaseList2D* target) { L(link)->target = target ? N(target)->id() : 0; }
+BaseList2D* LkGetLink(const BaseLink* link, const BaseDocument* doc)
+{
+	Node* n = link ? H().findNode(L(link)->target) : nullptr;
+	if (!n || (doc && n->document() != D(doc)))
+		return nullptr;
+	return reinterpret_cast<BaseList2D*>(n);
+}
+bool LkCopyTo(const BaseLink* src, BaseLink* dst, Int32, VtnAliasTrans*)
+{
+	if (!src || !dst)
+		return false;
+	*L(dst) = *L(src);
+	return true;
+}
 
-void ObGetMg(const BaseObject* op, LMatrix* out) { *out = N(op)->globalMatrix(); }
-void ObSetDeformMode(BaseObject* op, bool mode) { N(op)->deformMode = mode; }
-bool ObGetDeformMode(const BaseObject* op) { return N(op)->deformMode; }
-
-VTN_Object object_table = [] {
-	VTN_Object t{};
-	t.GetMg = ObGetMg;
-	t.SetDeformMode = ObSetDeformMode;
-	t.GetDeformMode = ObGetDeformMode;
-	return t;
-}();
+VTN_Link link_table = {LkAlloc, LkFree, LkSetLink, LkGetLink,
+                       nullptr, nullptr,  // Write, Read: scene files are not written yet
+                       LkCopyTo};
 
 }  // namespace
 
@@ -81,6 +360,10 @@ void installNodeTables(VTNOS* os)
 	os->atom = &atom_table;
 	os->list = &list_table;
 	os->object = &object_table;
+	os->tag = &tag_table;
+	os->document = &document_table;
+	os->select = &select_table;
+	os->link = &link_table;
 }
 
 }  // namespace vtnhost

@@ -14,6 +14,7 @@ void installValueTables(VTNOS* os);
 void installNodeTables(VTNOS* os);
 void installMediaTables(VTNOS* os, Host& host);
 void installDrawTable(VTNOS* os);
+void installColliderLibrary(Host& host);
 
 }  // namespace vtnhost
 

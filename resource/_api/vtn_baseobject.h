@@ -9,10 +9,17 @@
 
 class NodeData;
 
+class BaseTag;
+class AliasTrans;
+
 class GeListNode
 {
 public:
 	GeListNode() = delete;
+	GeListNode* GetNext();
+	GeListNode* GetPred();
+	GeListNode* GetUp();
+	GeListNode* GetDown();
 	NodeData* GetNodeData();
 	// The document the node is in, or null.
 	BaseDocument* GetDocument();
@@ -39,10 +46,83 @@ public:
 	void SetName(const String& name);
 };
 
+// Clone flags that the deformer uses.
+enum
+{
+	COPYFLAGS_NO_HIERARCHY = 0x04,
+	COPYFLAGS_NO_ANIMATION = 0x08,
+	COPYFLAGS_NO_BITS = 0x10,
+	COPYFLAGS_NO_BRANCHES = 0x100,
+};
+
+// Object modes: 1 is "off" for the editor and render modes.
+enum
+{
+	MODE_ON = 0,
+	MODE_OFF = 1,
+	MODE_UNDEF = 2,
+};
+
 class BaseObject : public BaseList2D
 {
 public:
+	LMatrix GetMg() const;
+	void SetMg(const LMatrix& m);
+	// Half of the bounding box's extent per axis, in the object's own coordinates.
+	LVector GetRad() const;
+	BaseObject* GetDeformCache();
+	BaseObject* GetCacheParent();
+	// A new object owned by the caller, or null.
+	BaseObject* GetClone(Int32 flags, AliasTrans* trans);
+	BaseTag* GetFirstTag();
+	BaseTag* GetTag(Int32 type, Int32 nr = 0);
+	// Hands the tag to the object; pred null makes it the first tag.
+	void InsertTag(BaseTag* tag, BaseTag* pred = nullptr);
 	void SetDeformMode(bool mode);
+	bool GetDeformMode() const;
+	void SetEditorMode(Int32 mode);
+	void SetRenderMode(Int32 mode);
+	void GetColorProperties(ObjectColorProperties* co) const;
+	void SetColorProperties(const ObjectColorProperties* co);
+};
+
+class PointObject : public BaseObject
+{
+public:
+	Int32 GetPointCount() const;
+	const LVector* GetPointR() const;
+	LVector* GetPointW();
+	// One weight per point from modifier's restriction on this object (host block,
+	// release with _GeFree), or null when the modifier is not restricted.
+	float* CalcVertexMap(BaseObject* modifier);
+};
+
+class PolygonObject : public PointObject
+{
+public:
+	Int32 GetPolygonCount() const;
+	const CPolygon* GetPolygonR() const;
+	CPolygon* GetPolygonW();
+	// Frees an object the caller owns (a clone not inserted anywhere).
+	static void Free(PolygonObject*& op);
+};
+
+inline PolygonObject* ToPoly(BaseObject* op) { return static_cast<PolygonObject*>(op); }
+
+class BaseDocument
+{
+public:
+	BaseDocument() = delete;
+	bool AddUndo(Int32 type, void* data);
+	// Takes op over, under parent (top level when null), behind pred (first when null).
+	void InsertObject(BaseObject* op, BaseObject* parent, BaseObject* pred);
+};
+
+// Undo types.
+enum
+{
+	UNDOTYPE_CHANGE = 40,
+	UNDOTYPE_NEW = 44,
 };
 
 #endif

@@ -62,6 +62,13 @@ String String::FloatToString(double v, Int32 decimals)
 	return String(buf);
 }
 
+String String::FloatToString(double v)
+{
+	char buf[64];
+	std::snprintf(buf, sizeof buf, "%.15g", v);
+	return String(buf);
+}
+
 Filename::Filename() : h_(F()->Create()) {}
 Filename::Filename(const String& path) : h_(F()->Create()) { F()->SetString(h_, path.Handle()); }
 Filename::Filename(const Filename& other) : h_(F()->Clone(other.h_)) {}

@@ -27,6 +27,8 @@ public:
 	// A number as text: integers plainly, reals with the given decimals.
 	static String IntToString(Int64 v);
 	static String FloatToString(double v, Int32 decimals);
+	// With as many digits as the value needs (up to 15 significant ones).
+	static String FloatToString(double v);
 
 	VtnString* Handle() const { return h_; }
 	// Takes over a new string that the host returned (and destroys that handle).

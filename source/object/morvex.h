@@ -4,6 +4,7 @@
 #define MORVEX_H
 
 #include "ge_dynamicarray.h"
+#include "vtn_basetag.h"
 #include "vtn_basecontainer.h"
 #include "vtn_baseobject.h"
 #include "vtn_baseselect.h"
@@ -43,6 +44,10 @@ private:
 	UInt32 state_;
 };
 
+// Area of a triangle by Heron's formula in single precision, from side lengths
+// measured in double. A triangle without area (or with NaN corners) gives 0.
+float HeronArea(const LVector& a, const LVector& b, const LVector& c);
+
 // One bound object: its link and the weights of its bound points.
 struct Cobjbuff
 {
@@ -63,7 +68,29 @@ public:
 
 	bool Init(GeListNode* node) override;
 	void Free(GeListNode* node) override;
+	bool Message(GeListNode* node, Int32 type, void* data) override;
+	void CheckDirty(BaseObject* op, BaseDocument* doc) override;
 	~Morvex() override;
+
+	// Commands behind the deformer's buttons.
+	void BindCommand(GeListNode* node);
+	void Set_to_orig_pos(GeListNode* node);
+	void CheckCommand(GeListNode* node);
+
+	// Cage preparation.
+	bool Is_Triangulated(PolygonObject* cage);
+	// Keeps a hidden copy of the cage before it, then triangulates the cage in place.
+	bool TriangulateCage(BaseObject* cage, BaseDocument* doc);
+	// Tags the points of obj outside the cage ("Points outside", false), or when
+	// there are none builds the safe-distance map (true).
+	bool Valuta_struttura(BaseObject* mod, BaseObject* obj, BaseObject* cage);
+
+	// Inside/outside classification and the distance map.
+	bool trova_punti_ext(BaseObject* obj, BaseObject* cage, BaseSelect* outside);
+	SVector get_new_dir(SVector dir, float angle);
+	Int32 Find_Valid_Pts(Cobjbuff* buff, BaseObject* cage);
+	static double Find_Tri2Point_Dist(LVector a, LVector b, LVector c, LVector p);
+	void Crea_mappa_distanze(BaseObject* mod, BaseObject* obj, BaseObject* cage);
 
 	// The reset: drops every binding and the rest pose, shows "0" as the memory figure.
 	void Azzera_memoria(BaseContainer* data);

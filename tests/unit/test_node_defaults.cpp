@@ -115,7 +115,7 @@ TEST(NodeDefaults, HandlesAreDrawnInTheObjectsFrameExceptHiddenOnes)
 	registered(kWithHandles, WithHandles::Alloc);
 	vtnhost::Node* node = unitHost().createNode(kWithHandles);
 	ASSERT_NE(node, nullptr);
-	node->matrix.off = {100, 0, 0};
+	static_cast<vtnhost::Object*>(node)->matrix.off = {100, 0, 0};
 	vtnhost::Viewport view;
 	for (DRAWPASS pass : {0, 1, 3})
 		EXPECT_EQ(node->callDraw(pass, view.asBaseDraw(), nullptr), DRAWRESULT_SKIP);
@@ -135,7 +135,7 @@ TEST(NodeDefaults, DetectHandleFindsTheFirstOrWithShiftTheLastHit)
 	registered(kWithHandles, WithHandles::Alloc);
 	vtnhost::Node* node = unitHost().createNode(kWithHandles);
 	ASSERT_NE(node, nullptr);
-	node->matrix.off = {100, 0, 0};
+	static_cast<vtnhost::Object*>(node)->matrix.off = {100, 0, 0};
 	vtnhost::Viewport view;
 	BaseDraw* bd = view.asBaseDraw();
 	// Handles at x = 100 and 104 (both within reach of 102); the hidden one is never hit.

@@ -99,10 +99,54 @@ public:
 	void registryRemove(Int32 kind, Int32 id);
 
 	// Nodes: plug-in types are created through their allocator and Init.
+	// newNode gives an object (or a tag, for tag types) to the caller; null with
+	// the reason in errors() when a plug-in instance cannot be made.
+	std::unique_ptr<Node> newNode(Int32 type);
+	std::unique_ptr<Object> newObject(Int32 type, const std::string& name = std::string());
+	std::unique_ptr<Object> newPolygonObject(const std::string& name, std::vector<LVector> points, std::vector<CPolygon> polygons);
+	// A copy of an object (plug-in objects through their CopyTo), with its tags unless
+	// COPY_NO_TAGS and its children unless COPY_NO_HIERARCHY; not in any document.
+	std::unique_ptr<Object> cloneObject(const Object& src, Int32 flags);
+	// A node the host keeps until destroyNode (or unloadPlugins).
 	Node* createNode(Int32 type);
 	void destroyNode(Node* node);
 	Node* findNode(uint64_t id) const;
 	size_t nodeCount() const { return nodes_.size(); }
+	void registerNode(Node* node);
+	void unregisterNode(Node* node);
+	uint64_t nextNodeId() { return nextNodeId_++; }
+
+	// Documents, owned by the host.
+	Document* newDocument();
+	void destroyDocument(Document* doc);
+	const std::vector<std::unique_ptr<Document>>& documents() const { return documents_; }
+
+	// What the user does in the application.
+	// Presses a button of a node's description (message 18 with a one-level DescID).
+	bool pressButton(Node* node, Int32 button_id);
+	// Asks a node for its custom icon (message 1001090); true when it filled the record.
+	bool requestIcon(Node* node, IconData* icon);
+	void setLink(Node* owner, Int32 param_id, const Node* target);
+
+	// Messages sent to nodes, in order.
+	struct MessageRecord
+	{
+		uint64_t node;
+		Int32 type;
+	};
+	const std::vector<MessageRecord>& messages() const { return messages_; }
+	void recordMessage(const Node* node, Int32 type) { messages_.push_back({node->id(), type}); }
+	size_t messageCount(const Node* node, Int32 type) const;
+
+	// Modeling commands asked for, and a switch that makes them fail.
+	struct ModelingRecord
+	{
+		Int32 command;
+		uint64_t node;
+	};
+	const std::vector<ModelingRecord>& modelingCommands() const { return modelingCommands_; }
+	void setModelingCommandsFail(bool fail) { modelingFails_ = fail; }
+	bool sendModelingCommand(Int32 command, ModelingCommandData* data);
 
 	// Host-side reports.
 	void print(const std::string& line) { console_.push_back(line); }
@@ -133,7 +177,12 @@ private:
 	std::map<Int32, Description> descriptions_;
 	std::map<Int32, std::unique_ptr<Bitmap>> icons_;
 	std::map<std::pair<Int32, Int32>, VtnRegistry> registry_;
-	std::map<uint64_t, std::unique_ptr<Node>> nodes_;
+	std::map<uint64_t, Node*> nodes_;  // every live node, wherever it is owned
+	std::map<uint64_t, std::unique_ptr<Node>> loose_;  // nodes made with createNode
+	std::vector<std::unique_ptr<Document>> documents_;
+	std::vector<MessageRecord> messages_;
+	std::vector<ModelingRecord> modelingCommands_;
+	bool modelingFails_ = false;
 	uint64_t nextNodeId_ = 1;
 };
 

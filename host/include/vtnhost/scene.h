@@ -1,11 +1,16 @@
-// Nodes of the stand-in host. A node of a plug-in type carries the instance
-// that the plug-in's allocator returned, and every callback of the plug-in is
-// invoked through the member-function references of its registration record.
+// The scene of the stand-in host: nodes (objects and tags) with containers and
+// names, polygon geometry, a parent hierarchy, documents with undo records.
+// A node of a plug-in type carries the instance that the plug-in's allocator
+// returned, and every callback of the plug-in is invoked through the
+// member-function references of its registration record.
 #ifndef VTNHOST_SCENE_H
 #define VTNHOST_SCENE_H
 
 #include <cstdint>
+#include <memory>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "abi/vtn_plugin.h"
 #include "vtnhost/values.h"
@@ -14,12 +19,54 @@ namespace vtnhost {
 
 struct PluginRegistration;
 class Document;
+class Object;
+class Tag;
+
+// Host type numbers.
+enum : Int32
+{
+	TYPE_POLYGON_OBJECT = 5100,
+	TYPE_NULL_OBJECT = 5140,
+	TYPE_SELECTION_TAG = 5674,
+	TYPE_DISPLAY_TAG = 5613,
+};
+
+// Messages the host itself sends or understands.
+enum : Int32
+{
+	MSG_UPDATE = 5,  // points or settings of an object changed
+	MSG_DESCRIPTION_COMMAND = 18,
+	MSG_MENUPREPARE = 22,
+	MSG_GETCUSTOMICON = 1001090,
+};
+
+// Modeling commands.
+enum : Int32
+{
+	MCOMMAND_TRIANGULATE = 221,
+};
+
+// Dirty kinds; a node keeps one count per kind.
+enum : Int32
+{
+	DIRTY_MATRIX = 2,
+	DIRTY_DATA = 4,
+	DIRTY_SELECT = 8,
+	DIRTY_CACHE = 16,
+};
+
+// Clone flags of this host.
+enum : Int32
+{
+	COPY_NO_HIERARCHY = 0x04,  // children are not copied
+	COPY_NO_TAGS = 0x100,      // tags are not copied
+};
 
 class Node
 {
 public:
 	Node(uint64_t id, Int32 type, const PluginRegistration* plugin);
-	~Node();
+	virtual ~Node();
 	Node(const Node&) = delete;
 	Node& operator=(const Node&) = delete;
 
@@ -35,11 +82,8 @@ public:
 	VtnContainer* const* containerBox() const { return &containerBox_; }
 
 	std::string name;
-	bool deformMode = true;
-	// Local matrix; nodes are not yet kept under parents, so it is also the global one.
-	LMatrix matrix{{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
-	LMatrix globalMatrix() const { return matrix; }
-	Document* document() const { return doc_; }
+
+	virtual Document* document() const { return nullptr; }
 
 	// The node as the plug-in sees it.
 	GeListNode* asListNode() { return reinterpret_cast<GeListNode*>(this); }
@@ -51,25 +95,148 @@ public:
 	bool callInit();
 	void callFree();
 	bool callMessage(Int32 type, void* data);
+	bool callCopyTo(Node* dest, Int32 flags);
 	Int32 callDraw(DRAWPASS pass, BaseDraw* bd, BaseDrawHelp* bh);
 	Int32 callDetectHandle(BaseDraw* bd, Int32 x, Int32 y, QUALIFIER qualifier);
+	void callCheckDirty(Document* doc);
 
+	// Sum of the counts of the given kinds; each change of a kind adds one.
 	Int32 dirty(Int32 flags) const;
 	void setDirty(Int32 flags);
 
-private:
+protected:
 	const OBJECTPLUGIN* objectRecord() const;
+	// Frees and destroys the plug-in instance; the most derived destructor calls it
+	// while the node is still whole.
+	void releasePlugin();
 
+private:
 	uint64_t id_;
 	Int32 type_;
 	const PluginRegistration* plugin_;
 	NodeData* data_ = nullptr;
-	Document* doc_ = nullptr;
 	VtnContainer container_;
 	VtnContainer* containerBox_;
-	Int32 dirtyData_ = 0;
-	Int32 dirtyMatrix_ = 0;
-	Int32 dirtyCache_ = 0;
+	Int32 dirtyCounts_[5] = {};
+};
+
+// A set of element indices (points of a selection tag, bound points of a binding).
+struct VtnSelect
+{
+	std::set<Int32> indices;
+};
+
+class Tag : public Node
+{
+public:
+	using Node::Node;
+	~Tag() override;
+	Object* owner = nullptr;  // null while the tag is unattached (then its creator owns it)
+	VtnSelect select;         // the selection of a point selection tag
+	Document* document() const override;
+	BaseTag* asTag() { return reinterpret_cast<BaseTag*>(this); }
+};
+
+// Display properties of an object.
+struct ColorProperties
+{
+	LVector color{1, 1, 1};
+	bool useColor = false;
+	bool xray = false;
+};
+
+class Object : public Node
+{
+public:
+	using Node::Node;
+	~Object() override;
+
+	// Geometry of a point or polygon object (empty for other objects).
+	std::vector<LVector> points;
+	std::vector<CPolygon> polygons;
+
+	// A face of more than four corners: its outline, and the polygons (indices into
+	// polygons, triangles and quads) that stand for it until it is triangulated.
+	struct Ngon
+	{
+		std::vector<Int32> outline;
+		std::vector<Int32> parts;
+	};
+	std::vector<Ngon> ngons;
+	// Adds a planar face of any number of corners (3 or 4 become a plain polygon);
+	// false when the outline has an index out of range or no area.
+	bool addFace(const std::vector<Int32>& outline);
+	// Replaces every quad and n-gon by triangles, keeping every point index.
+	void triangulate();
+
+	LMatrix matrix{{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}};  // relative to the parent
+	LMatrix globalMatrix() const;
+	void setGlobalMatrix(const LMatrix& mg);
+
+	Int32 editorMode = 2;  // 0 on, 1 off, 2 undefined (follow the parent)
+	Int32 renderMode = 2;
+	bool deformMode = true;
+	ColorProperties colors;
+
+	// Tags in order; the object owns them.
+	std::vector<std::unique_ptr<Tag>> tags;
+	Tag* firstTag(Int32 type, int nr = 0) const;
+	// Takes the tag over; pred null makes it the first tag.
+	void insertTag(std::unique_ptr<Tag> tag, const Tag* pred);
+	std::unique_ptr<Tag> removeTag(Tag* tag);
+
+	// Hierarchy: parent and children in order; the parent (or the document) owns its children.
+	Object* parent() const { return parent_; }
+	// Takes a child over, as the last one; it joins this object's document.
+	void adopt(std::unique_ptr<Object> child);
+	const std::vector<std::unique_ptr<Object>>& children() const { return children_; }
+	Document* document() const override { return doc_; }
+
+	// Half extent and centre of the points' bounding box, in the object's own coordinates.
+	LVector boundingRadius() const;
+	LVector boundingCentre() const;
+
+	bool isPolygonObject() const { return type() == TYPE_POLYGON_OBJECT; }
+
+private:
+	friend class Document;
+	Object* parent_ = nullptr;
+	Document* doc_ = nullptr;
+	std::vector<std::unique_ptr<Object>> children_;
+};
+
+struct UndoRecord
+{
+	Int32 type;
+	uint64_t node;
+};
+
+// A scene: a tree of objects and the undo records added to it.
+class Document
+{
+public:
+	~Document();
+	// Takes the object over, under parent (top level when null), behind pred (first when null).
+	void insert(std::unique_ptr<Object> op, Object* parent, const Object* pred);
+	// Takes the object over directly before next, under next's parent.
+	void insertBefore(std::unique_ptr<Object> op, Object* next);
+	// Hands the object (and its children) back to the caller.
+	std::unique_ptr<Object> remove(Object* op);
+
+	const std::vector<std::unique_ptr<Object>>& roots() const { return roots_; }
+	// All objects, depth first in tree order.
+	std::vector<Object*> objects() const;
+	Object* findByName(const std::string& name) const;
+	Object* predecessor(const Object* op) const;
+	Object* successor(const Object* op) const;
+
+	std::vector<UndoRecord> undo;
+	BaseDocument* asDocument() { return reinterpret_cast<BaseDocument*>(this); }
+	static Document* from(const void* p) { return const_cast<Document*>(static_cast<const Document*>(p)); }
+
+private:
+	std::vector<std::unique_ptr<Object>>& siblingsOf(const Object* op);
+	std::vector<std::unique_ptr<Object>> roots_;
 };
 
 }  // namespace vtnhost

@@ -199,9 +199,9 @@ struct VTN_Object
 	void (*SetRenderMode)(BaseObject* op, Int32 mode);
 	void (*GetColorProperties)(const BaseObject* op, ObjectColorProperties* out);
 	void (*SetColorProperties)(BaseObject* op, const ObjectColorProperties* in);
-	// Per-point weights of the restriction tags of modifier on op (host-allocated block
-	// of point-count bytes, release with the general Free), or null when unrestricted.
-	UChar* (*CalcVertexMap)(BaseObject* op, BaseObject* modifier);
+	// One float weight per point of op, from the restriction of modifier on op
+	// (host-allocated block, release with the general Free), or null when unrestricted.
+	float* (*CalcVertexMap)(BaseObject* op, BaseObject* modifier);
 	BaseObject* (*AllocPolygonObject)(Int32 pcnt, Int32 vcnt);
 	void (*Free)(BaseObject* op);
 	bool (*ResizeObject)(BaseObject* op, Int32 pcnt, Int32 vcnt);

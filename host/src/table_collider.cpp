@@ -1,0 +1,33 @@
+// Ray collider library (1000499): rays against an object's polygons, in the
+// object's own coordinates, through the host's bounding volume hierarchy.
+#include "tables.h"
+#include "vtnhost/host.h"
+#include "vtnhost/ray_bvh.h"
+
+namespace vtnhost {
+namespace {
+
+RayBvh* R(const void* p) { return static_cast<RayBvh*>(const_cast<void*>(p)); }
+
+GeRayCollider* RcAlloc() { return reinterpret_cast<GeRayCollider*>(new RayBvh()); }
+void RcFree(GeRayCollider* rc) { delete R(rc); }
+bool RcInit(GeRayCollider* rc, BaseObject* goal, Int32)
+{
+	const Object* o = goal ? dynamic_cast<const Object*>(Node::from(goal)) : nullptr;
+	if (!rc || !o)
+		return false;
+	R(rc)->build(o->points, o->polygons);
+	return true;
+}
+bool RcIntersect(GeRayCollider* rc, const LVector* p, const LVector* dir, double length, Int32)
+{
+	return rc && p && dir && R(rc)->intersect(*p, *dir, length);
+}
+
+VTN_RayColliderLib collider_lib = {{1, sizeof(VTN_RayColliderLib)}, RcAlloc, RcFree, RcInit, RcIntersect};
+
+}  // namespace
+
+void installColliderLibrary(Host& host) { host.registryAdd(VTN_REGISTRY_LIBRARY, VTN_LIB_RAY_COLLIDER, &collider_lib); }
+
+}  // namespace vtnhost

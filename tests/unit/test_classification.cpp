@@ -1,0 +1,261 @@
+// Inside/outside classification by rays, the point-triangle distance, the
+// distance map and the check command.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "object/morvex.h"
+#include "support/scene.h"
+#include "support/unit_host.h"
+#include "vtn_register.h"
+
+using testmesh::Mesh;
+using vtnhost::Object;
+
+namespace {
+
+class Classification : public ::testing::Test
+{
+protected:
+	void SetUp() override
+	{
+		if (!host.findRegistration(testscene::kMorvexer))
+		{
+			ASSERT_TRUE(RegisterObjectPlugin(testscene::kMorvexer, String("Morvexer"), OBJECT_MODIFIER, Morvex::Alloc, String(), nullptr, 0));
+		}
+		baseline = host.memory().liveBlocks();
+		doc = host.newDocument();
+		deformer = testscene::addObject(host, doc, testscene::kMorvexer, "Morvexer");
+		m = static_cast<Morvex*>(deformer->nodeData());
+	}
+	void TearDown() override
+	{
+		host.destroyDocument(doc);
+		EXPECT_EQ(host.memory().liveBlocks(), baseline);
+	}
+	Object* cageOf(const Mesh& mesh)
+	{
+		Object* cage = testscene::addMesh(host, doc, "Cage", mesh);
+		host.setLink(deformer, MORVEX_CAGE, cage);
+		return cage;
+	}
+	Object* meshOf(const std::vector<LVector>& points)
+	{
+		Object* mesh = testscene::addMesh(host, doc, "Mesh", Mesh{points, {}});
+		host.setLink(deformer, MORVEX_CHECK_OBJECT, mesh);
+		return mesh;
+	}
+	std::vector<Int32> outside(Object* mesh, Object* cage)
+	{
+		BaseSelect* bs = BaseSelect::Alloc();
+		m->trova_punti_ext(mesh->asObject(), cage->asObject(), bs);
+		std::vector<Int32> out;
+		for (Int32 i = 0; i < static_cast<Int32>(mesh->points.size()); ++i)
+			if (bs->IsSelected(i))
+				out.push_back(i);
+		BaseSelect::Free(bs);
+		return out;
+	}
+	void setSafeDistance(double d) { deformer->container().entries[MORVEX_SAFE_DISTANCE] = vtnhost::Value::Real(d); }
+
+	vtnhost::Host& host = unitHost();
+	size_t baseline = 0;
+	vtnhost::Document* doc = nullptr;
+	Object* deformer = nullptr;
+	Morvex* m = nullptr;
+};
+
+const LVector kLo{-1, -1, -1}, kHi{1, 1, 1};
+
+}  // namespace
+
+TEST(PointTriangleDistance, FollowsTheNearestFeature)
+{
+	const LVector a{0, 0, 0}, b{4, 0, 0}, c{0, 4, 0};
+	EXPECT_EQ(Morvex::Find_Tri2Point_Dist(a, b, c, {1, 1, 3}), 9.0) << "above the face";
+	EXPECT_EQ(Morvex::Find_Tri2Point_Dist(a, b, c, {-1, -2, 0}), 5.0) << "beyond corner a";
+	EXPECT_EQ(Morvex::Find_Tri2Point_Dist(a, b, c, {6, -1, 0}), 5.0) << "beyond corner b";
+	EXPECT_EQ(Morvex::Find_Tri2Point_Dist(a, b, c, {-1, 7, 2}), 14.0) << "beyond corner c";
+	EXPECT_EQ(Morvex::Find_Tri2Point_Dist(a, b, c, {2, -3, 0}), 9.0) << "beside edge ab";
+	EXPECT_EQ(Morvex::Find_Tri2Point_Dist(a, b, c, {-2, 1, 1}), 5.0) << "beside edge ca";
+	EXPECT_NEAR(Morvex::Find_Tri2Point_Dist(a, b, c, {3, 3, 0}), 2.0, 1e-6) << "beside edge bc";
+	EXPECT_EQ(Morvex::Find_Tri2Point_Dist(a, b, c, {1, 1, 0}), 0.0) << "on the face";
+	// Rounded to single precision.
+	const double d = Morvex::Find_Tri2Point_Dist(a, b, c, {0.1, 0.1, 0.1});
+	EXPECT_EQ(d, double(float(d)));
+	EXPECT_EQ(d, double(float(0.1 * 0.1)));
+	// A triangle without area still measures to its sides.
+	EXPECT_EQ(Morvex::Find_Tri2Point_Dist(a, {2, 0, 0}, {4, 0, 0}, {2, 3, 0}), 9.0);
+	EXPECT_EQ(Morvex::Find_Tri2Point_Dist(a, a, a, {0, 3, 4}), 25.0);
+}
+
+TEST(MatrixInverse, UndoesTheMatrixAndFallsBackToIdentity)
+{
+	const LMatrix m = testmesh::product(testmesh::translation({1, -2, 3}),
+	                                    testmesh::product(testmesh::rotation({1, 2, 3}, 0.7), testmesh::scaling(2.5)));
+	const LMatrix r = !m * m;
+	for (double v : {r.v1.x, r.v2.y, r.v3.z})
+		EXPECT_NEAR(v, 1.0, 1e-12);
+	for (double v : {r.off.x, r.off.y, r.off.z, r.v1.y, r.v2.z, r.v3.x})
+		EXPECT_NEAR(v, 0.0, 1e-12);
+	LMatrix flat = m;
+	flat.v3 = {0, 0, 0};
+	flat.off = {4, 5, 6};
+	const LMatrix id = !flat;
+	EXPECT_EQ(id.off.x, 0);
+	EXPECT_EQ(id.v1.x, 1);
+	EXPECT_EQ(id.v2.y, 1);
+	// In single precision a NaN determinant counts as singular too.
+	SMatrix s = ToSingle(m);
+	s.v1.x = std::numeric_limits<float>::quiet_NaN();
+	const SMatrix si = InvertMatrix(s, true);
+	EXPECT_EQ(si.v1.x, 1.0f);
+	EXPECT_EQ(si.off.y, 0.0f);
+}
+
+TEST_F(Classification, PerturbedDirectionsStayNearTheirAxis)
+{
+	const SVector axes[3] = {{-1, 0, 0}, {0, 1, 0}, {0, 0, -1}};
+	for (const SVector& axis : axes)
+	{
+		m->random.Init(4729848);
+		for (int k = 0; k < 7; ++k)
+		{
+			const SVector d = m->get_new_dir(axis, 0.5235988f);
+			const float along = axis.x != 0 ? d.x : (axis.y != 0 ? d.y : d.z);
+			EXPECT_EQ(along, axis.x + axis.y + axis.z) << "the axis component is kept";
+			for (float side : {d.x, d.y, d.z})
+				EXPECT_TRUE(side == along || std::fabs(side) <= 0.5f) << side;
+		}
+	}
+	// Re-seeding repeats the series.
+	m->random.Init(4729848);
+	const SVector first = m->get_new_dir({1, 0, 0}, 0.5235988f);
+	m->random.Init(4729848);
+	EXPECT_EQ(m->get_new_dir({1, 0, 0}, 0.5235988f).y, first.y);
+}
+
+TEST_F(Classification, PointsOnVerticesAndEdgesCountAsInside)
+{
+	Object* cage = cageOf(testmesh::boxTriangles(kLo, kHi));
+	// Corners, edge midpoints, face centres and a diagonal edge of the triangulation.
+	Object* mesh = meshOf({{1, 1, 1}, {-1, -1, -1}, {1, 0, 1}, {0, -1, -1}, {1, 0, 0}, {0, 0, -1}, {0.3, 0.3, 1}, {0, 0, 0}});
+	EXPECT_TRUE(outside(mesh, cage).empty());
+}
+
+TEST_F(Classification, AnOutsidePointWhoseFirstRayHitsIsStillOutside)
+{
+	Object* cage = cageOf(testmesh::boxTriangles(kLo, kHi));
+	// Left of the box: +X hits the cage, -X escapes.
+	Object* mesh = meshOf({{-3, 0.2, 0.1}, {0, 0, 0}, {0.5, 0.5, 5}, {2, 2, 2}});
+	EXPECT_EQ(outside(mesh, cage), (std::vector<Int32>{0, 2, 3}));
+}
+
+TEST_F(Classification, TransformsTheObjectIntoTheCagesFrame)
+{
+	Object* cage = cageOf(testmesh::boxTriangles(kLo, kHi));
+	cage->matrix = testmesh::product(testmesh::translation({10, 0, 0}), testmesh::rotation({0, 1, 0}, 0.5));
+	Object* mesh = meshOf({{10, 0, 0}, {0, 0, 0}, {10.5, 0.5, 0.2}});
+	EXPECT_EQ(outside(mesh, cage), (std::vector<Int32>{1}));
+	mesh->matrix = testmesh::translation({10, 0, 0});
+	EXPECT_EQ(outside(mesh, cage), (std::vector<Int32>{0, 2}));
+}
+
+TEST_F(Classification, AnEmptyObjectHasNothingOutside)
+{
+	Object* cage = cageOf(testmesh::boxTriangles(kLo, kHi));
+	Object* mesh = meshOf({});
+	BaseSelect* bs = BaseSelect::Alloc();
+	EXPECT_FALSE(m->trova_punti_ext(mesh->asObject(), cage->asObject(), bs));
+	EXPECT_EQ(bs->GetCount(), 0);
+	BaseSelect::Free(bs);
+}
+
+TEST_F(Classification, ValidPointsAreTheOnesNotOutside)
+{
+	Object* cage = cageOf(testmesh::boxTriangles(kLo, kHi));
+	Object* mesh = meshOf({{0, 0, 0}, {5, 0, 0}, {0.5, 0.5, 0.5}, {0, -7, 0}});
+	Cobjbuff* buff = NewObj(Cobjbuff);
+	buff->link = BaseLink::Alloc();
+	buff->link->SetLink(mesh->asObject());
+	EXPECT_EQ(m->Find_Valid_Pts(buff, cage->asObject()), 2);
+	EXPECT_TRUE(buff->validPoints->IsSelected(0));
+	EXPECT_FALSE(buff->validPoints->IsSelected(1));
+	EXPECT_TRUE(buff->validPoints->IsSelected(2));
+	EXPECT_EQ(m->Find_Valid_Pts(buff, cage->asObject()), 2) << "a second run replaces the set";
+	Morvex::FreeRecord(buff);
+}
+
+TEST_F(Classification, CheckTagsOutsidePointsAndAddsATagEachTime)
+{
+	cageOf(testmesh::boxTriangles(kLo, kHi));
+	Object* mesh = meshOf({{0, 0, 0}, {3, 0, 0}, {0, 0, 0.99}, {0, -4, 0}});
+	ASSERT_TRUE(host.pressButton(deformer, MORVEX_CHECK));
+	ASSERT_EQ(mesh->tags.size(), 1u);
+	EXPECT_EQ(mesh->tags[0]->name, "Points outside");
+	EXPECT_EQ(testscene::selectedPoints(mesh), (std::vector<Int32>{1, 3}));
+	ASSERT_TRUE(host.pressButton(deformer, MORVEX_CHECK));
+	EXPECT_EQ(mesh->tags.size(), 2u) << "no distance map while points are outside";
+	EXPECT_EQ(mesh->tags[1]->name, "Points outside");
+}
+
+TEST_F(Classification, WithNothingOutsideTheCheckMapsPointsNearTheCage)
+{
+	cageOf(testmesh::boxTriangles(kLo, kHi));
+	// 0.5 from the +X face; exactly 0.25 from it; 0.05 from a corner's faces; the centre.
+	Object* mesh = meshOf({{0.5, 0, 0}, {0.75, 0, 0}, {0.95, 0.95, 0.95}, {0, 0, 0}});
+	setSafeDistance(0.25);
+	ASSERT_TRUE(host.pressButton(deformer, MORVEX_CHECK));
+	ASSERT_EQ(mesh->tags.size(), 1u);
+	EXPECT_EQ(mesh->tags[0]->name, "Safe Distance Map >= 0.25") << "the distance, not its square";
+	EXPECT_EQ(testscene::selectedPoints(mesh), (std::vector<Int32>{2})) << "exactly at the distance is not closer";
+
+	setSafeDistance(0.0);
+	ASSERT_TRUE(host.pressButton(deformer, MORVEX_CHECK));
+	EXPECT_EQ(mesh->tags.size(), 1u) << "nothing is within a distance of 0";
+	EXPECT_TRUE(m->Valuta_struttura(deformer->asObject(), mesh->asObject(), doc->findByName("Cage")->asObject()));
+}
+
+TEST_F(Classification, ACageWithoutUsablePolygonsLeavesEveryPointFar)
+{
+	Object* cage = cageOf(testmesh::boxTriangles(kLo, kHi));
+	Object* mesh = meshOf({{0.99, 0, 0}});
+	for (CPolygon& p : cage->polygons)
+		p.a = 99;
+	setSafeDistance(1000.0);
+	m->Crea_mappa_distanze(deformer->asObject(), mesh->asObject(), cage->asObject());
+	EXPECT_TRUE(mesh->tags.empty());
+}
+
+TEST_F(Classification, CheckNeedsBothLinksAndADocument)
+{
+	Object* mesh = meshOf({{5, 5, 5}});
+	ASSERT_TRUE(host.pressButton(deformer, MORVEX_CHECK));
+	EXPECT_TRUE(mesh->tags.empty()) << "no cage linked";
+	host.setLink(deformer, MORVEX_CHECK_OBJECT, nullptr);
+	cageOf(testmesh::boxTriangles(kLo, kHi));
+	ASSERT_TRUE(host.pressButton(deformer, MORVEX_CHECK));
+	EXPECT_TRUE(mesh->tags.empty()) << "no mesh linked";
+	// Objects of another document do not count.
+	vtnhost::Document* other = host.newDocument();
+	Object* foreign = testscene::addMesh(host, other, "Elsewhere", Mesh{{{5, 5, 5}}, {}});
+	host.setLink(deformer, MORVEX_CHECK_OBJECT, foreign);
+	ASSERT_TRUE(host.pressButton(deformer, MORVEX_CHECK));
+	EXPECT_TRUE(foreign->tags.empty());
+	host.destroyDocument(other);
+}
+
+TEST_F(Classification, CheckMatchesTheWindingNumberOnADenseMesh)
+{
+	Object* cage = cageOf(testmesh::icosphere({0, 0, 0}, 1.3, 2));
+	cage->matrix = testmesh::product(testmesh::translation({2, -1, 0.5}), testmesh::rotation({0.3, 1, 0.2}, 0.9));
+	const testmesh::PushedMesh pushed = testmesh::pushedIcosphere({0, 0, 0}, 1.0, 4, 1.6, 7);
+	Object* mesh = meshOf(pushed.mesh.points);
+	mesh->matrix = cage->matrix;
+	ASSERT_TRUE(host.pressButton(deformer, MORVEX_CHECK));
+	const std::vector<Int32> expected = testscene::outsideByWinding(mesh, cage);
+	ASSERT_FALSE(expected.empty());
+	EXPECT_EQ(expected, pushed.pushed);
+	EXPECT_EQ(testscene::selectedPoints(mesh), expected);
+}

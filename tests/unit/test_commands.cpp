@@ -1,0 +1,314 @@
+// The deformer's buttons and messages on real geometry in the stand-in host,
+// with the deformer's own state in view.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "object/morvex.h"
+#include "support/scene.h"
+#include "support/unit_host.h"
+#include "vtn_register.h"
+#include "vtnhost/matrix.h"
+
+using testmesh::Mesh;
+using vtnhost::Object;
+
+namespace {
+
+constexpr Int32 kIcons = 1025067;
+
+class Commands : public ::testing::Test
+{
+protected:
+	void SetUp() override
+	{
+		if (!host.findRegistration(testscene::kMorvexer))
+		{
+			ASSERT_TRUE(RegisterObjectPlugin(testscene::kMorvexer, String("Morvexer"), OBJECT_MODIFIER, Morvex::Alloc, String(), nullptr, 0));
+		}
+		if (!host.icon(kIcons))
+		{
+			vtnhost::Bitmap strip;
+			strip.resize(64, 32);
+			ASSERT_TRUE(host.registerIcon(kIcons, strip, 0, 0, 64, 32));
+		}
+		baseline = host.memory().liveBlocks();
+		doc = host.newDocument();
+		deformer = testscene::addObject(host, doc, testscene::kMorvexer, "Morvexer");
+		ASSERT_NE(deformer, nullptr);
+		m = static_cast<Morvex*>(deformer->nodeData());
+	}
+	void TearDown() override
+	{
+		host.setModelingCommandsFail(false);
+		host.destroyDocument(doc);
+		EXPECT_EQ(host.memory().liveBlocks(), baseline) << "the commands left blocks behind";
+	}
+
+	Object* addCage(const Mesh& mesh, const std::string& name = "Cage")
+	{
+		Object* cage = testscene::addMesh(host, doc, name, mesh);
+		host.setLink(deformer, MORVEX_CAGE, cage);
+		return cage;
+	}
+	bool bind() { return host.pressButton(deformer, MORVEX_BIND); }
+	std::string memoryText() const
+	{
+		const vtnhost::Value* v = deformer->container().find(MORVEX_MEMORY);
+		return v ? v->s : std::string("<absent>");
+	}
+	size_t commandsOn(const Object* op) const
+	{
+		const auto& c = host.modelingCommands();
+		return static_cast<size_t>(std::count_if(c.begin(), c.end(), [&](const auto& r) { return r.node == op->id(); }));
+	}
+	size_t undoFor(const Object* op) const
+	{
+		return static_cast<size_t>(std::count_if(doc->undo.begin(), doc->undo.end(), [&](const auto& u) { return u.node == op->id(); }));
+	}
+
+	vtnhost::Host& host = unitHost();
+	size_t baseline = 0;
+	vtnhost::Document* doc = nullptr;
+	Object* deformer = nullptr;
+	Morvex* m = nullptr;
+};
+
+const LVector kLo{-1, -1, -1}, kHi{1, 2, 3};
+
+}  // namespace
+
+TEST(HeronArea, MeasuresTrianglesInSinglePrecision)
+{
+	EXPECT_EQ(HeronArea({0, 0, 0}, {3, 0, 0}, {0, 4, 0}), 6.0f);
+	EXPECT_EQ(HeronArea({0, 0, 0}, {1, 1, 1}, {2, 2, 2}), 0.0f) << "collinear corners have no area, never NaN";
+	EXPECT_EQ(HeronArea({1, 2, 3}, {1, 2, 3}, {1, 2, 3}), 0.0f);
+	const double nan = std::nan("");
+	EXPECT_EQ(HeronArea({nan, 0, 0}, {1, 0, 0}, {0, 1, 0}), 0.0f);
+	EXPECT_NEAR(HeronArea({0, 0, 0}, {2, 0, 0}, {0, 0, 2}), 2.0f, 1e-6f);
+}
+
+TEST_F(Commands, BindOnATriangulatedCageCapturesTheRestPose)
+{
+	Object* cage = addCage(testmesh::boxTriangles(kLo, kHi));
+	cage->matrix = testmesh::product(testmesh::translation({5, 0, 0}), testmesh::rotation({0, 0, 1}, 0.3));
+	const int events = host.eventCount();
+	ASSERT_TRUE(bind());
+
+	EXPECT_EQ(m->bindArmed, 1);
+	ASSERT_EQ(m->restPoints.GetCount(), 8);
+	ASSERT_EQ(m->restAreas.GetCount(), 12);
+	for (int i = 0; i < 8; ++i)
+		EXPECT_EQ(m->restPoints[i].z, cage->points[static_cast<size_t>(i)].z);
+	for (int i = 0; i < 12; ++i)
+	{
+		const CPolygon& p = cage->polygons[static_cast<size_t>(i)];
+		EXPECT_EQ(m->restAreas[i], HeronArea(cage->points[size_t(p.a)], cage->points[size_t(p.b)], cage->points[size_t(p.c)]));
+	}
+	EXPECT_EQ(m->restMatrix.off.x, 5);
+	EXPECT_EQ(m->restMatrix.v1.y, cage->matrix.v1.y);
+	EXPECT_EQ(memoryText(), "0 B");
+	EXPECT_EQ(m->memoryUsed, 0);
+
+	// The cage is shown see-through and not rendered; the deformer is switched on.
+	EXPECT_EQ(cage->renderMode, 1);
+	EXPECT_TRUE(cage->colors.xray);
+	EXPECT_TRUE(deformer->deformMode);
+	EXPECT_EQ(host.messageCount(cage, 5), 1u);
+	EXPECT_EQ(host.eventCount(), events + 1);
+
+	// No copy, no triangulation and no undo step for a cage that is triangulated already.
+	EXPECT_EQ(doc->roots().size(), 2u);
+	EXPECT_EQ(commandsOn(cage), 0u);
+	EXPECT_EQ(undoFor(cage), 0u);
+}
+
+TEST_F(Commands, BindAddsTheDisplayTagOnce)
+{
+	Object* cage = addCage(testmesh::boxTriangles(kLo, kHi));
+	ASSERT_TRUE(bind());
+	ASSERT_TRUE(bind());
+	ASSERT_EQ(cage->tags.size(), 1u);
+	const vtnhost::Tag* tag = cage->firstTag(vtnhost::TYPE_DISPLAY_TAG);
+	ASSERT_NE(tag, nullptr);
+	EXPECT_EQ(tag->container().find(1000)->l, 6);
+	EXPECT_EQ(tag->container().find(1013)->l, 0);
+	EXPECT_EQ(tag->container().find(1007)->l, 1);
+	ASSERT_EQ(doc->undo.size(), 1u);
+	EXPECT_EQ(doc->undo[0].type, 44);
+	EXPECT_EQ(doc->undo[0].node, tag->id());
+}
+
+TEST_F(Commands, BindTriangulatesAQuadCageAndKeepsAHiddenCopy)
+{
+	Object* cage = addCage(testmesh::box(kLo, kHi), "Box");
+	ASSERT_TRUE(bind());
+
+	Object* copy = doc->predecessor(cage);
+	ASSERT_NE(copy, nullptr);
+	EXPECT_EQ(copy->name, "Box-copy");
+	EXPECT_EQ(copy->editorMode, 1);
+	EXPECT_EQ(copy->renderMode, 1);
+	EXPECT_EQ(copy->polygons.size(), 6u) << "the copy keeps the user's quads";
+	ASSERT_EQ(cage->polygons.size(), 12u);
+	for (const CPolygon& p : cage->polygons)
+		EXPECT_EQ(p.c, p.d);
+	EXPECT_EQ(testmesh::edgeProblems({cage->points, cage->polygons}), "");
+	EXPECT_EQ(commandsOn(cage), 1u);
+	ASSERT_EQ(doc->undo.size(), 3u);
+	EXPECT_EQ(doc->undo[0].type, 44);
+	EXPECT_EQ(doc->undo[0].node, copy->id());
+	EXPECT_EQ(doc->undo[1].type, 40);
+	EXPECT_EQ(doc->undo[1].node, cage->id());
+	EXPECT_EQ(doc->undo[2].type, 44);
+	EXPECT_EQ(m->restAreas.GetCount(), 12);
+	EXPECT_EQ(m->bindArmed, 1);
+
+	// The cage is triangulated now: a second bind makes no second copy.
+	ASSERT_TRUE(bind());
+	EXPECT_EQ(doc->roots().size(), 3u);
+	EXPECT_EQ(commandsOn(cage), 1u);
+}
+
+TEST_F(Commands, BindStopsCleanlyOnBadInput)
+{
+	// Not in a document.
+	auto loose = host.newObject(testscene::kMorvexer);
+	auto* lm = static_cast<Morvex*>(loose->nodeData());
+	ASSERT_TRUE(host.pressButton(loose.get(), MORVEX_BIND));
+	EXPECT_EQ(lm->bindArmed, 0);
+	EXPECT_EQ(loose->container().find(MORVEX_MEMORY)->s, "0 B");
+	loose.reset();
+
+	// No cage linked.
+	ASSERT_TRUE(bind());
+	EXPECT_EQ(m->bindArmed, 0);
+	EXPECT_EQ(memoryText(), "0 B");
+
+	// A cage without points, and a polygon whose corner names no point.
+	Object* cage = addCage(Mesh{});
+	ASSERT_TRUE(bind());
+	EXPECT_EQ(m->bindArmed, 0);
+	cage->points = testmesh::boxTriangles(kLo, kHi).points;
+	cage->polygons = testmesh::boxTriangles(kLo, kHi).polygons;
+	cage->polygons[3].b = 8;
+	ASSERT_TRUE(bind());
+	EXPECT_EQ(m->bindArmed, 0);
+	EXPECT_EQ(m->restPoints.GetCount() + m->restAreas.GetCount(), 0);
+}
+
+TEST_F(Commands, AFailedTriangulationLeavesTheCopyAndNothingElse)
+{
+	Object* cage = addCage(testmesh::box(kLo, kHi), "Box");
+	host.setModelingCommandsFail(true);
+	ASSERT_TRUE(bind());
+	EXPECT_EQ(m->bindArmed, 0);
+	EXPECT_EQ(m->restPoints.GetCount(), 0);
+	ASSERT_NE(doc->predecessor(cage), nullptr);
+	EXPECT_EQ(doc->predecessor(cage)->name, "Box-copy");
+	ASSERT_EQ(doc->undo.size(), 2u);
+	EXPECT_EQ(cage->polygons.size(), 6u);
+	EXPECT_TRUE(cage->tags.empty());
+}
+
+TEST_F(Commands, BindKeepsDegenerateAndOpenCagesWithoutCrashing)
+{
+	Mesh open = testmesh::grid({0, 0, 0}, {1, 0, 0}, {0, 1, 0}, 2, 2);
+	Object* cage = addCage(testmesh::triangulated(open));
+	// A flat triangle and a triangle with a repeated corner.
+	cage->polygons.push_back({0, 1, 2, 2});
+	cage->polygons.push_back({4, 4, 5, 5});
+	ASSERT_TRUE(bind());
+	EXPECT_EQ(m->bindArmed, 1);
+	ASSERT_EQ(m->restAreas.GetCount(), static_cast<Int64>(cage->polygons.size()));
+	EXPECT_EQ(m->restAreas[m->restAreas.GetCount() - 2], 0.0f);
+	EXPECT_EQ(m->restAreas[m->restAreas.GetCount() - 1], 0.0f);
+}
+
+TEST_F(Commands, RestorePutsMatrixAndPointsBack)
+{
+	Object* cage = addCage(testmesh::boxTriangles(kLo, kHi));
+	const Mesh rest = testmesh::boxTriangles(kLo, kHi);
+	cage->matrix = testmesh::translation({1, 2, 3});
+	ASSERT_TRUE(bind());
+	cage->matrix = testmesh::rotation({1, 1, 0}, 1.0);
+	cage->points[2] = {9, 9, 9};
+	const size_t updates = host.messageCount(cage, 5);
+	ASSERT_TRUE(host.pressButton(deformer, MORVEX_RESTORE_CAGE));
+	EXPECT_EQ(cage->globalMatrix().off.z, 3);
+	EXPECT_EQ(cage->globalMatrix().v1.x, 1);
+	EXPECT_EQ(cage->points[2].x, rest.points[2].x);
+	EXPECT_EQ(host.messageCount(cage, 5), updates + 1);
+	EXPECT_TRUE(doc->undo.size() == 1u) << "restore records no undo";
+
+	// With points added the points stay; only the matrix comes back.
+	cage->matrix = testmesh::translation({7, 7, 7});
+	cage->points.push_back({0, 0, 0});
+	cage->points[2] = {9, 9, 9};
+	ASSERT_TRUE(host.pressButton(deformer, MORVEX_RESTORE_CAGE));
+	EXPECT_EQ(cage->globalMatrix().off.x, 1);
+	EXPECT_EQ(cage->points[2].x, 9);
+}
+
+TEST_F(Commands, RestoreWorksThroughAParent)
+{
+	Object* parent = testscene::addObject(host, doc, vtnhost::TYPE_NULL_OBJECT, "Rig");
+	parent->matrix = testmesh::translation({10, 0, 0});
+	Object* cage = testscene::addMesh(host, doc, "Cage", testmesh::boxTriangles(kLo, kHi), parent);
+	host.setLink(deformer, MORVEX_CAGE, cage);
+	cage->matrix = testmesh::translation({0, 1, 0});
+	ASSERT_TRUE(bind());
+	EXPECT_EQ(m->restMatrix.off.x, 10);
+	EXPECT_EQ(m->restMatrix.off.y, 1);
+	parent->matrix = testmesh::translation({-5, 0, 0});
+	ASSERT_TRUE(host.pressButton(deformer, MORVEX_RESTORE_CAGE));
+	EXPECT_DOUBLE_EQ(cage->globalMatrix().off.x, 10) << "the global matrix comes back, whatever the parent";
+	EXPECT_DOUBLE_EQ(cage->globalMatrix().off.y, 1);
+}
+
+TEST_F(Commands, TheIconShowsOnlyWhileSomethingIsBound)
+{
+	IconData icon{nullptr, -1, -1, -1, -1};
+	EXPECT_FALSE(host.requestIcon(deformer, &icon));
+	EXPECT_EQ(icon.w, -1);
+	m->memoryUsed = 4;
+	ASSERT_TRUE(host.requestIcon(deformer, &icon));
+	EXPECT_EQ(icon.bmp, reinterpret_cast<const BaseBitmap*>(host.icon(kIcons)));
+	EXPECT_EQ(icon.x, 0);
+	EXPECT_EQ(icon.y, 0);
+	EXPECT_EQ(icon.w, 32);
+	EXPECT_EQ(icon.h, 32);
+	m->memoryUsed = 0;
+}
+
+TEST_F(Commands, OtherMessagesAnswerTrue)
+{
+	deformer->deformMode = false;
+	EXPECT_TRUE(deformer->callMessage(22, nullptr));
+	EXPECT_TRUE(deformer->deformMode);
+	for (Int32 type : {0, 5, 17, 1001091})
+		EXPECT_TRUE(deformer->callMessage(type, nullptr));
+	EXPECT_TRUE(deformer->callMessage(18, nullptr)) << "a command without its record";
+	EXPECT_TRUE(host.pressButton(deformer, 1002));
+	EXPECT_EQ(m->bindArmed, 0);
+}
+
+TEST_F(Commands, CheckDirtyFollowsTheCagesCountForMatrixDataAndCache)
+{
+	Object* cage = addCage(testmesh::boxTriangles(kLo, kHi));
+	const Int32 before = deformer->dirty(vtnhost::DIRTY_DATA);
+	deformer->callCheckDirty(doc);
+	EXPECT_EQ(deformer->dirty(vtnhost::DIRTY_DATA), before) << "an unchanged count changes nothing";
+	cage->setDirty(vtnhost::DIRTY_SELECT);
+	deformer->callCheckDirty(doc);
+	EXPECT_EQ(deformer->dirty(vtnhost::DIRTY_DATA), before) << "selection changes are not watched";
+	cage->setDirty(vtnhost::DIRTY_MATRIX);
+	deformer->callCheckDirty(doc);
+	EXPECT_EQ(deformer->dirty(vtnhost::DIRTY_DATA), before + 1);
+	EXPECT_EQ(m->cageDirty, cage->dirty(0x16));
+	deformer->callCheckDirty(doc);
+	EXPECT_EQ(deformer->dirty(vtnhost::DIRTY_DATA), before + 1);
+	cage->setDirty(vtnhost::DIRTY_CACHE);
+	deformer->callCheckDirty(doc);
+	EXPECT_EQ(deformer->dirty(vtnhost::DIRTY_DATA), before + 2);
+}
