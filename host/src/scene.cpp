@@ -188,29 +188,32 @@ void Object::adopt(std::unique_ptr<Object> child)
 	children_.push_back(std::move(child));
 }
 
-LVector Object::boundingRadius() const
+namespace {
+
+// The corners of the points' bounding box; both zero without points.
+void boundingBox(const std::vector<LVector>& points, LVector* lo, LVector* hi)
 {
-	if (points.empty())
-		return {0, 0, 0};
-	LVector lo = points[0], hi = points[0];
+	*lo = *hi = points.empty() ? LVector{0, 0, 0} : points[0];
 	for (const LVector& p : points)
 	{
-		lo = {std::min(lo.x, p.x), std::min(lo.y, p.y), std::min(lo.z, p.z)};
-		hi = {std::max(hi.x, p.x), std::max(hi.y, p.y), std::max(hi.z, p.z)};
+		*lo = {std::min(lo->x, p.x), std::min(lo->y, p.y), std::min(lo->z, p.z)};
+		*hi = {std::max(hi->x, p.x), std::max(hi->y, p.y), std::max(hi->z, p.z)};
 	}
+}
+
+}  // namespace
+
+LVector Object::boundingRadius() const
+{
+	LVector lo, hi;
+	boundingBox(points, &lo, &hi);
 	return {(hi.x - lo.x) * 0.5, (hi.y - lo.y) * 0.5, (hi.z - lo.z) * 0.5};
 }
 
 LVector Object::boundingCentre() const
 {
-	if (points.empty())
-		return {0, 0, 0};
-	LVector lo = points[0], hi = points[0];
-	for (const LVector& p : points)
-	{
-		lo = {std::min(lo.x, p.x), std::min(lo.y, p.y), std::min(lo.z, p.z)};
-		hi = {std::max(hi.x, p.x), std::max(hi.y, p.y), std::max(hi.z, p.z)};
-	}
+	LVector lo, hi;
+	boundingBox(points, &lo, &hi);
 	return {(hi.x + lo.x) * 0.5, (hi.y + lo.y) * 0.5, (hi.z + lo.z) * 0.5};
 }
 

@@ -5,47 +5,18 @@
 #include <cmath>
 #include <limits>
 
-#include "object/morvex.h"
-#include "support/scene.h"
-#include "support/unit_host.h"
-#include "vtn_register.h"
+#include "support/deformer_scene.h"
 
 using testmesh::Mesh;
 using vtnhost::Object;
 
 namespace {
 
-class Classification : public ::testing::Test
+class Classification : public DeformerScene
 {
 protected:
-	void SetUp() override
-	{
-		if (!host.findRegistration(testscene::kMorvexer))
-		{
-			ASSERT_TRUE(RegisterObjectPlugin(testscene::kMorvexer, String("Morvexer"), OBJECT_MODIFIER, Morvex::Alloc, String(), nullptr, 0));
-		}
-		baseline = host.memory().liveBlocks();
-		doc = host.newDocument();
-		deformer = testscene::addObject(host, doc, testscene::kMorvexer, "Morvexer");
-		m = static_cast<Morvex*>(deformer->nodeData());
-	}
-	void TearDown() override
-	{
-		host.destroyDocument(doc);
-		EXPECT_EQ(host.memory().liveBlocks(), baseline);
-	}
-	Object* cageOf(const Mesh& mesh)
-	{
-		Object* cage = testscene::addMesh(host, doc, "Cage", mesh);
-		host.setLink(deformer, MORVEX_CAGE, cage);
-		return cage;
-	}
-	Object* meshOf(const std::vector<LVector>& points)
-	{
-		Object* mesh = testscene::addMesh(host, doc, "Mesh", Mesh{points, {}});
-		host.setLink(deformer, MORVEX_CHECK_OBJECT, mesh);
-		return mesh;
-	}
+	Object* cageOf(const Mesh& mesh) { return addLinked(MORVEX_CAGE, mesh, "Cage"); }
+	Object* meshOf(const std::vector<LVector>& points) { return addLinked(MORVEX_CHECK_OBJECT, Mesh{points, {}}, "Mesh"); }
 	std::vector<Int32> outside(Object* mesh, Object* cage)
 	{
 		BaseSelect* bs = BaseSelect::Alloc();
@@ -58,12 +29,6 @@ protected:
 		return out;
 	}
 	void setSafeDistance(double d) { deformer->container().entries[MORVEX_SAFE_DISTANCE] = vtnhost::Value::Real(d); }
-
-	vtnhost::Host& host = unitHost();
-	size_t baseline = 0;
-	vtnhost::Document* doc = nullptr;
-	Object* deformer = nullptr;
-	Morvex* m = nullptr;
 };
 
 const LVector kLo{-1, -1, -1}, kHi{1, 1, 1};

@@ -4,10 +4,7 @@
 
 #include <algorithm>
 
-#include "object/morvex.h"
-#include "support/scene.h"
-#include "support/unit_host.h"
-#include "vtn_register.h"
+#include "support/deformer_scene.h"
 #include "vtnhost/matrix.h"
 
 using testmesh::Mesh;
@@ -17,40 +14,21 @@ namespace {
 
 constexpr Int32 kIcons = 1025067;
 
-class Commands : public ::testing::Test
+class Commands : public DeformerScene
 {
 protected:
 	void SetUp() override
 	{
-		if (!host.findRegistration(testscene::kMorvexer))
-		{
-			ASSERT_TRUE(RegisterObjectPlugin(testscene::kMorvexer, String("Morvexer"), OBJECT_MODIFIER, Morvex::Alloc, String(), nullptr, 0));
-		}
+		DeformerScene::SetUp();
 		if (!host.icon(kIcons))
 		{
 			vtnhost::Bitmap strip;
 			strip.resize(64, 32);
 			ASSERT_TRUE(host.registerIcon(kIcons, strip, 0, 0, 64, 32));
 		}
-		baseline = host.memory().liveBlocks();
-		doc = host.newDocument();
-		deformer = testscene::addObject(host, doc, testscene::kMorvexer, "Morvexer");
-		ASSERT_NE(deformer, nullptr);
-		m = static_cast<Morvex*>(deformer->nodeData());
-	}
-	void TearDown() override
-	{
-		host.setModelingCommandsFail(false);
-		host.destroyDocument(doc);
-		EXPECT_EQ(host.memory().liveBlocks(), baseline) << "the commands left blocks behind";
 	}
 
-	Object* addCage(const Mesh& mesh, const std::string& name = "Cage")
-	{
-		Object* cage = testscene::addMesh(host, doc, name, mesh);
-		host.setLink(deformer, MORVEX_CAGE, cage);
-		return cage;
-	}
+	Object* addCage(const Mesh& mesh, const std::string& name = "Cage") { return addLinked(MORVEX_CAGE, mesh, name); }
 	bool bind() { return host.pressButton(deformer, MORVEX_BIND); }
 	std::string memoryText() const
 	{
@@ -66,12 +44,6 @@ protected:
 	{
 		return static_cast<size_t>(std::count_if(doc->undo.begin(), doc->undo.end(), [&](const auto& u) { return u.node == op->id(); }));
 	}
-
-	vtnhost::Host& host = unitHost();
-	size_t baseline = 0;
-	vtnhost::Document* doc = nullptr;
-	Object* deformer = nullptr;
-	Morvex* m = nullptr;
 };
 
 const LVector kLo{-1, -1, -1}, kHi{1, 2, 3};

@@ -1,0 +1,30 @@
+#include "support/deformer_scene.h"
+
+#include "vtn_register.h"
+
+void DeformerScene::SetUp()
+{
+	if (!host.findRegistration(testscene::kMorvexer))
+	{
+		ASSERT_TRUE(RegisterObjectPlugin(testscene::kMorvexer, String("Morvexer"), OBJECT_MODIFIER, Morvex::Alloc, String(), nullptr, 0));
+	}
+	baseline = host.memory().liveBlocks();
+	doc = host.newDocument();
+	deformer = testscene::addObject(host, doc, testscene::kMorvexer, "Morvexer");
+	ASSERT_NE(deformer, nullptr);
+	m = static_cast<Morvex*>(deformer->nodeData());
+}
+
+void DeformerScene::TearDown()
+{
+	host.setModelingCommandsFail(false);
+	host.destroyDocument(doc);
+	EXPECT_EQ(host.memory().liveBlocks(), baseline) << "the deformer left blocks behind";
+}
+
+vtnhost::Object* DeformerScene::addLinked(Int32 param_id, const testmesh::Mesh& mesh, const std::string& name)
+{
+	vtnhost::Object* op = testscene::addMesh(host, doc, name, mesh);
+	host.setLink(deformer, param_id, op);
+	return op;
+}

@@ -1,0 +1,29 @@
+// A document with a deformer in it, for unit tests that need the deformer's
+// own state: the plug-in's sources run in the test binary.
+#ifndef MORVEXER_TESTS_DEFORMER_SCENE_H
+#define MORVEXER_TESTS_DEFORMER_SCENE_H
+
+#include <gtest/gtest.h>
+
+#include "object/morvex.h"
+#include "support/scene.h"
+#include "support/unit_host.h"
+
+class DeformerScene : public ::testing::Test
+{
+protected:
+	void SetUp() override;
+	// Every test ends with the scene gone and no block of the plug-in left behind.
+	void TearDown() override;
+
+	// A polygon object of the mesh, linked as the deformer's parameter param_id.
+	vtnhost::Object* addLinked(Int32 param_id, const testmesh::Mesh& mesh, const std::string& name);
+
+	vtnhost::Host& host = unitHost();
+	size_t baseline = 0;
+	vtnhost::Document* doc = nullptr;
+	vtnhost::Object* deformer = nullptr;
+	Morvex* m = nullptr;
+};
+
+#endif
