@@ -2,6 +2,7 @@
 // distance map and the check command.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -223,4 +224,31 @@ TEST_F(Classification, CheckMatchesTheWindingNumberOnADenseMesh)
 	ASSERT_FALSE(expected.empty());
 	EXPECT_EQ(expected, pushed.pushed);
 	EXPECT_EQ(testscene::selectedPoints(mesh), expected);
+}
+
+TEST_F(Classification, AnOpenCageLetsTheRaysOut)
+{
+	// A box without its top: every point inside sees the sky through the hole.
+	Mesh open = testmesh::boxTriangles(kLo, kHi);
+	open.polygons.erase(std::remove_if(open.polygons.begin(), open.polygons.end(),
+	                                   [&](const CPolygon& p) {
+		                                   return open.points[size_t(p.a)].z > 0 && open.points[size_t(p.b)].z > 0 && open.points[size_t(p.c)].z > 0;
+	                                   }),
+	                    open.polygons.end());
+	ASSERT_EQ(open.polygons.size(), 10u);
+	cageOf(open);
+	Object* mesh = meshOf({{0, 0, 0}, {0.5, -0.5, 0.9}});
+	ASSERT_TRUE(host.pressButton(deformer, MORVEX_CHECK));
+	EXPECT_EQ(testscene::selectedPoints(mesh), (std::vector<Int32>{0, 1}));
+}
+
+TEST_F(Classification, CheckOutsideADocumentDoesNothing)
+{
+	std::unique_ptr<Object> loose = host.newObject(testscene::kMorvexer);
+	Object* cage = cageOf(testmesh::boxTriangles(kLo, kHi));
+	Object* mesh = meshOf({{5, 5, 5}});
+	host.setLink(loose.get(), MORVEX_CAGE, cage);
+	host.setLink(loose.get(), MORVEX_CHECK_OBJECT, mesh);
+	ASSERT_TRUE(host.pressButton(loose.get(), MORVEX_CHECK));
+	EXPECT_TRUE(mesh->tags.empty());
 }
