@@ -335,6 +335,50 @@ Document* Host::newDocument()
 	return documents_.back().get();
 }
 
+namespace {
+
+// The deformers acting on op: those under op itself, then under each of its
+// ancestors going outward, each level in tree order.
+std::vector<Object*> deformersFor(Object* op)
+{
+	std::vector<Object*> out;
+	for (Object* level = op; level; level = level->parent())
+		for (const auto& c : level->children())
+			if (c->isDeformer() && c->deformMode)
+				out.push_back(c.get());
+	return out;
+}
+
+}  // namespace
+
+void Host::evaluate(Document* doc, Thread* thread)
+{
+	for (Object* o : doc->objects())
+		if (o->plugin())
+			o->callCheckDirty(doc);
+	for (Object* o : doc->objects())
+	{
+		Object* target = o->isPolygonObject() ? o : o->generatorCache.get();
+		if (!target)
+			continue;
+		const std::vector<Object*> deformers = deformersFor(o);
+		if (deformers.empty())
+		{
+			target->deformCache.reset();
+			continue;
+		}
+		std::vector<LVector> buffer = target->points;
+		target->setEvaluationBuffer(&buffer);
+		for (Object* d : deformers)
+			d->callModifyObject(doc, target, thread ? thread->asThread() : nullptr);
+		target->setEvaluationBuffer(nullptr);
+		std::unique_ptr<Object> cache = newPolygonObject(target->name, std::move(buffer), target->polygons);
+		cache->matrix = target->globalMatrix();
+		cache->cacheParent = target;
+		target->deformCache = std::move(cache);
+	}
+}
+
 void Host::destroyDocument(Document* doc)
 {
 	for (auto it = documents_.begin(); it != documents_.end(); ++it)

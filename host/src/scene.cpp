@@ -68,6 +68,24 @@ bool Node::callCopyTo(Node* dest, Int32 flags)
 	return (data_->*plugin_->node().CopyTo)(dest->data_, asListNode(), dest->asListNode(), flags, nullptr);
 }
 
+bool Node::isDeformer() const
+{
+	const OBJECTPLUGIN* rec = objectRecord();
+	return data_ && rec && (rec->node.info & OBJECT_MODIFIER) && rec->ModifyObject;
+}
+
+bool Node::callModifyObject(Document* doc, Object* op, BaseThread* thread)
+{
+	const OBJECTPLUGIN* rec = objectRecord();
+	if (!isDeformer())
+		return true;
+	const auto* self = dynamic_cast<const Object*>(this);
+	const LMatrix op_mg = op->globalMatrix();
+	const LMatrix mod_mg = self ? self->globalMatrix() : identityMatrix();
+	return (static_cast<ObjectData*>(data_)->*rec->ModifyObject)(asObject(), reinterpret_cast<BaseDocument*>(doc), op->asObject(),
+	                                                             op_mg, mod_mg, 1.0, 0, thread);
+}
+
 Int32 Node::callDraw(DRAWPASS pass, BaseDraw* bd, BaseDrawHelp* bh)
 {
 	const OBJECTPLUGIN* rec = objectRecord();
@@ -215,6 +233,14 @@ LVector Object::boundingCentre() const
 	LVector lo, hi;
 	boundingBox(points, &lo, &hi);
 	return {(hi.x + lo.x) * 0.5, (hi.y + lo.y) * 0.5, (hi.z + lo.z) * 0.5};
+}
+
+// ---- threads ----
+
+bool Thread::testBreak()
+{
+	const long n = tests_++;
+	return break_ || (breakAfter_ >= 0 && n >= breakAfter_);
 }
 
 // ---- documents ----

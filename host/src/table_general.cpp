@@ -21,7 +21,7 @@ void StatusClear()
 	H().setStatusBar(0);
 }
 void EventAdd(Int32) { H().addEvent(); }
-void ShowMouse(Int32) {}
+void ShowMouse(Int32 mode) { H().setMouse(mode); }
 
 bool SendModelingCommand(Int32 command, ModelingCommandData* data) { return H().sendModelingCommand(command, data); }
 

@@ -1,5 +1,7 @@
 // Node sub-tables: parameters and identity (atom), the node tree (list),
 // objects, tags, documents, selections and links.
+#include <algorithm>
+
 #include "tables.h"
 #include "vtnhost/host.h"
 #include "vtnhost/matrix.h"
@@ -93,17 +95,17 @@ VTN_List list_table = {LsGetNext, LsGetPred, LsGetUp, LsGetDown, LsRemove, LsAll
 Int32 ObPointCount(const BaseObject* op)
 {
 	const Object* o = O(op);
-	return o ? static_cast<Int32>(o->points.size()) : 0;
+	return o ? static_cast<Int32>(o->pointsSeen().size()) : 0;
 }
 const LVector* ObPointR(const BaseObject* op)
 {
 	const Object* o = O(op);
-	return o && !o->points.empty() ? o->points.data() : nullptr;
+	return o && !o->pointsSeen().empty() ? o->pointsSeen().data() : nullptr;
 }
 LVector* ObPointW(BaseObject* op)
 {
 	Object* o = O(op);
-	return o && !o->points.empty() ? o->points.data() : nullptr;
+	return o && !o->pointsSeen().empty() ? o->pointsSeen().data() : nullptr;
 }
 Int32 ObPolygonCount(const BaseObject* op)
 {
@@ -140,8 +142,16 @@ void ObGetMp(const BaseObject* op, LVector* out)
 	const Object* o = O(op);
 	*out = o ? o->boundingCentre() : LVector{0, 0, 0};
 }
-BaseObject* ObGetDeformCache(BaseObject*) { return nullptr; }
-BaseObject* ObGetCacheParent(BaseObject*) { return nullptr; }
+BaseObject* ObGetDeformCache(BaseObject* op)
+{
+	Object* o = O(op);
+	return o ? asBase(o->deformCache.get()) : nullptr;
+}
+BaseObject* ObGetCacheParent(BaseObject* op)
+{
+	Object* o = O(op);
+	return o ? asBase(o->cacheParent) : nullptr;
+}
 BaseObject* ObClone(BaseObject* op, Int32 flags, VtnAliasTrans*)
 {
 	Object* o = O(op);
@@ -197,7 +207,21 @@ void ObSetColorProperties(BaseObject* op, const ObjectColorProperties* in)
 	if (Object* o = O(op))
 		o->colors = {in->color, in->usecolor != 0, in->xray != 0};
 }
-float* ObCalcVertexMap(BaseObject*, BaseObject*) { return nullptr; }
+// The deformer's weights for this object, in a block the plug-in releases.
+float* ObCalcVertexMap(BaseObject* op, BaseObject* modifier)
+{
+	const Object* o = O(op);
+	const Object* mod = O(modifier);
+	if (!o || !mod)
+		return nullptr;
+	auto it = mod->restrictions.find(o->id());
+	if (it == mod->restrictions.end() || it->second.size() != o->pointsSeen().size() || it->second.empty())
+		return nullptr;
+	auto* block = static_cast<float*>(H().memory().alloc(it->second.size() * sizeof(float), __LINE__, "vertex map"));
+	if (block)
+		std::copy(it->second.begin(), it->second.end(), block);
+	return block;
+}
 BaseObject* ObAllocPolygonObject(Int32 pcnt, Int32 vcnt)
 {
 	if (pcnt < 0 || vcnt < 0)
@@ -353,6 +377,13 @@ VTN_Link link_table = {LkAlloc, LkFree, LkSetLink, LkGetLink,
                        nullptr, nullptr,  // Write, Read: scene files are not written yet
                        LkCopyTo};
 
+// ---- threads ----
+
+bool ThTestBreak(BaseThread* bt) { return bt && reinterpret_cast<Thread*>(bt)->testBreak(); }
+BaseThread* ThGetCurrent() { return nullptr; }
+
+VTN_Thread thread_table = {ThTestBreak, ThGetCurrent};
+
 }  // namespace
 
 void installNodeTables(VTNOS* os)
@@ -364,6 +395,7 @@ void installNodeTables(VTNOS* os)
 	os->document = &document_table;
 	os->select = &select_table;
 	os->link = &link_table;
+	os->thread = &thread_table;
 }
 
 }  // namespace vtnhost

@@ -16,6 +16,7 @@ bool GeListNode::Message(Int32 type, void* data) { return A()->Message(this, typ
 Int32 GeListNode::GetDirty(Int32 flags) const { return A()->GetDirty(this, flags); }
 void GeListNode::SetDirty(Int32 flags) { A()->SetDirty(this, flags); }
 Int32 GeListNode::GetType() const { return A()->GetType(this); }
+bool GeListNode::IsInstanceOf(Int32 type) const { return A()->IsInstanceOf(this, type); }
 
 bool VTNAtom::SetParameter(const DescID& id, const GeData& v, Int32 flags)
 {

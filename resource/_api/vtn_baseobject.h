@@ -27,6 +27,7 @@ public:
 	Int32 GetDirty(Int32 flags) const;
 	void SetDirty(Int32 flags);
 	Int32 GetType() const;
+	bool IsInstanceOf(Int32 type) const;
 };
 
 class VTNAtom : public GeListNode

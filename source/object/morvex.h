@@ -44,6 +44,13 @@ private:
 	UInt32 state_;
 };
 
+// True when the bit patterns of x and y, read as signed 64-bit integers, are at
+// most 7 apart: x and y are equal up to a few units in the last place.
+bool CompareFloatTolerant(double x, double y);
+
+// True when every corner of the polygons names one of point_count points.
+bool CornersInRange(const CPolygon* polys, Int32 poly_count, Int32 point_count);
+
 // Area of a triangle by Heron's formula in single precision, from side lengths
 // measured in double. A triangle without area (or with NaN corners) gives 0.
 float HeronArea(const LVector& a, const LVector& b, const LVector& c);
@@ -69,6 +76,8 @@ public:
 	bool Init(GeListNode* node) override;
 	void Free(GeListNode* node) override;
 	bool Message(GeListNode* node, Int32 type, void* data) override;
+	bool ModifyObject(BaseObject* mod, BaseDocument* doc, BaseObject* op, const LMatrix& op_mg, const LMatrix& mod_mg, double lod,
+	                  Int32 flags, BaseThread* thread) override;
 	void CheckDirty(BaseObject* op, BaseDocument* doc) override;
 	~Morvex() override;
 
@@ -92,6 +101,14 @@ public:
 	static double Find_Tri2Point_Dist(LVector a, LVector b, LVector c, LVector p);
 	void Crea_mappa_distanze(BaseObject* mod, BaseObject* obj, BaseObject* cage);
 
+	// Binding: the Green coordinates of the points of buff's object against the rest cage.
+	bool Calcola_GC(BaseObject* mod, BaseObject* cage, Cobjbuff* buff, BaseThread* thread);
+	static double GCTriIn(LVector p, LVector va, LVector vb, LVector eta, Int32* degenerate);
+
+	// Weight tables: rows x cols zero-filled floats behind row pointers; null on failure.
+	static float** NewTable(Int32 rows, Int32 cols);
+	static void FreeTable(float**& table, Int32 rows);
+
 	// The reset: drops every binding and the rest pose, shows "0" as the memory figure.
 	void Azzera_memoria(BaseContainer* data);
 	// Bytes held by the weight tables of all bindings.
@@ -101,6 +118,8 @@ public:
 	static void FreeRecord(Cobjbuff*& rec);
 	void FreeAllBindings();
 	void ClearRestPose();
+	// memoryUsed and its text in the deformer's container.
+	void RefreshMemory(BaseContainer* data);
 
 	Int32 cageDirty = 0;
 	Int64 memoryUsed = 0;

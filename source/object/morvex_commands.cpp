@@ -20,19 +20,6 @@ constexpr Int32 DTYPE_LONG = 15;
 constexpr Int32 DTYPE_BOOL = 400006001;
 constexpr Int32 DESCFLAGS_SET_USERINTERACTION = 8;
 
-// The cage polygons' corners all name points of the cage.
-bool CornersInRange(const CPolygon* polys, Int32 poly_count, Int32 point_count)
-{
-	for (Int32 i = 0; i < poly_count; ++i)
-	{
-		const CPolygon& p = polys[i];
-		for (Int32 k : {p.a, p.b, p.c, p.d})
-			if (k < 0 || k >= point_count)
-				return false;
-	}
-	return true;
-}
-
 // The display tag that marks a prepared cage.
 void AddCageTag(BaseObject* cage, BaseDocument* doc)
 {
@@ -52,6 +39,18 @@ void AddCageTag(BaseObject* cage, BaseDocument* doc)
 }
 
 }  // namespace
+
+bool CornersInRange(const CPolygon* polys, Int32 poly_count, Int32 point_count)
+{
+	for (Int32 i = 0; i < poly_count; ++i)
+	{
+		const CPolygon& p = polys[i];
+		for (Int32 k : {p.a, p.b, p.c, p.d})
+			if (k < 0 || k >= point_count)
+				return false;
+	}
+	return true;
+}
 
 float HeronArea(const LVector& pa, const LVector& pb, const LVector& pc)
 {

@@ -1,6 +1,9 @@
 #define VTN_SOURCE "Morvex"
 #include "morvex.h"
 
+#include <cstring>
+
+#include "vtn_general.h"
 #include "vtn_memory.h"
 
 NodeData* Morvex::Alloc()
@@ -35,10 +38,29 @@ Morvex::~Morvex()
 	bindings.Clear();
 }
 
-namespace {
+float** Morvex::NewTable(Int32 rows, Int32 cols)
+{
+	if (rows <= 0 || cols < 0)
+		return nullptr;
+	float** table = NewMem(float*, rows);
+	if (!table)
+		return nullptr;
+	const Int64 size = static_cast<Int64>(rows) * cols;
+	table[0] = NewMem(float, size);
+	if (!table[0])
+	{
+		DeleteMem(table);
+		return nullptr;
+	}
+	// Vertex weights are accumulated into the table: it starts at zero.
+	std::memset(table[0], 0, static_cast<size_t>(size) * sizeof(float));
+	for (Int32 r = 1; r < rows; ++r)
+		table[r] = table[0] + static_cast<Int64>(r) * cols;
+	return table;
+}
 
 // A table without rows has no row 0 and owns no block: only its row array.
-void FreeTable(float**& table, Int32 rows)
+void Morvex::FreeTable(float**& table, Int32 rows)
 {
 	if (!table)
 		return;
@@ -46,8 +68,6 @@ void FreeTable(float**& table, Int32 rows)
 		DeleteMem(table[0]);
 	DeleteMem(table);
 }
-
-}  // namespace
 
 void Morvex::FreeRecord(Cobjbuff*& rec)
 {
@@ -81,6 +101,12 @@ void Morvex::Azzera_memoria(BaseContainer* data)
 	ClearRestPose();
 	memoryUsed = 0;
 	data->SetString(MORVEX_MEMORY, String("0"));
+}
+
+void Morvex::RefreshMemory(BaseContainer* data)
+{
+	memoryUsed = Calcola_memoria();
+	data->SetString(MORVEX_MEMORY, MemoryToString(memoryUsed));
 }
 
 Int64 Morvex::Calcola_memoria() const

@@ -122,6 +122,11 @@ public:
 	const std::vector<std::unique_ptr<Document>>& documents() const { return documents_; }
 
 	// What the user does in the application.
+	// Evaluates the document as the application does before it draws: the dirty
+	// checks of plug-in objects, then every polygon object (and generator cache)
+	// in tree order through the deformers that act on it, into its deform cache.
+	void evaluate(Document* doc, Thread* thread = nullptr);
+
 	// Presses a button of a node's description (message 18 with a one-level DescID).
 	bool pressButton(Node* node, Int32 button_id);
 	// Asks a node for its custom icon (message 1001090); true when it filled the record.
@@ -155,7 +160,18 @@ public:
 	// Services behind the table slots.
 	void criticalStop(int line, const char* source) { criticalStops_.push_back({line, source ? source : ""}); }
 	void setStatusText(const std::string& t) { statusText_ = t; }
-	void setStatusBar(int p) { statusBar_ = p; }
+	void setStatusBar(int p)
+	{
+		if (statusHistory_.empty() || statusHistory_.back() != p)
+			if (statusHistory_.size() < 100000)
+				statusHistory_.push_back(p);
+		statusBar_ = p;
+	}
+	// The percentages shown, each change once, in order.
+	const std::vector<int>& statusHistory() const { return statusHistory_; }
+	void clearStatusHistory() { statusHistory_.clear(); }
+	void setMouse(int mode) { mouse_.push_back(mode); }
+	const std::vector<int>& mouseHistory() const { return mouse_; }
 	void addEvent() { ++events_; }
 	bool registerPlugin(Int32 api, Int32 type, Int32 id, const std::string& name, const void* record, Int32 size);
 	bool registerDescription(Int32 id, const std::string& name, const ResourceSet* res);
@@ -171,6 +187,8 @@ private:
 	std::vector<CriticalStop> criticalStops_;
 	std::string statusText_;
 	int statusBar_ = 0;
+	std::vector<int> statusHistory_;
+	std::vector<int> mouse_;
 	int events_ = 0;
 	int liveResources_ = 0;
 	std::vector<PluginRegistration> registrations_;

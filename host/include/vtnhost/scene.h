@@ -7,6 +7,8 @@
 #define VTNHOST_SCENE_H
 
 #include <cstdint>
+#include <atomic>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -96,6 +98,8 @@ public:
 	void callFree();
 	bool callMessage(Int32 type, void* data);
 	bool callCopyTo(Node* dest, Int32 flags);
+	bool callModifyObject(Document* doc, Object* op, BaseThread* thread);
+	bool isDeformer() const;
 	Int32 callDraw(DRAWPASS pass, BaseDraw* bd, BaseDrawHelp* bh);
 	Int32 callDetectHandle(BaseDraw* bd, Int32 x, Int32 y, QUALIFIER qualifier);
 	void callCheckDirty(Document* doc);
@@ -155,6 +159,22 @@ public:
 	std::vector<LVector> points;
 	std::vector<CPolygon> polygons;
 
+	// While deformers run on the object, its points as the plug-in reads and
+	// writes them: the evaluation buffer.
+	std::vector<LVector>& pointsSeen() { return evaluation_ ? *evaluation_ : points; }
+	const std::vector<LVector>& pointsSeen() const { return evaluation_ ? *evaluation_ : points; }
+	void setEvaluationBuffer(std::vector<LVector>* buffer) { evaluation_ = buffer; }
+
+	// The object as the deformers left it at the last evaluation, or null; and,
+	// for a cache, the object it stands for.
+	std::unique_ptr<Object> deformCache;
+	Object* cacheParent = nullptr;
+	// A generator's cache: the polygon object it builds (a child-less stand-in).
+	std::unique_ptr<Object> generatorCache;
+
+	// Restriction weights of a deformer, per object it acts on (by node id).
+	std::map<uint64_t, std::vector<float>> restrictions;
+
 	// A face of more than four corners: its outline, and the polygons (indices into
 	// polygons, triangles and quads) that stand for it until it is triangulated.
 	struct Ngon
@@ -190,7 +210,8 @@ public:
 	// Takes a child over, as the last one; it joins this object's document.
 	void adopt(std::unique_ptr<Object> child);
 	const std::vector<std::unique_ptr<Object>>& children() const { return children_; }
-	Document* document() const override { return doc_; }
+	// A cache belongs to the document of the object it stands for.
+	Document* document() const override { return doc_ ? doc_ : (cacheParent ? cacheParent->document() : nullptr); }
 
 	// Half extent and centre of the points' bounding box, in the object's own coordinates.
 	LVector boundingRadius() const;
@@ -202,7 +223,25 @@ private:
 	friend class Document;
 	Object* parent_ = nullptr;
 	Document* doc_ = nullptr;
+	std::vector<LVector>* evaluation_ = nullptr;
 	std::vector<std::unique_ptr<Object>> children_;
+};
+
+// The thread an evaluation runs on, as the plug-in sees it: it can be asked to break.
+class Thread
+{
+public:
+	// True once a break was requested, or from the n-th test on when breakAfterTests(n) was set.
+	bool testBreak();
+	void requestBreak() { break_ = true; }
+	void breakAfterTests(long n) { breakAfter_ = n; }
+	long tests() const { return tests_; }
+	BaseThread* asThread() { return reinterpret_cast<BaseThread*>(this); }
+
+private:
+	std::atomic<bool> break_{false};
+	std::atomic<long> tests_{0};
+	long breakAfter_ = -1;
 };
 
 struct UndoRecord

@@ -1,0 +1,241 @@
+// Binding: the Green coordinates of every bound point of an object against the
+// cage in its rest pose (Lipman, Levin and Cohen-Or, "Green Coordinates", 2008),
+// by per-face integration. phi (one weight per cage point) goes to FI, psi (one
+// per cage face) to PSI.
+#define VTN_SOURCE "Morvex"
+#include "morvex.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "vtn_general.h"
+#include "vtn_raycollider.h"
+#include "vtn_resource.h"
+
+namespace {
+
+constexpr Int32 IDS_BINDING = 1004;
+constexpr Int32 Opolygon = 5100;
+constexpr Int32 kBreakEvery = 64;
+constexpr double kPi = 3.14159265358979323846;
+
+// An angle from its cosine, with the cosine clamped into [-1, 1].
+double AngleOf(double cosine)
+{
+	if (cosine >= 1.0)
+		return 0.0;
+	if (cosine <= -1.0)
+		return kPi;
+	return std::acos(cosine);
+}
+
+// Element by element through single precision and back: the frames of a
+// binding are as exact as the host's matrices in single precision.
+LMatrix RoundedMatrix(const LMatrix& m)
+{
+	const SMatrix s = ToSingle(m);
+	return {ToDouble(s.off), ToDouble(s.v1), ToDouble(s.v2), ToDouble(s.v3)};
+}
+
+LVector Normalised(const LVector& v)
+{
+	const double len = Len(v);
+	return len != 0.0 ? v / len : v;
+}
+
+// Unit normal of a cage polygon: (b - a) x (c - a) for a triangle, the
+// diagonals' (b - d) x (c - a) for a quad; zero for a face without area.
+LVector FaceNormal(const LVector& a, const LVector& b, const LVector& c, const LVector& d, bool triangle)
+{
+	return Normalised(triangle ? Cross(b - a, c - a) : Cross(b - d, c - a));
+}
+
+}  // namespace
+
+bool CompareFloatTolerant(double x, double y)
+{
+	int64_t bx, by;
+	std::memcpy(&bx, &x, sizeof bx);
+	std::memcpy(&by, &y, sizeof by);
+	// The difference wraps in two's complement; its magnitude is taken unsigned so
+	// that -0.0 (the most negative pattern) never matches +0.0.
+	const uint64_t diff = static_cast<uint64_t>(bx) - static_cast<uint64_t>(by);
+	const uint64_t magnitude = static_cast<int64_t>(diff) < 0 ? 0 - diff : diff;
+	return magnitude <= 7;
+}
+
+double Morvex::GCTriIn(LVector p, LVector va, LVector vb, LVector eta, Int32* degenerate)
+{
+	*degenerate = 1;
+	const double a = Len(p - va);
+	const double ab = Len(vb - va);
+	if (ab * a == 0.0 || std::isnan(ab * a))
+		return 0.0;
+	const double alpha = AngleOf(Dot(p - va, vb - va) / (ab * a));
+	const double pb = Len(vb - p), pa = Len(va - p);
+	if (pb * pa == 0.0 || std::isnan(pb * pa))
+		return 0.0;
+	const double beta = AngleOf(Dot(va - p, vb - p) / (pb * pa));
+	const double h = a * std::sin(alpha);
+	const double lambda = h * h;
+	const double eta_dist = Len(p - eta);
+	const double gamma = eta_dist * eta_dist;
+
+	double terms[2];
+	const double thetas[2] = {kPi - alpha, kPi - alpha - beta};
+	for (int k = 0; k < 2; ++k)
+	{
+		const double sigma = std::sin(thetas[k]);
+		const double kappa = std::cos(thetas[k]);
+		const double sigma2 = sigma * sigma;
+		const double D = std::sqrt(lambda * lambda + lambda * gamma * sigma2) + lambda + (1.0 + kappa) * gamma;
+		if (D == 0.0 || std::isnan(D) || kappa == 1.0 || std::isnan(kappa))
+			return 0.0;
+		const double R = std::sqrt(lambda + gamma * sigma2);
+		if (R == 0.0 || std::isnan(R))
+			return 0.0;
+		const double one_minus = 1.0 - kappa;
+		const double L = (1.0 + (-2.0) * gamma * kappa / D) * (2.0 * std::sqrt(lambda) * sigma2 / (one_minus * one_minus));
+		if (!(L > 0.0))
+			return 0.0;
+		if (CompareFloatTolerant(sigma, 0.0))
+			terms[k] = -0.0;
+		else
+		{
+			const double term = 0.5 * (2.0 * std::sqrt(gamma) * std::atan(kappa * std::sqrt(gamma) / R) + std::sqrt(lambda) * std::log(L));
+			terms[k] = sigma >= 0.0 ? -term : term;
+		}
+	}
+	*degenerate = 0;
+	return -0.07957747155 * std::fabs(terms[0] - terms[1] - std::sqrt(gamma) * beta);
+}
+
+bool Morvex::Calcola_GC(BaseObject* mod, BaseObject* cage, Cobjbuff* buff, BaseThread* thread)
+{
+	if (!cage || !buff->link)
+		return false;
+	BaseContainer* data = mod->GetDataInstance();
+	auto* obj = static_cast<BaseObject*>(buff->link->GetLink(cage->GetDocument()));
+	if (!obj || !obj->IsInstanceOf(Opolygon))
+		return false;
+	PolygonObject* mesh = ToPoly(obj);
+	PolygonObject* cage_poly = ToPoly(cage);
+
+	const bool inside_only = mod->GetData().GetBool(MORVEX_INSIDE_ONLY, false);
+	const Int32 n = inside_only ? Find_Valid_Pts(buff, cage) : mesh->GetPointCount();
+	const LVector* points = mesh->GetPointR();
+	const CPolygon* polys = cage_poly->GetPolygonR();
+	const Int32 face_count = cage_poly->GetPolygonCount();
+	const Int32 cage_count = cage_poly->GetPointCount();
+	if (n <= 0 || !points || face_count == 0 || !polys || cage_count == 0)
+		return false;
+
+	FreeTable(buff->FI, buff->pointCount);
+	FreeTable(buff->PSI, buff->pointCount);
+	buff->FI = NewTable(n, cage_count);
+	buff->PSI = NewTable(n, face_count);
+	if (!buff->FI || !buff->PSI)
+	{
+		FreeTable(buff->FI, n);
+		FreeTable(buff->PSI, n);
+		buff->pointCount = 0;
+		return false;
+	}
+	buff->pointCount = n;
+	buff->faceCount = face_count;
+	buff->cagePointCount = cage_count;
+	const Int32 total = inside_only ? mesh->GetPointCount() : n;
+
+	StatusClear();
+	StatusSetText(GeLoadString(IDS_BINDING) + String(":") + obj->GetName());
+	StatusSetBar(0);
+
+	const LMatrix dinv = !RoundedMatrix(mod->GetMg());
+	const LMatrix t_cage = dinv * RoundedMatrix(cage->GetMg());
+	const LMatrix t_obj = dinv * RoundedMatrix(obj->GetMg());
+
+	// The rest cage in the deformer's frame, once: a corner that names no rest
+	// point stands at the cage frame's origin.
+	const Int64 rest_count = restPoints.GetCount();
+	GeDynamicArray<LVector> corners;
+	GeDynamicArray<LVector> normals;
+	if (!corners.SetCount(rest_count) || !normals.SetCount(face_count))
+	{
+		StatusClear();
+		return false;
+	}
+	for (Int64 k = 0; k < rest_count; ++k)
+		corners[k] = t_cage * restPoints[k];
+	const LVector origin = t_cage * LVector{0, 0, 0};
+	auto corner = [&](Int32 k) { return k >= 0 && k < rest_count ? corners[k] : origin; };
+	// Normals from the faces as they sit in the same frame as the corners, so
+	// that a rotated cage or deformer binds like an unrotated one.
+	for (Int32 j = 0; j < face_count; ++j)
+	{
+		const CPolygon& f = polys[j];
+		normals[j] = FaceNormal(corner(f.a), corner(f.b), corner(f.c), corner(f.d), f.c == f.d);
+	}
+
+	const LVector zero{0, 0, 0};
+	Int32 row = 0;
+	for (Int32 q = 0; q < total; ++q)
+	{
+		StatusSetBar(static_cast<Int32>(q * 100.0 / total));
+		if (thread && q % kBreakEvery == 0 && thread->TestBreak())
+		{
+			Azzera_memoria(data);
+			StatusClear();
+			return false;
+		}
+		if (inside_only && !buff->validPoints->IsSelected(q))
+			continue;
+		const LVector x = t_obj * points[q];
+		float* fi = buff->FI[row];
+		float* psi = buff->PSI[row];
+		for (Int32 j = 0; j < face_count; ++j)
+		{
+			const CPolygon& f = polys[j];
+			const Int32 idx[3] = {f.a, f.b, f.c};
+			const LVector V[3] = {corner(f.a) - x, corner(f.b) - x, corner(f.c) - x};
+			const LVector& nj = normals[j];
+			const LVector p = nj * Dot(nj, V[0]);
+			double s[3], I[3], II[3];
+			Int32 fdeg[3], gdeg[3];
+			LVector N[3];
+			for (int l = 0; l < 3; ++l)
+			{
+				const int l1 = (l + 1) % 3;
+				const double t = Dot(Cross(V[l] - p, V[l1] - p), nj);
+				const float sign = CompareFloatTolerant(t, 0.0) ? 0.0f : (t >= 0.0 ? 1.0f : -1.0f);
+				s[l] = sign;
+				I[l] = GCTriIn(p, V[l], V[l1], zero, &fdeg[l]);
+				II[l] = GCTriIn(zero, V[l1], V[l], zero, &gdeg[l]);
+				N[l] = Normalised(Cross(V[l1], V[l]));
+			}
+			double S = 0.0;
+			for (int l = 0; l < 3; ++l)
+				if (fdeg[l] == 0)
+					S += s[l] * I[l];
+			const double Iface = -std::fabs(S);
+			psi[j] = float(-Iface);
+			LVector w = nj * Iface;
+			for (int l = 0; l < 3; ++l)
+				if (gdeg[l] == 0)
+					w = w + N[l] * II[l];
+			if (Len(w) <= 1e-5)
+				continue;
+			for (int l = 0; l < 3; ++l)
+			{
+				const int l1 = (l + 1) % 3;
+				const double den = Dot(N[l1], V[l]);
+				// A corner outside the cage's point range has no column to add to.
+				if (den == 0.0 || std::isnan(den) || idx[l] < 0 || idx[l] >= cage_count)
+					continue;
+				fi[idx[l]] += float(Dot(N[l1], w) / den);
+			}
+		}
+		++row;
+	}
+	StatusClear();
+	return true;
+}

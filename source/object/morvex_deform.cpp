@@ -1,0 +1,215 @@
+// Deformation: every bound point moves to the weighted sum of the current cage
+// points (phi) and of the current face normals scaled by the faces' conformal
+// stretch (psi), blended by strength and the host's restriction weights.
+#define VTN_SOURCE "Morvex"
+#include "morvex.h"
+
+#include "vtn_general.h"
+#include "vtn_raycollider.h"
+
+namespace {
+
+constexpr Int32 Opolygon = 5100;
+constexpr Int32 MSG_UPDATE = 5;
+constexpr Int32 MOUSE_BUSY = 3;
+constexpr Int32 MOUSE_NORMAL = 2;
+constexpr Int32 kBreakEvery = 64;
+// 2 * sqrt(2), in single precision as the rest areas are.
+constexpr double kStretchNorm = 2.8284270763397217;
+
+// A normal divided by its length, or zero when the length is exactly 0.
+LVector UnitOrZero(const LVector& v)
+{
+	const double len = Len(v);
+	return len != 0.0 ? v / len : LVector{0, 0, 0};
+}
+
+// The face factor for stretch amount g and a face's conformal stretch s: 1 at
+// g <= 0 (no stretch), s from g = 1 up, and in between a straight blend
+// 1 + g (s - 1), so that the amount moves smoothly from none to full.
+double FaceFactor(double g, double s)
+{
+	if (g <= 0.0)
+		return 1.0;
+	if (g >= 1.0)
+		return s;
+	return 1.0 + g * (s - 1.0);
+}
+
+}  // namespace
+
+bool Morvex::ModifyObject(BaseObject* mod, BaseDocument* doc, BaseObject* op, const LMatrix&, const LMatrix& mod_mg, double,
+                          Int32, BaseThread* thread)
+{
+	BaseContainer* data = mod->GetDataInstance();
+	auto* cage = static_cast<BaseObject*>(data->GetObjectLink(MORVEX_CAGE, doc));
+	PolygonObject* cage_poly = ToPoly(cage);
+	if (!cage || cage_poly->GetPointCount() == 0)
+	{
+		Azzera_memoria(data);
+		return true;
+	}
+	const Int32 cage_count = cage_poly->GetPointCount();
+	const LMatrix mod_inv = !mod_mg;
+	const LMatrix m1 = mod_inv * cage->GetMg();
+	const LMatrix m2 = mod_inv * op->GetMg();
+	const LMatrix F = !m2;
+
+	if (restPoints.GetCount() == 0 || restPoints.GetCount() != cage_count)
+	{
+		Azzera_memoria(data);
+		return true;
+	}
+
+	BaseObject* r = op;
+	BaseObject* p = op->GetCacheParent();
+	while (p && p->GetCacheParent() && p->GetCacheParent()->IsInstanceOf(Opolygon))
+	{
+		r = p;
+		p = p->GetCacheParent();
+	}
+	if (!r->IsInstanceOf(Opolygon) || ToPoly(r)->GetPointCount() == 0 || ToPoly(r)->GetPolygonCount() == 0)
+		return true;
+
+	// The cage geometry: as other deformers left it, when they did.
+	PolygonObject* shape = cage_poly;
+	if (BaseObject* cache = cage->GetDeformCache())
+		shape = ToPoly(cache);
+	const LVector* cage_points = shape->GetPointR();
+	const CPolygon* polys = shape->GetPolygonR();
+	const Int32 face_count = shape->GetPolygonCount();
+	// A cache whose counts differ from the cage's, a corner naming no point, or
+	// rest areas of another polygon count would send the indices below astray:
+	// no binding fits then.
+	const bool geometry_fits = shape->GetPointCount() == cage_count && face_count == cage_poly->GetPolygonCount() &&
+	                           face_count == restAreas.GetCount() && cage_points && polys &&
+	                           CornersInRange(polys, face_count, cage_count);
+
+	Cobjbuff* rec = nullptr;
+	BaseDocument* r_doc = r->GetDocument();
+	for (Int64 i = 0; i < bindings.GetCount(); ++i)
+		if (bindings[i]->link && bindings[i]->link->GetLink(r_doc) == r)
+		{
+			rec = bindings[i];
+			const Int32 selected = rec->validPoints ? rec->validPoints->GetCount() : 0;
+			const Int32 n = selected > 0 ? selected : ToPoly(r)->GetPointCount();
+			// A record without tables never deforms: like a point-count change, it is dropped.
+			if (n != rec->pointCount || !rec->FI || !rec->PSI)
+			{
+				if (bindings.GetCount() < 2)
+					Azzera_memoria(data);
+				else
+				{
+					FreeRecord(bindings[i]);
+					bindings.Remove(i, 1);
+				}
+				RefreshMemory(data);
+				return true;
+			}
+			if (!geometry_fits || cage_count != rec->cagePointCount || face_count != rec->faceCount)
+			{
+				Azzera_memoria(data);
+				return true;
+			}
+			break;
+		}
+	if (!rec)
+	{
+		if (!bindArmed)
+			return true;
+		if (!geometry_fits)
+		{
+			Azzera_memoria(data);
+			return true;
+		}
+		rec = NewObj(Cobjbuff);
+		if (!rec)
+			return true;
+		rec->link = BaseLink::Alloc();
+		if (!rec->link)
+		{
+			FreeRecord(rec);
+			return true;
+		}
+		rec->link->SetLink(r);
+		GeShowMouse(MOUSE_BUSY);
+		const bool bound = Calcola_GC(mod, cage, rec, thread);
+		GeShowMouse(MOUSE_NORMAL);
+		if (!bound || !bindings.Append(rec))
+		{
+			FreeRecord(rec);
+			return true;
+		}
+		RefreshMemory(data);
+	}
+
+	PolygonObject* target = ToPoly(op);
+	LVector* P = target->GetPointW();
+	const Int32 N = target->GetPointCount();
+	if (!P || N == 0)
+		return true;
+	const BaseContainer params = mod->GetData();
+	const double g = params.GetReal(MORVEX_STRETCH, 100.0);
+	const double t = params.GetReal(MORVEX_STRENGTH, 1.0);
+
+	// Per call: the cage points in the deformer's frame (as floats for the vertex
+	// sum), the face normals in that same frame, and each face's stretch factor.
+	GeDynamicArray<LVector> normals;
+	GeDynamicArray<double> factors;
+	GeDynamicArray<SVector> frame_points;
+	if (!normals.SetCount(face_count) || !factors.SetCount(face_count) || !frame_points.SetCount(cage_count))
+		return true;
+	for (Int32 k = 0; k < cage_count; ++k)
+		frame_points[k] = ToSingle(m1 * cage_points[k]);
+	for (Int32 j = 0; j < face_count; ++j)
+	{
+		const CPolygon& f = polys[j];
+		const LVector a = m1 * cage_points[f.a], b = m1 * cage_points[f.b], c = m1 * cage_points[f.c], d = m1 * cage_points[f.d];
+		normals[j] = UnitOrZero(UnitOrZero(f.c == f.d ? Cross(b - a, c - a) : Cross(b - d, c - a)));
+		// A face without rest area has no stretch to measure: it keeps its plain normal.
+		const float area = restAreas[j];
+		double s = 1.0;
+		if (area > 0.0f)
+		{
+			const LVector U = restPoints[f.b] - restPoints[f.a], V = restPoints[f.c] - restPoints[f.a];
+			const LVector U1 = cage_points[f.b] - cage_points[f.a], V1 = cage_points[f.c] - cage_points[f.a];
+			s = std::sqrt(Dot(U1, U1) * Dot(V, V) + Dot(V1, V1) * Dot(U, U) - 2.0 * Dot(U1, V1) * Dot(U, V)) / (double(area) * kStretchNorm);
+		}
+		factors[j] = FaceFactor(g, s);
+	}
+
+	float* weights = ToPoly(op)->CalcVertexMap(mod);
+	const bool selective = rec->validPoints && rec->validPoints->GetCount() > 0;
+	Int32 row = 0;
+	for (Int32 i = 0; i < N; ++i)
+	{
+		if (thread && i % kBreakEvery == 0 && thread->TestBreak())
+			break;
+		const double wi = weights ? double(weights[i]) : 1.0;
+		if (selective && !rec->validPoints->IsSelected(i))
+			continue;
+		if (row >= rec->pointCount)
+			break;
+		const float* fi = rec->FI[row];
+		const float* psi = rec->PSI[row];
+		SVector A = frame_points[0] * fi[0];
+		for (Int32 k = 1; k < cage_count; ++k)
+			A = A + frame_points[k] * fi[k];
+		SVector B{0.0f, 0.0f, 0.0f};
+		for (Int32 j = 0; j < face_count; ++j)
+		{
+			const LVector scaled = normals[j] * factors[j];
+			B = B + ToSingle(scaled) * psi[j];
+		}
+		const LVector pos = ToDouble(A) + ToDouble(B);
+		const LVector old = P[i];
+		const LVector d = F * pos;
+		const LVector blended = d * t + old * (1.0 - t);
+		P[i] = wi < 1.0 ? blended * wi + old * (1.0 - wi) : blended;
+		++row;
+	}
+	if (weights)
+		GeFree(weights);
+	op->Message(MSG_UPDATE);
+	return true;
+}

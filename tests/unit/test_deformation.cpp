@@ -1,0 +1,373 @@
+// Binding and deformation through the host's evaluation: the properties every
+// correct Green-coordinate deformer has, and the deformer's rules for bindings
+// that no longer fit.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "support/deformer_scene.h"
+#include "vtnhost/matrix.h"
+
+using testmesh::Mesh;
+using vtnhost::Object;
+
+namespace {
+
+class Deformation : public DeformerScene
+{
+protected:
+	// A mesh with the deformer under it, a cage of the given shape at the top level.
+	void build(const Mesh& mesh_shape, const Mesh& cage_shape)
+	{
+		mesh = testscene::addMesh(host, doc, "Mesh", mesh_shape);
+		std::unique_ptr<Object> d = doc->remove(deformer);
+		doc->insert(std::move(d), mesh, nullptr);
+		cage = addLinked(MORVEX_CAGE, cage_shape, "Cage");
+	}
+	void bindAndEvaluate()
+	{
+		ASSERT_TRUE(host.pressButton(deformer, MORVEX_BIND));
+		host.evaluate(doc);
+	}
+	const std::vector<LVector>& deformed(const Object* op) const { return op->deformCache->points; }
+	// The largest distance between the deformed points and the expected ones.
+	double maxError(const Object* op, const std::vector<LVector>& expected) const
+	{
+		double e = 0;
+		for (size_t i = 0; i < expected.size(); ++i)
+			e = std::max(e, testmesh::distance(deformed(op)[i], expected[i]));
+		return e;
+	}
+	std::string memoryText() const { return deformer->container().find(MORVEX_MEMORY)->s; }
+	void setReal(Int32 id, double v) { deformer->container().entries[id] = vtnhost::Value::Real(v); }
+
+	Object* mesh = nullptr;
+	Object* cage = nullptr;
+};
+
+const Mesh kCage = testmesh::icosphere({0, 0, 0}, 1.5, 1);
+const Mesh kMesh = testmesh::icosphere({0.1, -0.2, 0.05}, 1.0, 2);
+
+std::vector<LVector> mapped(const std::vector<LVector>& pts, const LMatrix& m)
+{
+	std::vector<LVector> out;
+	for (const LVector& p : pts)
+		out.push_back(testmesh::apply(m, p));
+	return out;
+}
+
+}  // namespace
+
+TEST(GreenCoordinates, CompareFloatTolerantAllowsSevenUnits)
+{
+	EXPECT_TRUE(CompareFloatTolerant(0.0, 0.0));
+	EXPECT_TRUE(CompareFloatTolerant(7 * 4.9406564584124654e-324, 0.0));
+	EXPECT_FALSE(CompareFloatTolerant(8 * 4.9406564584124654e-324, 0.0));
+	EXPECT_FALSE(CompareFloatTolerant(-0.0, 0.0)) << "-0.0 is the farthest pattern from +0.0";
+	EXPECT_TRUE(CompareFloatTolerant(1.0, std::nextafter(std::nextafter(1.0, 2.0), 2.0)));
+	EXPECT_FALSE(CompareFloatTolerant(1.0, 1.0 + 1e-10));
+	EXPECT_FALSE(CompareFloatTolerant(std::nan(""), 0.0));
+}
+
+TEST(GreenCoordinates, TriangleIntegralFlagsDegenerateInput)
+{
+	Int32 degenerate = -1;
+	const LVector o{0, 0, 0};
+	EXPECT_EQ(Morvex::GCTriIn(o, o, {1, 0, 0}, o, &degenerate), 0.0);
+	EXPECT_EQ(degenerate, 1) << "p on a corner";
+	EXPECT_EQ(Morvex::GCTriIn({0, 1, 0}, {1, 1, 0}, {1, 1, 0}, o, &degenerate), 0.0);
+	EXPECT_EQ(degenerate, 1) << "an edge without length";
+	const double v = Morvex::GCTriIn({0, 0, 1}, {1, 0, 1}, {0, 1, 1}, o, &degenerate);
+	EXPECT_EQ(degenerate, 0);
+	EXPECT_TRUE(std::isfinite(v));
+	EXPECT_LE(v, 0.0);
+	// The face integral of a point in the face's plane (gamma = 0) is finite.
+	EXPECT_TRUE(std::isfinite(Morvex::GCTriIn({0.2, 0.2, 0}, {1, 0, 0}, {0, 1, 0}, o, &degenerate)));
+}
+
+TEST_F(Deformation, AnUnchangedCageReproducesTheMesh)
+{
+	build(kMesh, kCage);
+	bindAndEvaluate();
+	ASSERT_EQ(m->bindings.GetCount(), 1);
+	const Cobjbuff* rec = m->bindings[0];
+	EXPECT_EQ(rec->pointCount, static_cast<Int32>(kMesh.points.size()));
+	EXPECT_EQ(rec->faceCount, 80);
+	EXPECT_EQ(rec->cagePointCount, 42);
+	EXPECT_EQ(m->memoryUsed, 4LL * (80 + 42) * rec->pointCount);
+	EXPECT_EQ(rec->pointCount, 162);
+	EXPECT_EQ(memoryText(), "77.20 KB");
+	EXPECT_LT(maxError(mesh, kMesh.points), 1e-5 * 2 * std::sqrt(3.0));
+	EXPECT_EQ(mesh->points[5].x, kMesh.points[5].x) << "the object's own points stay the user's";
+
+	for (Int32 r = 0; r < rec->pointCount; ++r)
+	{
+		double phi = 0;
+		for (Int32 k = 0; k < rec->cagePointCount; ++k)
+			phi += rec->FI[r][k];
+		ASSERT_NEAR(phi, 1.0, 2e-5) << "vertex weights of point " << r;
+		for (Int32 j = 0; j < rec->faceCount; ++j)
+			ASSERT_GE(rec->PSI[r][j], 0.0f);
+	}
+	EXPECT_EQ(host.statusText(), "") << "the status line is cleared after binding";
+	ASSERT_FALSE(host.statusHistory().empty());
+	EXPECT_EQ(host.mouseHistory(), (std::vector<int>{3, 2}));
+}
+
+TEST_F(Deformation, ASimilarityOfTheCageMovesTheMeshAlike)
+{
+	build(kMesh, kCage);
+	bindAndEvaluate();
+	const LMatrix sim = testmesh::product(testmesh::translation({0.3, -2, 1}),
+	                                      testmesh::product(testmesh::rotation({1, 2, -1}, 0.8), testmesh::scaling(1.7)));
+	cage->points = mapped(kCage.points, sim);
+	host.evaluate(doc);
+	EXPECT_LT(maxError(mesh, mapped(kMesh.points, sim)), 1e-5 * 2 * 1.7 * std::sqrt(3.0));
+}
+
+TEST_F(Deformation, RotatedFramesBindAndDeformLikeIdentityOnes)
+{
+	build(kMesh, kCage);
+	const LMatrix mc = testmesh::product(testmesh::translation({4, 1, 0}), testmesh::rotation({0, 1, 1}, 1.1));
+	const LMatrix mm = testmesh::product(testmesh::translation({3.5, 0.5, 0.2}), testmesh::rotation({1, 0, 1}, -0.7));
+	cage->matrix = mc;
+	mesh->matrix = mm;
+	mesh->children().front()->matrix = testmesh::rotation({1, 1, 0}, 2.0);
+	// The cage and the mesh sit where they did in the untransformed scene.
+	cage->points = mapped(kCage.points, testmesh::inverse(mc));
+	mesh->points = mapped(kCage.points.empty() ? kMesh.points : kMesh.points, testmesh::inverse(mm));
+	bindAndEvaluate();
+	EXPECT_LT(maxError(mesh, mesh->points), 1e-5 * 2 * std::sqrt(3.0));
+
+	// A similarity of the cage's own points is, in the world, mc * sim * mc^-1.
+	const LMatrix sim = testmesh::product(testmesh::translation({0, 0.5, -0.25}), testmesh::product(testmesh::rotation({0, 0, 1}, 0.5), testmesh::scaling(0.8)));
+	const std::vector<LVector> rest = cage->points;
+	cage->points = mapped(rest, sim);
+	host.evaluate(doc);
+	const LMatrix world = testmesh::product(mc, testmesh::product(sim, testmesh::inverse(mc)));
+	const LMatrix local = testmesh::product(testmesh::inverse(mm), testmesh::product(world, mm));
+	EXPECT_LT(maxError(mesh, mapped(mesh->points, local)), 1e-5 * 2 * std::sqrt(3.0));
+}
+
+TEST_F(Deformation, StrengthAndRestrictionWeightsBlend)
+{
+	build(kMesh, kCage);
+	bindAndEvaluate();
+	const LMatrix move = testmesh::translation({1, 0, 0});
+	cage->points = mapped(kCage.points, move);
+	const size_t n = kMesh.points.size();
+
+	setReal(MORVEX_STRENGTH, 0.0);
+	host.evaluate(doc);
+	for (size_t i = 0; i < n; ++i)
+		ASSERT_EQ(deformed(mesh)[i].x, kMesh.points[i].x) << "strength 0 leaves every point";
+	setReal(MORVEX_STRENGTH, 0.5);
+	host.evaluate(doc);
+	EXPECT_LT(maxError(mesh, mapped(kMesh.points, testmesh::translation({0.5, 0, 0}))), 1e-4);
+	setReal(MORVEX_STRENGTH, 1.0);
+
+	std::vector<float> weights(n, 1.0f);
+	weights[0] = 0.25f;
+	weights[1] = 1.5f;
+	weights[2] = 0.0f;
+	deformer->restrictions[mesh->id()] = weights;
+	host.evaluate(doc);
+	EXPECT_NEAR(deformed(mesh)[0].x - kMesh.points[0].x, 0.25, 1e-4);
+	EXPECT_NEAR(deformed(mesh)[1].x - kMesh.points[1].x, 1.0, 1e-4) << "a weight above 1 gives the full movement, not more";
+	EXPECT_EQ(deformed(mesh)[2].x, kMesh.points[2].x);
+	deformer->restrictions[mesh->id()].pop_back();
+	host.evaluate(doc);
+	EXPECT_NEAR(deformed(mesh)[0].x - kMesh.points[0].x, 1.0, 1e-4) << "weights of another point count do not apply";
+}
+
+TEST_F(Deformation, StretchAmountBlendsTheFaceFactor)
+{
+	build(kMesh, kCage);
+	bindAndEvaluate();
+	cage->points = mapped(kCage.points, testmesh::scaling(2.0));
+	auto run = [&](double g) {
+		setReal(MORVEX_STRETCH, g);
+		host.evaluate(doc);
+		return deformed(mesh);
+	};
+	const std::vector<LVector> none = run(0.0), half = run(0.5), full = run(1.0), more = run(100.0), below = run(-3.0);
+	for (size_t i = 0; i < none.size(); ++i)
+	{
+		ASSERT_EQ(below[i].x, none[i].x) << "below 0 counts as 0";
+		ASSERT_EQ(more[i].y, full[i].y) << "from 1 up the factor is the stretch itself";
+		ASSERT_NEAR(half[i].z, 0.5 * (none[i].z + full[i].z), 1e-5) << "half-way for g = 0.5";
+	}
+	const std::vector<LVector> scaled = mapped(kMesh.points, testmesh::scaling(2.0));
+	for (size_t i = 0; i < scaled.size(); ++i)
+		ASSERT_LT(testmesh::distance(full[i], scaled[i]), 4e-5) << "full stretch follows the scaling";
+
+	// Faces without rest area keep their plain normals; all of them gives g = 0.
+	for (Int64 j = 0; j < m->restAreas.GetCount(); ++j)
+		m->restAreas[j] = 0.0f;
+	const std::vector<LVector> flat = run(100.0);
+	for (size_t i = 0; i < none.size(); ++i)
+		ASSERT_EQ(flat[i].x, none[i].x);
+}
+
+TEST_F(Deformation, InsideOnlyBindsAndMovesOnlyInsidePoints)
+{
+	const testmesh::PushedMesh pushed = testmesh::pushedIcosphere({0, 0, 0}, 1.0, 2, 1.8, 5);
+	build(pushed.mesh, kCage);
+	deformer->container().entries[MORVEX_INSIDE_ONLY] = vtnhost::Value::Bool(true);
+	bindAndEvaluate();
+	ASSERT_EQ(m->bindings.GetCount(), 1);
+	const Cobjbuff* rec = m->bindings[0];
+	ASSERT_NE(rec->validPoints, nullptr);
+	EXPECT_EQ(rec->pointCount, static_cast<Int32>(pushed.mesh.points.size() - pushed.pushed.size()));
+	cage->points = mapped(kCage.points, testmesh::translation({0, 2, 0}));
+	host.evaluate(doc);
+	size_t next_pushed = 0;
+	for (size_t i = 0; i < pushed.mesh.points.size(); ++i)
+	{
+		const bool out = next_pushed < pushed.pushed.size() && pushed.pushed[next_pushed] == static_cast<Int32>(i);
+		next_pushed += out;
+		const double dy = deformed(mesh)[i].y - pushed.mesh.points[i].y;
+		if (out)
+			ASSERT_EQ(dy, 0.0) << "outside point " << i << " is never written";
+		else
+			ASSERT_NEAR(dy, 2.0, 1e-4) << "inside point " << i << " reads its own row";
+	}
+}
+
+TEST_F(Deformation, PointCountChangesDropOrReset)
+{
+	build(kMesh, kCage);
+	Object* second = testscene::addMesh(host, doc, "Second", testmesh::icosphere({0, 0.2, 0}, 0.5, 1), mesh);
+	bindAndEvaluate();
+	ASSERT_EQ(m->bindings.GetCount(), 2);
+	// With two bound objects only the changed one is dropped, and bound afresh next time.
+	second->points.pop_back();
+	host.evaluate(doc);
+	ASSERT_EQ(m->bindings.GetCount(), 1);
+	EXPECT_EQ(m->bindings[0]->pointCount, static_cast<Int32>(kMesh.points.size()));
+	host.evaluate(doc);
+	EXPECT_EQ(m->bindings.GetCount(), 2);
+	EXPECT_EQ(m->memoryUsed, m->Calcola_memoria());
+
+	// The only bound object changing resets everything. (A record whose object
+	// was deleted stays until the next bind, so bind afresh with one object.)
+	doc->remove(second).reset();
+	bindAndEvaluate();
+	ASSERT_EQ(m->bindings.GetCount(), 1);
+	mesh->points.pop_back();
+	host.evaluate(doc);
+	EXPECT_EQ(m->bindings.GetCount(), 0);
+	EXPECT_EQ(m->restPoints.GetCount(), 0);
+	host.evaluate(doc);
+	EXPECT_EQ(memoryText(), "0");
+	EXPECT_EQ(maxError(mesh, mesh->points), 0.0) << "nothing deforms until the next bind";
+}
+
+TEST_F(Deformation, CageChangesReset)
+{
+	build(kMesh, kCage);
+	bindAndEvaluate();
+	cage->points.push_back({0, 0, 0});
+	host.evaluate(doc);
+	EXPECT_EQ(m->bindings.GetCount(), 0);
+	EXPECT_EQ(memoryText(), "0");
+
+	bindAndEvaluate();
+	ASSERT_EQ(m->bindings.GetCount(), 1);
+	host.setLink(deformer, MORVEX_CAGE, nullptr);
+	host.evaluate(doc);
+	EXPECT_EQ(m->bindings.GetCount(), 0);
+	EXPECT_EQ(memoryText(), "0");
+}
+
+TEST_F(Deformation, BindingsThatCannotBeReadSafelyNeverDeform)
+{
+	build(kMesh, kCage);
+	bindAndEvaluate();
+	// A corner out of range after binding.
+	cage->polygons[7].c = 4000;
+	host.evaluate(doc);
+	EXPECT_EQ(m->bindings.GetCount(), 0);
+	cage->polygons[7].c = kCage.polygons[7].c;
+
+	// A deform cache whose counts are not the cage's.
+	bindAndEvaluate();
+	ASSERT_EQ(m->bindings.GetCount(), 1);
+	cage->deformCache = host.newPolygonObject("cache", {{0, 0, 0}}, {});
+	host.evaluate(doc);
+	EXPECT_EQ(m->bindings.GetCount(), 0);
+	cage->deformCache.reset();
+
+	// A record without weight tables is dropped, and the mesh keeps its points.
+	bindAndEvaluate();
+	Cobjbuff* rec = m->bindings[0];
+	Morvex::FreeTable(rec->PSI, rec->pointCount);
+	cage->points = mapped(kCage.points, testmesh::translation({1, 0, 0}));
+	host.evaluate(doc);
+	EXPECT_EQ(maxError(mesh, mesh->points), 0.0);
+	EXPECT_EQ(m->bindings.GetCount(), 0);
+}
+
+TEST_F(Deformation, ABreakAtOnceMovesNothingButStillNotifies)
+{
+	build(kMesh, kCage);
+	bindAndEvaluate();
+	cage->points = mapped(kCage.points, testmesh::translation({1, 0, 0}));
+	vtnhost::Thread thread;
+	thread.requestBreak();
+	const size_t updates = host.messageCount(mesh, 5);
+	host.evaluate(doc, &thread);
+	EXPECT_EQ(maxError(mesh, mesh->points), 0.0);
+	EXPECT_EQ(host.messageCount(mesh, 5), updates + 1);
+	EXPECT_EQ(m->bindings.GetCount(), 1);
+
+	// A break after a few tests: the points before it are deformed.
+	vtnhost::Thread later;
+	later.breakAfterTests(2);
+	host.evaluate(doc, &later);
+	EXPECT_NEAR(deformed(mesh)[127].x - mesh->points[127].x, 1.0, 1e-4);
+	EXPECT_EQ(deformed(mesh)[128].x, mesh->points[128].x);
+}
+
+TEST_F(Deformation, ACancelledBindLeavesNoBindings)
+{
+	build(kMesh, kCage);
+	Object* second = testscene::addMesh(host, doc, "Second", testmesh::icosphere({0, 0.2, 0}, 0.5, 1), mesh);
+	ASSERT_TRUE(host.pressButton(deformer, MORVEX_BIND));
+	vtnhost::Thread thread;
+	thread.breakAfterTests(3);
+	host.evaluate(doc, &thread);
+	EXPECT_EQ(m->bindings.GetCount(), 0);
+	EXPECT_EQ(m->restPoints.GetCount(), 0) << "the whole deformer is reset";
+	EXPECT_EQ(memoryText(), "0");
+	EXPECT_EQ(host.statusText(), "");
+	EXPECT_EQ(maxError(second, second->points), 0.0);
+}
+
+TEST_F(Deformation, ACageBentByAnotherDeformerIsFollowedThroughItsCache)
+{
+	build(kMesh, kCage);
+	bindAndEvaluate();
+	// The cage's cache as another deformer would leave it: moved up by 1.
+	cage->deformCache = host.newPolygonObject("Cage", mapped(kCage.points, testmesh::translation({0, 1, 0})), kCage.polygons);
+	host.evaluate(doc);
+	EXPECT_LT(maxError(mesh, mapped(kMesh.points, testmesh::translation({0, 1, 0}))), 1e-4);
+}
+
+TEST_F(Deformation, AGeneratorsCacheIsBoundThroughItsOwnObject)
+{
+	cage = addLinked(MORVEX_CAGE, kCage, "Cage");
+	Object* gen = testscene::addObject(host, doc, vtnhost::TYPE_NULL_OBJECT, "Generator");
+	gen->generatorCache = host.newPolygonObject("Generated", kMesh.points, kMesh.polygons);
+	gen->generatorCache->cacheParent = gen;
+	std::unique_ptr<Object> d = doc->remove(deformer);
+	doc->insert(std::move(d), gen, nullptr);
+	ASSERT_TRUE(host.pressButton(deformer, MORVEX_BIND));
+	host.evaluate(doc);
+	ASSERT_EQ(m->bindings.GetCount(), 1);
+	EXPECT_EQ(m->bindings[0]->link->GetLink(nullptr), gen->generatorCache->asObject());
+	cage->points = mapped(kCage.points, testmesh::translation({0, 0, 1}));
+	host.evaluate(doc);
+	EXPECT_EQ(m->bindings.GetCount(), 1) << "the same binding serves every evaluation";
+	EXPECT_NEAR(gen->generatorCache->deformCache->points[3].z - kMesh.points[3].z, 1.0, 1e-4);
+}
