@@ -45,7 +45,8 @@ protected:
 	Object* cage = nullptr;
 };
 
-const Mesh kCage = testmesh::icosphere({0, 0, 0}, 1.5, 1);
+// A cage of 320 triangles around a mesh of 162 points.
+const Mesh kCage = testmesh::icosphere({0, 0, 0}, 1.5, 2);
 const Mesh kMesh = testmesh::icosphere({0.1, -0.2, 0.05}, 1.0, 2);
 
 std::vector<LVector> mapped(const std::vector<LVector>& pts, const LMatrix& m)
@@ -92,11 +93,11 @@ TEST_F(Deformation, AnUnchangedCageReproducesTheMesh)
 	ASSERT_EQ(m->bindings.GetCount(), 1);
 	const Cobjbuff* rec = m->bindings[0];
 	EXPECT_EQ(rec->pointCount, static_cast<Int32>(kMesh.points.size()));
-	EXPECT_EQ(rec->faceCount, 80);
-	EXPECT_EQ(rec->cagePointCount, 42);
-	EXPECT_EQ(m->memoryUsed, 4LL * (80 + 42) * rec->pointCount);
+	EXPECT_EQ(rec->faceCount, 320);
+	EXPECT_EQ(rec->cagePointCount, 162);
+	EXPECT_EQ(m->memoryUsed, 4LL * (320 + 162) * rec->pointCount);
 	EXPECT_EQ(rec->pointCount, 162);
-	EXPECT_EQ(memoryText(), "77.20 KB");
+	EXPECT_EQ(memoryText(), "305.02 KB");
 	EXPECT_LT(maxError(mesh, kMesh.points), 1e-5 * 2 * std::sqrt(3.0));
 	EXPECT_EQ(mesh->points[5].x, kMesh.points[5].x) << "the object's own points stay the user's";
 
