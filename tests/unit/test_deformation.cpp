@@ -372,3 +372,47 @@ TEST_F(Deformation, AGeneratorsCacheIsBoundThroughItsOwnObject)
 	EXPECT_EQ(m->bindings.GetCount(), 1) << "the same binding serves every evaluation";
 	EXPECT_NEAR(gen->generatorCache->deformCache->points[3].z - kMesh.points[3].z, 1.0, 1e-4);
 }
+
+TEST_F(Deformation, PointsOnTheCageGetFiniteWeights)
+{
+	// Cage corners, edge midpoints and face centres: on edge lines and in face planes.
+	std::vector<LVector> surface;
+	for (size_t j = 0; j < 12; ++j)
+	{
+		const CPolygon& f = kCage.polygons[j];
+		const LVector a = kCage.points[size_t(f.a)], b = kCage.points[size_t(f.b)], c = kCage.points[size_t(f.c)];
+		surface.push_back(a);
+		surface.push_back(testmesh::scaled(testmesh::add(a, b), 0.5));
+		surface.push_back(testmesh::scaled(testmesh::add(testmesh::add(a, b), c), 1.0 / 3.0));
+	}
+	build(Mesh{surface, {{0, 1, 2, 2}}}, kCage);
+	bindAndEvaluate();
+	ASSERT_EQ(m->bindings.GetCount(), 1);
+	const Cobjbuff* rec = m->bindings[0];
+	for (Int32 r = 0; r < rec->pointCount; ++r)
+	{
+		for (Int32 k = 0; k < rec->cagePointCount; ++k)
+			ASSERT_TRUE(std::isfinite(rec->FI[r][k])) << r;
+		for (Int32 j = 0; j < rec->faceCount; ++j)
+		{
+			ASSERT_TRUE(std::isfinite(rec->PSI[r][j])) << r;
+			ASSERT_GE(rec->PSI[r][j], 0.0f);
+		}
+	}
+	for (const LVector& p : deformed(mesh))
+		ASSERT_TRUE(std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z));
+}
+
+TEST_F(Deformation, ATableThatCannotBeAllocatedLeavesNoBinding)
+{
+	build(kMesh, kCage);
+	ASSERT_TRUE(host.pressButton(deformer, MORVEX_BIND));
+	// The record and its link come first; the second table is refused.
+	host.memory().failAfter(4);
+	host.evaluate(doc);
+	host.memory().failAfter(-1);
+	EXPECT_EQ(m->bindings.GetCount(), 0);
+	EXPECT_EQ(maxError(mesh, mesh->points), 0.0);
+	host.evaluate(doc);
+	EXPECT_EQ(m->bindings.GetCount(), 1) << "the next evaluation tries again";
+}
