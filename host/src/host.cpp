@@ -37,6 +37,7 @@ Host::Host()
 	installMediaTables(&os_, *this);
 	installDrawTable(&os_);
 	installColliderLibrary(*this);
+	installFileTables(&os_, *this);
 }
 
 Host::~Host()
@@ -252,6 +253,14 @@ std::unique_ptr<Object> Host::newPolygonObject(const std::string& name, std::vec
 
 std::unique_ptr<Object> Host::cloneObject(const Object& src, Int32 flags)
 {
+	VtnAliasTrans trans;
+	std::unique_ptr<Object> op = cloneInto(src, flags, &trans);
+	trans.translate();
+	return op;
+}
+
+std::unique_ptr<Object> Host::cloneInto(const Object& src, Int32 flags, VtnAliasTrans* trans)
+{
 	std::unique_ptr<Object> op = newObject(src.type(), src.name);
 	if (!op)
 		return nullptr;
@@ -265,7 +274,8 @@ std::unique_ptr<Object> Host::cloneObject(const Object& src, Int32 flags)
 	op->renderMode = src.renderMode;
 	op->deformMode = src.deformMode;
 	op->colors = src.colors;
-	if (!const_cast<Object&>(src).callCopyTo(op.get(), flags))
+	trans->copies[src.id()] = op->id();
+	if (!const_cast<Object&>(src).callCopyTo(op.get(), flags, trans))
 	{
 		error("cannot copy " + src.name + ": its plug-in refused the copy");
 		return nullptr;
@@ -282,7 +292,7 @@ std::unique_ptr<Object> Host::cloneObject(const Object& src, Int32 flags)
 	if (!(flags & COPY_NO_HIERARCHY))
 		for (const auto& c : src.children())
 		{
-			std::unique_ptr<Object> child = cloneObject(*c, flags);
+			std::unique_ptr<Object> child = cloneInto(*c, flags, trans);
 			if (!child)
 				return nullptr;
 			op->adopt(std::move(child));

@@ -1,5 +1,6 @@
 #include "vtnhost/memory.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -50,6 +51,7 @@ void* Memory::alloc(size_t size, int line, const char* source)
 	void* block = h + 1;
 	live_.emplace(block, std::move(rec));
 	liveBytes_ += size;
+	peakBytes_ = std::max(peakBytes_, liveBytes_);
 	return block;
 }
 
@@ -73,6 +75,7 @@ void* Memory::realloc(void* block, size_t size, int line, const char* source)
 	void* moved = h + 1;
 	live_.emplace(moved, std::move(rec));
 	liveBytes_ = liveBytes_ - old + size;
+	peakBytes_ = std::max(peakBytes_, liveBytes_);
 	return moved;
 }
 
@@ -105,6 +108,18 @@ size_t Memory::liveBytes() const
 {
 	std::lock_guard<std::mutex> lock(mutex_);
 	return liveBytes_;
+}
+
+size_t Memory::peakBytes() const
+{
+	std::lock_guard<std::mutex> lock(mutex_);
+	return peakBytes_;
+}
+
+void Memory::resetPeak()
+{
+	std::lock_guard<std::mutex> lock(mutex_);
+	peakBytes_ = liveBytes_;
 }
 
 std::vector<AllocRecord> Memory::live() const

@@ -61,11 +61,25 @@ bool Node::callMessage(Int32 type, void* data)
 	return (data_->*plugin_->node().Message)(asListNode(), type, data);
 }
 
-bool Node::callCopyTo(Node* dest, Int32 flags)
+bool Node::callCopyTo(Node* dest, Int32 flags, VtnAliasTrans* trans)
 {
 	if (!data_ || !dest->data_ || !plugin_->node().CopyTo)
 		return true;
-	return (data_->*plugin_->node().CopyTo)(dest->data_, asListNode(), dest->asListNode(), flags, nullptr);
+	return (data_->*plugin_->node().CopyTo)(dest->data_, asListNode(), dest->asListNode(), flags, reinterpret_cast<AliasTrans*>(trans));
+}
+
+bool Node::callRead(HyperFile* hf, Int32 level)
+{
+	if (!data_ || !plugin_->node().Read)
+		return true;
+	return (data_->*plugin_->node().Read)(asListNode(), hf, level);
+}
+
+bool Node::callWrite(HyperFile* hf)
+{
+	if (!data_ || !plugin_->node().Write)
+		return true;
+	return (data_->*plugin_->node().Write)(asListNode(), hf);
 }
 
 bool Node::isDeformer() const

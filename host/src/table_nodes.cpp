@@ -4,6 +4,7 @@
 
 #include "tables.h"
 #include "vtnhost/host.h"
+#include "vtnhost/hyperfile.h"
 #include "vtnhost/matrix.h"
 
 namespace vtnhost {
@@ -343,19 +344,41 @@ Int32 SlGetSelected(const BaseSelect* bs, Int32 n)
 	return *it;
 }
 
+bool SlWrite(const BaseSelect* bs, HyperFile* hf)
+{
+	HyperStream* s = HyperStream::from(hf);
+	s->writeLong(static_cast<Int32>(S(bs)->indices.size()));
+	for (Int32 i : S(bs)->indices)
+		s->writeLong(i);
+	return true;
+}
+// Reads as many indices as the stream holds, one value at a time, so a damaged
+// count can never make the host allocate for it.
+bool SlRead(BaseSelect* bs, HyperFile* hf)
+{
+	HyperStream* s = HyperStream::from(hf);
+	Int32 count = 0;
+	if (!s->readLong(&count) || count < 0)
+		return false;
+	S(bs)->indices.clear();
+	for (Int32 k = 0; k < count; ++k)
+	{
+		Int32 i = 0;
+		if (!s->readLong(&i) || i < 0)
+			return false;
+		S(bs)->indices.insert(i);
+	}
+	return true;
+}
+
 VTN_Select select_table = {SlAlloc, SlFree, SlGetCount, SlSelect, SlDeselect, SlIsSelected, SlDeselectAll, SlGetClone,
-                           nullptr, nullptr,  // Write, Read: scene files are not written yet
-                           SlGetSelected};
+                           SlWrite, SlRead, SlGetSelected};
 
 // ---- links ----
 
-struct Link
-{
-	uint64_t target = 0;
-};
-Link* L(const void* p) { return static_cast<Link*>(const_cast<void*>(p)); }
+VtnLink* L(const void* p) { return static_cast<VtnLink*>(const_cast<void*>(p)); }
 
-BaseLink* LkAlloc() { return reinterpret_cast<BaseLink*>(new Link()); }
+BaseLink* LkAlloc() { return reinterpret_cast<BaseLink*>(new VtnLink()); }
 void LkFree(BaseLink* link) { delete L(link); }
 void LkSetLink(BaseLink* link, BaseList2D* target) { L(link)->target = target ? N(target)->id() : 0; }
 BaseList2D* LkGetLink(const BaseLink* link, const BaseDocument* doc)
@@ -365,17 +388,35 @@ BaseList2D* LkGetLink(const BaseLink* link, const BaseDocument* doc)
 		return nullptr;
 	return reinterpret_cast<BaseList2D*>(n);
 }
-bool LkCopyTo(const BaseLink* src, BaseLink* dst, Int32, VtnAliasTrans*)
+bool LkCopyTo(const BaseLink* src, BaseLink* dst, Int32, VtnAliasTrans* trans)
 {
 	if (!src || !dst)
 		return false;
 	*L(dst) = *L(src);
+	if (trans)
+		trans->pending.emplace_back(L(dst), L(src)->target);
+	return true;
+}
+// In a file a link names its target by its place in the saved document.
+bool LkWrite(const BaseLink* link, HyperFile* hf)
+{
+	HyperStream* s = HyperStream::from(hf);
+	auto it = s->links.find(link ? L(link)->target : 0);
+	s->writeLink(it == s->links.end() ? 0 : it->second);
+	return true;
+}
+bool LkRead(BaseLink* link, HyperFile* hf)
+{
+	HyperStream* s = HyperStream::from(hf);
+	uint64_t index = 0;
+	if (!link || !s->readLink(&index))
+		return false;
+	auto it = s->links.find(index);
+	L(link)->target = it == s->links.end() ? 0 : it->second;
 	return true;
 }
 
-VTN_Link link_table = {LkAlloc, LkFree, LkSetLink, LkGetLink,
-                       nullptr, nullptr,  // Write, Read: scene files are not written yet
-                       LkCopyTo};
+VTN_Link link_table = {LkAlloc, LkFree, LkSetLink, LkGetLink, LkWrite, LkRead, LkCopyTo};
 
 // ---- threads ----
 

@@ -15,6 +15,7 @@ void installNodeTables(VTNOS* os);
 void installMediaTables(VTNOS* os, Host& host);
 void installDrawTable(VTNOS* os);
 void installColliderLibrary(Host& host);
+void installFileTables(VTNOS* os, Host& host);
 
 }  // namespace vtnhost
 

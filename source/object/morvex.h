@@ -76,6 +76,9 @@ public:
 	bool Init(GeListNode* node) override;
 	void Free(GeListNode* node) override;
 	bool Message(GeListNode* node, Int32 type, void* data) override;
+	bool Read(GeListNode* node, HyperFile* hf, Int32 level) override;
+	bool Write(GeListNode* node, HyperFile* hf) override;
+	bool CopyTo(NodeData* dest, GeListNode* snode, GeListNode* dnode, COPYFLAGS flags, AliasTrans* trans) override;
 	bool ModifyObject(BaseObject* mod, BaseDocument* doc, BaseObject* op, const LMatrix& op_mg, const LMatrix& mod_mg, double lod,
 	                  Int32 flags, BaseThread* thread) override;
 	void CheckDirty(BaseObject* op, BaseDocument* doc) override;
@@ -118,6 +121,11 @@ public:
 	static void FreeRecord(Cobjbuff*& rec);
 	void FreeAllBindings();
 	void ClearRestPose();
+	// Reads the binding headers and weights of a stream; false when the stream
+	// is damaged (then no binding is kept).
+	bool ReadBindings(HyperFile* hf);
+	// Releases every record that has no complete weight tables.
+	void DropRecordsWithoutTables();
 	// memoryUsed and its text in the deformer's container.
 	void RefreshMemory(BaseContainer* data);
 

@@ -107,6 +107,15 @@ public:
 	// A copy of an object (plug-in objects through their CopyTo), with its tags unless
 	// COPY_NO_TAGS and its children unless COPY_NO_HIERARCHY; not in any document.
 	std::unique_ptr<Object> cloneObject(const Object& src, Int32 flags);
+
+	// Scene files: the host's own binary format. Saving writes a temporary file
+	// and renames it; loading makes a new document. A damaged file gives null and
+	// the reason; a plug-in block that reads back damaged leaves its object in the
+	// scene with what could be read, and a line in errors() naming the object.
+	bool saveDocument(Document* doc, const std::string& path, std::string* error);
+	Document* loadDocument(const std::string& path, std::string* error);
+	std::vector<uint8_t> encodeDocument(Document* doc);
+	Document* decodeDocument(const std::vector<uint8_t>& bytes, std::string* error);
 	// A node the host keeps until destroyNode (or unloadPlugins).
 	Node* createNode(Int32 type);
 	void destroyNode(Node* node);
@@ -179,6 +188,8 @@ public:
 	bool unregisterIcon(Int32 id);
 
 private:
+	std::unique_ptr<Object> cloneInto(const Object& src, Int32 flags, VtnAliasTrans* trans);
+
 	VTNOS os_{};
 	Memory memory_;
 	std::vector<std::unique_ptr<PluginModule>> modules_;

@@ -38,6 +38,9 @@ public:
 	bool owns(const void* block) const;
 	size_t liveBlocks() const;
 	size_t liveBytes() const;
+	// The most bytes live at once since the last resetPeak.
+	size_t peakBytes() const;
+	void resetPeak();
 	std::vector<AllocRecord> live() const;
 
 	// Every request (alloc and realloc) since the last clearRequests, in order.
@@ -57,6 +60,7 @@ private:
 	std::vector<AllocRecord> requests_;
 	bool recording_ = false;
 	size_t liveBytes_ = 0;
+	size_t peakBytes_ = 0;
 	long failCountdown_ = -1;
 };
 

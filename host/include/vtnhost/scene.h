@@ -17,6 +17,31 @@
 #include "abi/vtn_plugin.h"
 #include "vtnhost/values.h"
 
+// A link to a node, by node id; 0 links nothing.
+struct VtnLink
+{
+	uint64_t target = 0;
+};
+
+// The originals and their copies of one copy operation: links copied during it
+// are pointed at the copies once the whole operation is done.
+// The host's side of the boundary's AliasTrans.
+struct VtnAliasTrans
+{
+	std::map<uint64_t, uint64_t> copies;
+	std::vector<std::pair<VtnLink*, uint64_t>> pending;
+	void translate()
+	{
+		for (auto& [link, original] : pending)
+		{
+			auto it = copies.find(original);
+			if (it != copies.end())
+				link->target = it->second;
+		}
+		pending.clear();
+	}
+};
+
 namespace vtnhost {
 
 struct PluginRegistration;
@@ -97,7 +122,9 @@ public:
 	bool callInit();
 	void callFree();
 	bool callMessage(Int32 type, void* data);
-	bool callCopyTo(Node* dest, Int32 flags);
+	bool callCopyTo(Node* dest, Int32 flags, VtnAliasTrans* trans);
+	bool callRead(HyperFile* hf, Int32 level);
+	bool callWrite(HyperFile* hf);
 	bool callModifyObject(Document* doc, Object* op, BaseThread* thread);
 	bool isDeformer() const;
 	Int32 callDraw(DRAWPASS pass, BaseDraw* bd, BaseDrawHelp* bh);

@@ -1,0 +1,290 @@
+// The deformer's block of the scene file, and the copy made when the host
+// duplicates the deformer. Weights go into one block, compressed by the host.
+#define VTN_SOURCE "Morvex"
+#include "morvex.h"
+
+#include <cstring>
+#include <limits>
+
+#include "vtn_file.h"
+#include "vtn_general.h"
+
+namespace {
+
+constexpr Int32 kStreamVersion = 2;
+constexpr Int32 kRecordVersion = 2;
+constexpr Int32 kCompressionLevel = 5;
+
+// Floats of a record's two tables, in 64 bits: dense bindings pass 2^31.
+Int64 PsiSize(const Cobjbuff* r) { return static_cast<Int64>(r->pointCount) * r->faceCount; }
+Int64 FiSize(const Cobjbuff* r) { return static_cast<Int64>(r->pointCount) * r->cagePointCount; }
+
+bool HasTables(const Cobjbuff* r) { return r->FI && r->PSI && r->pointCount > 0 && r->FI[0] && r->PSI[0]; }
+
+}  // namespace
+
+bool Morvex::Write(GeListNode*, HyperFile* hf)
+{
+	hf->WriteLong(kStreamVersion);
+	hf->WriteLong(static_cast<Int32>(bindings.GetCount()));
+	Int64 total = 0;
+	for (Int64 i = 0; i < bindings.GetCount(); ++i)
+	{
+		const Cobjbuff* r = bindings[i];
+		hf->WriteLong(kRecordVersion);
+		hf->WriteLong(r->pointCount);
+		hf->WriteLong(r->cagePointCount);
+		hf->WriteLong(r->faceCount);
+		r->link->Write(hf);
+		hf->WriteLong(r->validPoints ? 1 : 0);
+		if (r->validPoints)
+			r->validPoints->Write(hf);
+		total += FiSize(r) + PsiSize(r);
+	}
+
+	bool stored = false;
+	if (bindings.GetCount() > 0 && total > 0 && static_cast<unsigned long long>(total) <= SIZE_MAX / 4)
+	{
+		const size_t bytes = static_cast<size_t>(total) * 4;
+		auto* buffer = static_cast<char*>(GeAlloc(bytes, __LINE__, VTN_SOURCE));
+		if (buffer)
+		{
+			// A missing table keeps its place, as zeros.
+			std::memset(buffer, 0, bytes);
+			size_t offset = 0;
+			for (Int64 i = 0; i < bindings.GetCount(); ++i)
+			{
+				const Cobjbuff* r = bindings[i];
+				const size_t psi = static_cast<size_t>(PsiSize(r)) * 4, fi = static_cast<size_t>(FiSize(r)) * 4;
+				if (r->PSI && r->pointCount > 0 && r->PSI[0] && psi)
+					std::memcpy(buffer + offset, r->PSI[0], psi);
+				offset += psi;
+				if (r->FI && r->pointCount > 0 && r->FI[0] && fi)
+					std::memcpy(buffer + offset, r->FI[0], fi);
+				offset += fi;
+			}
+			void* packed = nullptr;
+			Int64 packed_size = 0;
+			if (CompressData(buffer, static_cast<Int64>(bytes), packed, packed_size, kCompressionLevel))
+			{
+				hf->WriteLong(1);
+				hf->WriteMemory(packed, packed_size);
+				stored = true;
+			}
+			_GeFree(&packed);
+			GeFree(buffer);
+		}
+	}
+	if (!stored)
+		hf->WriteLong(0);
+
+	hf->WriteLong(static_cast<Int32>(restPoints.GetCount()));
+	for (Int64 i = 0; i < restPoints.GetCount(); ++i)
+		hf->WriteVector(restPoints[i]);
+	hf->WriteLong(static_cast<Int32>(restAreas.GetCount()));
+	for (Int64 i = 0; i < restAreas.GetCount(); ++i)
+		hf->WriteReal(restAreas[i]);
+	hf->WriteMatrix(restMatrix);
+	return true;
+}
+
+bool Morvex::ReadBindings(HyperFile* hf)
+{
+	Int32 count = 0;
+	if (!hf->ReadLong(&count) || count < 0)
+		return false;
+	// One record at a time, each read from the stream before the next is made:
+	// a damaged count runs out of data, never out of memory.
+	for (Int32 i = 0; i < count; ++i)
+	{
+		Cobjbuff* r = NewObj(Cobjbuff);
+		if (!r)
+			return false;
+		r->link = BaseLink::Alloc();
+		if (!r->link || !bindings.Append(r))
+		{
+			FreeRecord(r);
+			return false;
+		}
+		Int32 version = 0;
+		if (!hf->ReadLong(&version) || !hf->ReadLong(&r->pointCount) || !hf->ReadLong(&r->cagePointCount) ||
+		    !hf->ReadLong(&r->faceCount) || r->pointCount < 0 || r->cagePointCount < 0 || r->faceCount < 0 || !r->link->Read(hf))
+			return false;
+		if (version > 1)
+		{
+			Int32 flag = 0;
+			if (!hf->ReadLong(&flag))
+				return false;
+			if (flag == 1)
+			{
+				r->validPoints = BaseSelect::Alloc();
+				if (!r->validPoints || !r->validPoints->Read(hf))
+					return false;
+			}
+		}
+	}
+	return true;
+}
+
+void Morvex::DropRecordsWithoutTables()
+{
+	for (Int64 i = bindings.GetCount() - 1; i >= 0; --i)
+		if (!HasTables(bindings[i]))
+		{
+			FreeRecord(bindings[i]);
+			bindings.Remove(i, 1);
+		}
+}
+
+bool Morvex::Read(GeListNode* node, HyperFile* hf, Int32)
+{
+	BaseContainer* data = static_cast<BaseList2D*>(node)->GetDataInstance();
+	FreeAllBindings();
+	memoryUsed = 0;
+	data->SetString(MORVEX_MEMORY, MemoryToString(0));
+
+	// A damaged stream is read no further: what is incomplete is dropped, what
+	// was read whole is kept, and the host sees the stream stop early.
+	Int32 version = 0;
+	if (!hf->ReadLong(&version) || !ReadBindings(hf))
+	{
+		FreeAllBindings();
+		return true;
+	}
+	Int32 weights = 0;
+	if (!hf->ReadLong(&weights))
+	{
+		FreeAllBindings();
+		return true;
+	}
+	if (weights > 0)
+	{
+		void* block = nullptr;
+		Int64 length = 0;
+		if (!hf->ReadMemory(&block, &length))
+		{
+			FreeAllBindings();
+			return true;
+		}
+		void* plain = nullptr;
+		Int64 plain_size = 0;
+		if (length > 0 && bindings.GetCount() > 0 && UncompressData(block, length, plain, plain_size))
+		{
+			// The block must hold exactly what the headers promise; anything else
+			// leaves every record without tables.
+			Int64 expected = 0;
+			bool sane = true;
+			for (Int64 i = 0; i < bindings.GetCount() && sane; ++i)
+			{
+				const Int64 floats = FiSize(bindings[i]) + PsiSize(bindings[i]);
+				sane = floats <= (std::numeric_limits<Int64>::max() / 4 - expected) / 4;
+				expected += floats * 4;
+			}
+			if (sane && expected == plain_size)
+			{
+				const char* src = static_cast<const char*>(plain);
+				for (Int64 i = 0; i < bindings.GetCount(); ++i)
+				{
+					Cobjbuff* r = bindings[i];
+					const size_t psi = static_cast<size_t>(PsiSize(r)) * 4, fi = static_cast<size_t>(FiSize(r)) * 4;
+					r->FI = NewTable(r->pointCount, r->cagePointCount);
+					r->PSI = NewTable(r->pointCount, r->faceCount);
+					if (r->PSI && psi)
+						std::memcpy(r->PSI[0], src, psi);
+					src += psi;
+					if (r->FI && fi)
+						std::memcpy(r->FI[0], src, fi);
+					src += fi;
+				}
+			}
+		}
+		_GeFree(&plain);
+		_GeFree(&block);
+	}
+	// Records whose weights did not come back never deform: they are dropped here.
+	DropRecordsWithoutTables();
+	RefreshMemory(data);
+
+	Int32 points = 0;
+	if (!hf->ReadLong(&points) || points < 0)
+		return true;
+	restPoints.Clear();
+	for (Int32 i = 0; i < points; ++i)
+	{
+		LVector v;
+		if (!hf->ReadVector(&v) || !restPoints.Append(v))
+		{
+			ClearRestPose();
+			return true;
+		}
+	}
+	Int32 areas = 0;
+	if (!hf->ReadLong(&areas) || areas < 0)
+	{
+		ClearRestPose();
+		return true;
+	}
+	restAreas.Clear();
+	for (Int32 i = 0; i < areas; ++i)
+	{
+		double a = 0.0;
+		if (!hf->ReadReal(&a) || !restAreas.Append(float(a)))
+		{
+			ClearRestPose();
+			return true;
+		}
+	}
+	if (version > 1)
+	{
+		LMatrix m = IdentityMatrix();
+		if (hf->ReadMatrix(&m))
+			restMatrix = m;
+	}
+	return true;
+}
+
+bool Morvex::CopyTo(NodeData* dest, GeListNode* snode, GeListNode* dnode, COPYFLAGS flags, AliasTrans* trans)
+{
+	auto* target = static_cast<Morvex*>(dest);
+	for (Int64 i = 0; i < bindings.GetCount(); ++i)
+	{
+		const Cobjbuff* src = bindings[i];
+		Cobjbuff* r = NewObj(Cobjbuff);
+		if (!r)
+			continue;
+		r->link = BaseLink::Alloc();
+		if (!r->link)
+		{
+			FreeRecord(r);
+			continue;
+		}
+		if (src->link->CopyTo(r->link, 0, reinterpret_cast<VtnAliasTrans*>(trans)))
+		{
+			r->pointCount = src->pointCount;
+			r->cagePointCount = src->cagePointCount;
+			r->faceCount = src->faceCount;
+			if (HasTables(src))
+			{
+				r->FI = NewTable(r->pointCount, r->cagePointCount);
+				r->PSI = NewTable(r->pointCount, r->faceCount);
+				// Memory exhausted: the record is skipped rather than kept without weights.
+				if (!r->FI || !r->PSI)
+				{
+					FreeRecord(r);
+					continue;
+				}
+				std::memcpy(r->FI[0], src->FI[0], static_cast<size_t>(FiSize(src)) * 4);
+				std::memcpy(r->PSI[0], src->PSI[0], static_cast<size_t>(PsiSize(src)) * 4);
+			}
+			if (src->validPoints)
+				r->validPoints = src->validPoints->GetClone();
+		}
+		if (!target->bindings.Append(r))
+			FreeRecord(r);
+	}
+	for (Int64 i = 0; i < restPoints.GetCount(); ++i)
+		target->restPoints.Append(restPoints[i]);
+	for (Int64 i = 0; i < restAreas.GetCount(); ++i)
+		target->restAreas.Append(restAreas[i]);
+	return NodeData::CopyTo(dest, snode, dnode, flags, trans);
+}

@@ -1,0 +1,182 @@
+// Scenes with bound deformers saved, loaded in a fresh host process, duplicated
+// and damaged, through the real module.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "support/plugin_files.h"
+#include "support/scene.h"
+#include "vtnhost/host.h"
+
+using vtnhost::Object;
+
+namespace {
+
+constexpr Int32 MORVEX_CAGE = 1000, MORVEX_BIND = 1001, MORVEX_MEMORY = 1004;
+
+std::string deformedBytes(const vtnhost::Document* doc)
+{
+	std::ostringstream out;
+	for (Object* o : doc->objects())
+		if (o->deformCache)
+		{
+			out << o->name << '\n';
+			const auto& pts = o->deformCache->points;
+			out.write(reinterpret_cast<const char*>(pts.data()), static_cast<std::streamsize>(pts.size() * sizeof(LVector)));
+			out << '\n';
+		}
+	return out.str();
+}
+
+class Persistence : public ::testing::Test
+{
+protected:
+	// Two meshes under a rig with the deformer, a posed cage beside them.
+	void SetUp() override
+	{
+		ASSERT_TRUE(host.loadPlugin(builtPluginPath()));
+		doc = host.newDocument();
+		Object* rig = testscene::addObject(host, doc, vtnhost::TYPE_NULL_OBJECT, "Rig");
+		testscene::addMesh(host, doc, "Ball", testmesh::icosphere({0.3, 0, 0}, 0.6, 2), rig);
+		testscene::addMesh(host, doc, "Box", testmesh::subdividedBox({-0.9, -0.5, -0.5}, {-0.1, 0.5, 0.5}, 3), rig);
+		deformer = host.newObject(testscene::kMorvexer, "Morvexer").release();
+		doc->insert(std::unique_ptr<Object>(deformer), rig, nullptr);
+		cage = testscene::addMesh(host, doc, "Cage", testmesh::subdividedBox({-1.2, -1, -1}, {1.2, 1, 1}, 2));
+		host.setLink(deformer, MORVEX_CAGE, cage);
+		ASSERT_TRUE(host.pressButton(deformer, MORVEX_BIND));
+		host.evaluate(doc);
+		for (LVector& p : cage->points)
+			p = {p.x, p.y + 0.3 * p.x * p.x, p.z * (1.0 + 0.2 * p.x)};
+		host.evaluate(doc);
+	}
+
+	vtnhost::Host host;
+	vtnhost::Document* doc = nullptr;
+	Object* deformer = nullptr;
+	Object* cage = nullptr;
+	PluginCopy files;
+};
+
+}  // namespace
+
+TEST_F(Persistence, ASavedSceneDeformsIdenticallyInAFreshProcess)
+{
+	const std::string expected = deformedBytes(doc);
+	ASSERT_NE(expected.find("Ball"), std::string::npos);
+	ASSERT_NE(expected.find("Box"), std::string::npos);
+	const std::string scene = files.dir() + "/scene.vtn", out = files.dir() + "/points.bin";
+	std::string error;
+	ASSERT_TRUE(host.saveDocument(doc, scene, &error)) << error;
+	const std::string command = std::string(SCENE_PROBE_PATH) + " " + builtPluginPath() + " " + scene + " " + out;
+	ASSERT_EQ(std::system(command.c_str()), 0);
+	std::ifstream in(out, std::ios::binary);
+	std::ostringstream got;
+	got << in.rdbuf();
+	EXPECT_TRUE(got.str() == expected) << "the loaded scene deforms bit for bit as the saved one did";
+}
+
+TEST_F(Persistence, LoadingInThisHostRestoresLinksAndTheMemoryFigure)
+{
+	std::string error;
+	vtnhost::Document* loaded = host.decodeDocument(host.encodeDocument(doc), &error);
+	ASSERT_NE(loaded, nullptr) << error;
+	EXPECT_TRUE(host.errors().empty());
+	Object* copy = loaded->findByName("Morvexer");
+	ASSERT_NE(copy, nullptr);
+	EXPECT_EQ(copy->container().find(MORVEX_MEMORY)->s, deformer->container().find(MORVEX_MEMORY)->s);
+	const Object* linked = host.findNode(copy->container().find(MORVEX_CAGE)->link) ? dynamic_cast<Object*>(host.findNode(copy->container().find(MORVEX_CAGE)->link)) : nullptr;
+	EXPECT_EQ(linked, loaded->findByName("Cage")) << "the link points into the loaded scene";
+	host.evaluate(loaded);
+	EXPECT_TRUE(deformedBytes(loaded) == deformedBytes(doc));
+}
+
+TEST_F(Persistence, ADuplicatedDeformerDeformsIdentically)
+{
+	const std::string expected = deformedBytes(doc);
+	std::unique_ptr<Object> twin = host.cloneObject(*deformer, 0);
+	Object* rig = deformer->parent();
+	std::unique_ptr<Object> original = doc->remove(deformer);
+	doc->insert(std::move(twin), rig, nullptr);
+	host.evaluate(doc);
+	EXPECT_TRUE(deformedBytes(doc) == expected);
+	original.reset();
+}
+
+TEST_F(Persistence, DamagedFilesAreRefusedOrLoadedInPart)
+{
+	const std::vector<uint8_t> good = host.encodeDocument(doc);
+	std::string error;
+	// Cut anywhere: a clear error or a partial load, never a crash.
+	std::vector<uint8_t> cut(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(good.size() / 2));
+	EXPECT_EQ(host.decodeDocument(cut, &error), nullptr);
+	EXPECT_NE(error.find("damaged"), std::string::npos) << error;
+	EXPECT_EQ(host.decodeDocument({'n', 'o', 'p', 'e'}, &error), nullptr);
+	EXPECT_EQ(error, "not a scene file");
+
+	// Only the plug-in's block damaged (its first record claims -5 points): the
+	// scene loads, the deformer keeps no binding, and the host names the object.
+	std::vector<uint8_t> bytes = good;
+	const std::vector<uint8_t> head = {1, 2, 0, 0, 0, 1, 2, 0, 0, 0, 1, 2, 0, 0, 0, 1};  // version, two records, record version
+	auto at = std::search(bytes.begin(), bytes.end(), head.begin(), head.end());
+	ASSERT_NE(at, bytes.end());
+	const Int32 negative = -5;
+	std::memcpy(&*(at + static_cast<std::ptrdiff_t>(head.size())), &negative, sizeof negative);
+	vtnhost::Document* partial = host.decodeDocument(bytes, &error);
+	ASSERT_NE(partial, nullptr) << error;
+	ASSERT_FALSE(host.errors().empty());
+	EXPECT_EQ(host.errors().back(), "Morvexer: its plug-in data is damaged; what could be read was kept");
+	EXPECT_EQ(partial->findByName("Morvexer")->container().find(MORVEX_MEMORY)->s, "0 B");
+	host.evaluate(partial);
+	const Object* ball = partial->findByName("Ball");
+	EXPECT_EQ(std::memcmp(ball->deformCache->points.data(), ball->points.data(), ball->points.size() * sizeof(LVector)), 0)
+	    << "nothing deforms";
+}
+
+TEST_F(Persistence, MutatedFilesNeverCrashOrAllocateBeyondTheirSize)
+{
+	const std::vector<uint8_t> good = host.encodeDocument(doc);
+	// Half the damage goes into the deformer's own block, which starts with these values.
+	const std::vector<uint8_t> head = {1, 2, 0, 0, 0, 1, 2, 0, 0, 0, 1, 2, 0, 0, 0, 1};
+	const size_t block = static_cast<size_t>(std::search(good.begin(), good.end(), head.begin(), head.end()) - good.begin());
+	ASSERT_LT(block, good.size());
+	std::mt19937 rng(20261208);
+	const auto start = std::chrono::steady_clock::now();
+	int tried = 0, loaded = 0;
+	while (tried < 400 && std::chrono::steady_clock::now() - start < std::chrono::seconds(20))
+	{
+		std::vector<uint8_t> bytes = good;
+		const int kind = static_cast<int>(rng() % 3);
+		const bool in_block = rng() % 2 == 0;
+		if (kind == 0)
+			bytes.resize(in_block ? block + rng() % 400 : rng() % bytes.size());
+		else
+			for (int k = 0, n = 1 + static_cast<int>(rng() % 8); k < n; ++k)
+			{
+				const size_t i = in_block ? block + rng() % 400 : rng() % bytes.size();
+				bytes[i] = kind == 1 ? static_cast<uint8_t>(rng()) : static_cast<uint8_t>(bytes[i] ^ (1u << (rng() % 8)));
+			}
+		host.memory().resetPeak();
+		const size_t before = host.memory().liveBytes();
+		std::string error;
+		vtnhost::Document* d = host.decodeDocument(bytes, &error);
+		// The weights decompress to at most about a thousand times their packed size.
+		EXPECT_LE(host.memory().peakBytes() - before, 3 * 1100 * bytes.size() + (1u << 16)) << "try " << tried;
+		if (d)
+		{
+			++loaded;
+			host.evaluate(d);
+			host.destroyDocument(d);
+		}
+		else
+			EXPECT_FALSE(error.empty());
+		++tried;
+	}
+	EXPECT_GT(tried, 50);
+	EXPECT_GT(loaded, 0) << "some mutations leave a loadable scene";
+}

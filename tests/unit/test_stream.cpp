@@ -1,0 +1,286 @@
+// The deformer's block of the scene file and its copy: what is written, what
+// comes back, and what a damaged stream leaves.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "support/deformer_scene.h"
+#include "vtnhost/hyperfile.h"
+
+using vtnhost::HyperStream;
+using vtnhost::Object;
+
+namespace {
+
+const testmesh::Mesh kCage = testmesh::icosphere({0, 0, 0}, 1.5, 1);
+
+class Stream : public DeformerScene
+{
+protected:
+	// A deformer under a mesh, bound to the cage.
+	void bindMesh(const testmesh::Mesh& shape)
+	{
+		mesh = testscene::addMesh(host, doc, "Mesh", shape);
+		std::unique_ptr<Object> d = doc->remove(deformer);
+		doc->insert(std::move(d), mesh, nullptr);
+		addLinked(MORVEX_CAGE, kCage, "Cage");
+		ASSERT_TRUE(host.pressButton(deformer, MORVEX_BIND));
+		host.evaluate(doc);
+		ASSERT_EQ(m->bindings.GetCount(), 1);
+	}
+	HyperStream written(Morvex* which, Object* node)
+	{
+		HyperStream hs;
+		EXPECT_TRUE(which->Write(node->asListNode(), hs.asHyperFile()));
+		return hs;
+	}
+	// A second deformer in the same document that reads the stream.
+	Morvex* readInto(const std::vector<uint8_t>& bytes, Object** node_out = nullptr)
+	{
+		Object* node = testscene::addObject(host, doc, testscene::kMorvexer, "Copy");
+		HyperStream hs(bytes);
+		hs.links = {};
+		for (Object* o : doc->objects())
+			hs.links[o->id()] = o->id();  // in memory, ids stand for themselves
+		auto* other = static_cast<Morvex*>(node->nodeData());
+		EXPECT_TRUE(other->Read(node->asListNode(), hs.asHyperFile(), 0));
+		lastFailed = hs.failed();
+		if (node_out)
+			*node_out = node;
+		return other;
+	}
+	// Id-for-id link translation while writing.
+	static void identityLinks(HyperStream& hs, vtnhost::Document* d)
+	{
+		for (Object* o : d->objects())
+			hs.links[o->id()] = o->id();
+	}
+
+	Object* mesh = nullptr;
+	bool lastFailed = false;
+};
+
+std::vector<uint8_t> compressed(const std::vector<float>& floats)
+{
+	void* out = nullptr;
+	Int64 size = 0;
+	EXPECT_TRUE(CompressData(floats.data(), static_cast<Int64>(floats.size() * 4), out, size, 5));
+	std::vector<uint8_t> bytes(static_cast<const uint8_t*>(out), static_cast<const uint8_t*>(out) + size);
+	_GeFree(&out);
+	return bytes;
+}
+
+}  // namespace
+
+TEST_F(Stream, ANewDeformerWritesTheShortestStream)
+{
+	HyperStream hs = written(m, deformer);
+	HyperStream in(hs.data());
+	Int32 v;
+	for (Int32 want : {2, 0, 0, 0, 0})
+	{
+		ASSERT_TRUE(in.readLong(&v));
+		EXPECT_EQ(v, want);
+	}
+	LMatrix mat;
+	ASSERT_TRUE(in.readMatrix(&mat));
+	EXPECT_EQ(mat.v1.x, 1);
+	EXPECT_EQ(mat.v2.y, 1);
+	EXPECT_EQ(mat.off.x, 0);
+	EXPECT_EQ(in.remaining(), 0u);
+}
+
+TEST_F(Stream, WriteThenReadGivesTheBindingBack)
+{
+	bindMesh(testmesh::icosphere({0, 0, 0}, 1.0, 2));
+	m->restMatrix.off = {4, 5, 6};
+	HyperStream hs;
+	identityLinks(hs, doc);
+	m->Write(deformer->asListNode(), hs.asHyperFile());
+	Object* node = nullptr;
+	Morvex* other = readInto(hs.data(), &node);
+	EXPECT_FALSE(lastFailed);
+	ASSERT_EQ(other->bindings.GetCount(), 1);
+	const Cobjbuff* a = m->bindings[0];
+	const Cobjbuff* b = other->bindings[0];
+	EXPECT_EQ(b->link->GetLink(nullptr), mesh->asObject());
+	ASSERT_EQ(b->pointCount, a->pointCount);
+	ASSERT_EQ(b->faceCount, a->faceCount);
+	ASSERT_EQ(b->cagePointCount, a->cagePointCount);
+	EXPECT_EQ(std::memcmp(a->FI[0], b->FI[0], size_t(a->pointCount) * size_t(a->cagePointCount) * 4), 0);
+	EXPECT_EQ(std::memcmp(a->PSI[0], b->PSI[0], size_t(a->pointCount) * size_t(a->faceCount) * 4), 0);
+	ASSERT_EQ(other->restAreas.GetCount(), m->restAreas.GetCount());
+	for (Int64 j = 0; j < m->restAreas.GetCount(); ++j)
+		EXPECT_EQ(other->restAreas[j], m->restAreas[j]);
+	ASSERT_EQ(other->restPoints.GetCount(), m->restPoints.GetCount());
+	EXPECT_EQ(other->restPoints[7].y, m->restPoints[7].y);
+	EXPECT_EQ(other->restMatrix.off.z, 6);
+	EXPECT_EQ(other->bindArmed, 0) << "a loaded deformer binds nothing new until the next bind";
+	EXPECT_EQ(other->memoryUsed, m->memoryUsed);
+	EXPECT_EQ(node->container().find(MORVEX_MEMORY)->s, deformer->container().find(MORVEX_MEMORY)->s);
+}
+
+TEST_F(Stream, TwoBindingsShareOneBlockInListOrder)
+{
+	for (int k = 0; k < 2; ++k)
+	{
+		Cobjbuff* r = NewObj(Cobjbuff);
+		r->link = BaseLink::Alloc();
+		r->pointCount = 2;
+		r->cagePointCount = 3;
+		r->faceCount = 1;
+		r->FI = Morvex::NewTable(2, 3);
+		r->PSI = Morvex::NewTable(2, 1);
+		for (int i = 0; i < 6; ++i)
+			r->FI[0][i] = float(100 * (k + 1) + i);
+		r->PSI[0][0] = float(-(k + 1));
+		r->PSI[1][0] = float(-(k + 1) * 10);
+		ASSERT_TRUE(m->bindings.Append(r));
+	}
+	HyperStream hs = written(m, deformer);
+	HyperStream in(hs.data());
+	Int32 v;
+	uint64_t link;
+	ASSERT_TRUE(in.readLong(&v) && in.readLong(&v));
+	for (int k = 0; k < 2; ++k)
+		for (int field = 0; field < 6; ++field)
+			ASSERT_TRUE(field == 4 ? in.readLink(&link) : in.readLong(&v));
+	ASSERT_TRUE(in.readLong(&v));
+	ASSERT_EQ(v, 1);
+	std::vector<uint8_t> block;
+	ASSERT_TRUE(in.readMemory(&block));
+	void* plain = nullptr;
+	Int64 size = 0;
+	ASSERT_TRUE(UncompressData(block.data(), Int64(block.size()), plain, size));
+	ASSERT_EQ(size, 4 * (2 + 6 + 2 + 6));
+	const auto* f = static_cast<const float*>(plain);
+	const float want[] = {-1, -10, 100, 101, 102, 103, 104, 105, -2, -20, 200, 201, 202, 203, 204, 205};
+	for (int i = 0; i < 16; ++i)
+		EXPECT_EQ(f[i], want[i]) << i;
+	_GeFree(&plain);
+}
+
+TEST_F(Stream, OlderStreamsReadAsTheyWereWritten)
+{
+	// Version 1: no rest matrix at the end, and records without a selection flag.
+	HyperStream hs;
+	hs.writeLong(1);
+	hs.writeLong(2);
+	for (int k = 0; k < 2; ++k)
+	{
+		hs.writeLong(1);
+		hs.writeLong(1);
+		hs.writeLong(1);
+		hs.writeLong(1);
+		hs.writeLink(0);
+	}
+	hs.writeLong(1);
+	const std::vector<uint8_t> block = compressed({1, 2, 3, 4});
+	hs.writeMemory(block.data(), Int64(block.size()));
+	hs.writeLong(1);
+	hs.writeVector({1, 2, 3});
+	hs.writeLong(0);
+	Object* node = nullptr;
+	Morvex* other = readInto(hs.data(), &node);
+	EXPECT_FALSE(lastFailed);
+	ASSERT_EQ(other->bindings.GetCount(), 2);
+	EXPECT_EQ(other->bindings[1]->PSI[0][0], 3.0f);
+	EXPECT_EQ(other->bindings[1]->FI[0][0], 4.0f);
+	EXPECT_EQ(other->restPoints.GetCount(), 1);
+	EXPECT_EQ(other->restMatrix.off.x, 0);
+	EXPECT_EQ(other->restMatrix.v3.z, 1) << "the rest matrix is left as it was";
+}
+
+TEST_F(Stream, WeightsThatDoNotComeBackLeaveNoBinding)
+{
+	bindMesh(testmesh::icosphere({0, 0, 0}, 1.0, 1));
+	// The host's compression fails: the headers and rest pose are written, the weights are not.
+	host.memory().failAfter(1);
+	HyperStream hs;
+	identityLinks(hs, doc);
+	m->Write(deformer->asListNode(), hs.asHyperFile());
+	host.memory().failAfter(-1);
+	Morvex* other = readInto(hs.data());
+	EXPECT_EQ(other->bindings.GetCount(), 0);
+	EXPECT_EQ(other->restPoints.GetCount(), m->restPoints.GetCount()) << "the rest of the stream is still read";
+
+	// A block that is not the host's compression, and one shorter than the headers promise.
+	for (const std::vector<uint8_t>& bad : {std::vector<uint8_t>{1, 2, 3, 4, 5, 6, 7, 8, 9}, compressed({1, 2, 3})})
+	{
+		HyperStream s;
+		s.writeLong(2);
+		s.writeLong(1);
+		for (Int32 x : {2, 1, 1, 1})
+			s.writeLong(x);
+		s.writeLink(0);
+		s.writeLong(0);
+		s.writeLong(1);
+		s.writeMemory(bad.data(), Int64(bad.size()));
+		s.writeLong(0);
+		s.writeLong(0);
+		s.writeMatrix({{7, 7, 7}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}});
+		Morvex* r = readInto(s.data());
+		EXPECT_EQ(r->bindings.GetCount(), 0);
+		EXPECT_EQ(r->restMatrix.off.x, 7) << "the stream goes on after a bad block";
+	}
+}
+
+TEST_F(Stream, DamagedStreamsStopWithoutHarm)
+{
+	// A failed block read stops at once and leaves the rest pose alone.
+	HyperStream cut;
+	for (Int32 x : {2, 1, 2, 1, 1, 1})
+		cut.writeLong(x);
+	cut.writeLink(0);
+	cut.writeLong(0);
+	cut.writeLong(1);
+	Morvex* a = readInto(cut.data());
+	EXPECT_TRUE(lastFailed);
+	EXPECT_EQ(a->bindings.GetCount(), 0);
+
+	// Counts that no file could back: nothing is allocated for them.
+	const size_t before = host.memory().liveBlocks();
+	host.memory().resetPeak();
+	for (Int32 count : {-1, 1000000000})
+	{
+		HyperStream s;
+		s.writeLong(2);
+		s.writeLong(count);
+		s.writeLong(2);
+		Morvex* r = readInto(s.data());
+		EXPECT_EQ(r->bindings.GetCount(), 0);
+	}
+	HyperStream huge;
+	for (Int32 x : {2, 0, 0, 2000000000})
+		huge.writeLong(x);
+	huge.writeVector({1, 1, 1});
+	Morvex* r = readInto(huge.data());
+	EXPECT_EQ(r->restPoints.GetCount(), 0) << "an incomplete rest pose is dropped";
+	EXPECT_LT(host.memory().peakBytes(), 1u << 20);
+	EXPECT_LE(host.memory().liveBlocks(), before + 8);
+}
+
+TEST_F(Stream, ACopyCarriesBindingsAndRestPoseButNotTheMatrix)
+{
+	bindMesh(testmesh::icosphere({0, 0, 0}, 1.0, 1));
+	m->restMatrix.off = {1, 1, 1};
+	std::unique_ptr<Object> copy = host.cloneObject(*deformer, 0);
+	auto* c = static_cast<Morvex*>(copy->nodeData());
+	ASSERT_EQ(c->bindings.GetCount(), 1);
+	const Cobjbuff* a = m->bindings[0];
+	const Cobjbuff* b = c->bindings[0];
+	EXPECT_EQ(b->link->GetLink(nullptr), mesh->asObject());
+	EXPECT_EQ(std::memcmp(a->FI[0], b->FI[0], size_t(a->pointCount) * size_t(a->cagePointCount) * 4), 0);
+	EXPECT_EQ(std::memcmp(a->PSI[0], b->PSI[0], size_t(a->pointCount) * size_t(a->faceCount) * 4), 0);
+	EXPECT_EQ(c->restPoints.GetCount(), m->restPoints.GetCount());
+	EXPECT_EQ(c->restAreas.GetCount(), m->restAreas.GetCount());
+	EXPECT_EQ(c->restMatrix.off.x, 0);
+	EXPECT_EQ(c->memoryUsed, 0);
+	EXPECT_EQ(c->bindArmed, 0);
+
+	// Copied together with its mesh, the binding follows the copy of the mesh.
+	std::unique_ptr<Object> both = host.cloneObject(*mesh, 0);
+	auto* cm = static_cast<Morvex*>(both->children().front()->nodeData());
+	ASSERT_EQ(cm->bindings.GetCount(), 1);
+	EXPECT_EQ(cm->bindings[0]->link->GetLink(nullptr), both->asObject());
+}
