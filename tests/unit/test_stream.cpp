@@ -284,3 +284,21 @@ TEST_F(Stream, ACopyCarriesBindingsAndRestPoseButNotTheMatrix)
 	ASSERT_EQ(cm->bindings.GetCount(), 1);
 	EXPECT_EQ(cm->bindings[0]->link->GetLink(nullptr), both->asObject());
 }
+
+TEST_F(Stream, TheBoundPointSelectionComesBack)
+{
+	deformer->container().entries[MORVEX_INSIDE_ONLY] = vtnhost::Value::Bool(true);
+	bindMesh(testmesh::pushedIcosphere({0, 0, 0}, 1.0, 1, 1.8, 4).mesh);
+	const Cobjbuff* a = m->bindings[0];
+	ASSERT_NE(a->validPoints, nullptr);
+	HyperStream hs;
+	identityLinks(hs, doc);
+	m->Write(deformer->asListNode(), hs.asHyperFile());
+	Morvex* other = readInto(hs.data());
+	ASSERT_EQ(other->bindings.GetCount(), 1);
+	const Cobjbuff* b = other->bindings[0];
+	ASSERT_NE(b->validPoints, nullptr);
+	EXPECT_EQ(b->validPoints->GetCount(), a->validPoints->GetCount());
+	for (Int32 i = 0; i < static_cast<Int32>(mesh->points.size()); ++i)
+		EXPECT_EQ(b->validPoints->IsSelected(i), a->validPoints->IsSelected(i)) << i;
+}
