@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config python3
-          libgtest-dev libbenchmark-dev libtiff-dev zlib1g-dev)
+          libgtest-dev libbenchmark-dev libtiff-dev zlib1g-dev libpng-dev
+          libcli11-dev nlohmann-json3-dev libtinyobjloader-dev)
 
 missing=()
 for p in "${packages[@]}"; do
