@@ -4,9 +4,11 @@
 #ifndef VTNHOST_HOST_H
 #define VTNHOST_HOST_H
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -82,8 +84,13 @@ public:
 	const std::vector<CriticalStop>& criticalStops() const { return criticalStops_; }
 	void clearCriticalStops() { criticalStops_.clear(); }
 	int eventCount() const { return events_; }
-	const std::string& statusText() const { return statusText_; }
-	int statusBar() const { return statusBar_; }
+	// Safe to read from another thread while an evaluation runs.
+	std::string statusText() const
+	{
+		std::lock_guard<std::mutex> lock(statusMutex_);
+		return statusText_;
+	}
+	int statusBar() const { return statusBar_.load(); }
 	const std::vector<PluginRegistration>& registrations() const { return registrations_; }
 	const PluginRegistration* findRegistration(Int32 id) const;
 	const Description* description(Int32 plugin_id) const;
@@ -168,7 +175,11 @@ public:
 
 	// Services behind the table slots.
 	void criticalStop(int line, const char* source) { criticalStops_.push_back({line, source ? source : ""}); }
-	void setStatusText(const std::string& t) { statusText_ = t; }
+	void setStatusText(const std::string& t)
+	{
+		std::lock_guard<std::mutex> lock(statusMutex_);
+		statusText_ = t;
+	}
 	void setStatusBar(int p)
 	{
 		if (statusHistory_.empty() || statusHistory_.back() != p)
@@ -196,8 +207,9 @@ private:
 	std::vector<std::string> console_;
 	std::vector<std::string> errors_;
 	std::vector<CriticalStop> criticalStops_;
+	mutable std::mutex statusMutex_;
 	std::string statusText_;
-	int statusBar_ = 0;
+	std::atomic<int> statusBar_{0};
 	std::vector<int> statusHistory_;
 	std::vector<int> mouse_;
 	int events_ = 0;

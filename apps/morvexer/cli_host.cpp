@@ -1,0 +1,144 @@
+#include "cli_host.h"
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <thread>
+
+#include <unistd.h>
+
+namespace mvx {
+namespace {
+
+std::atomic<bool> interrupted{false};
+
+extern "C" void onInterrupt(int) { interrupted = true; }
+
+void drawProgress(const std::string& text, int percent)
+{
+	const int width = 30, filled = percent * width / 100;
+	std::fprintf(stderr, "\r%-32.32s [%.*s%*s] %3d%%", text.c_str(), filled, "##############################", width - filled, "",
+	             percent);
+	std::fflush(stderr);
+}
+
+}  // namespace
+
+CliHost::CliHost(const std::string& plugin_path, bool quiet) : quiet_(quiet)
+{
+	if (!host_.loadPlugin(plugin_path) || !host_.findRegistration(ID_MORVEXER))
+	{
+		const std::string why = host_.errors().empty() ? "the deformer is not registered" : host_.errors().back();
+		throw Failure{why};
+	}
+}
+
+CliHost::~CliHost() = default;
+
+void CliHost::installInterruptHandler() { std::signal(SIGINT, onInterrupt); }
+
+CliHost::Scene CliHost::buildScene(const ObjMesh& cage, const std::vector<ObjMesh>& meshes)
+{
+	Scene s;
+	s.doc = host_.newDocument();
+	std::unique_ptr<vtnhost::Object> group = host_.newObject(vtnhost::TYPE_NULL_OBJECT, "Meshes");
+	vtnhost::Object* parent = group.get();
+	s.doc->insert(std::move(group), nullptr, nullptr);
+	for (const ObjMesh& m : meshes)
+	{
+		std::unique_ptr<vtnhost::Object> op = host_.newPolygonObject(meshName(m.path), m.points, {});
+		for (const std::vector<Int32>& f : m.faces)
+			op->addFace(f);
+		op->container().entries[CLI_SOURCE_TEXT] = vtnhost::Value::Text(m.text);
+		op->container().entries[CLI_SOURCE_PATH] = vtnhost::Value::Text(m.path);
+		s.meshes.push_back(op.get());
+		s.doc->insert(std::move(op), parent, parent->children().empty() ? nullptr : parent->children().back().get());
+	}
+	std::unique_ptr<vtnhost::Object> deformer = host_.newObject(ID_MORVEXER, "Morvexer");
+	if (!deformer)
+		throw Failure{"cannot create the deformer: " + (host_.errors().empty() ? std::string() : host_.errors().back())};
+	s.deformer = deformer.get();
+	s.doc->insert(std::move(deformer), parent, parent->children().back().get());
+	std::unique_ptr<vtnhost::Object> cage_op = host_.newPolygonObject(meshName(cage.path), cage.points, {});
+	for (const std::vector<Int32>& f : cage.faces)
+		cage_op->addFace(f);
+	s.cage = cage_op.get();
+	s.doc->insert(std::move(cage_op), nullptr, parent);
+	host_.setLink(s.deformer, MORVEX_CAGE, s.cage);
+	return s;
+}
+
+CliHost::Scene CliHost::findScene(vtnhost::Document* doc, const std::string& path)
+{
+	Scene s;
+	s.doc = doc;
+	for (vtnhost::Object* o : doc->objects())
+		if (o->type() == ID_MORVEXER && !s.deformer)
+			s.deformer = o;
+	if (!s.deformer)
+		throw Failure{path + ": the scene holds no Morvexer deformer"};
+	const vtnhost::Value* link = s.deformer->container().find(MORVEX_CAGE);
+	s.cage = link ? dynamic_cast<vtnhost::Object*>(host_.findNode(link->link)) : nullptr;
+	if (!s.cage)
+		throw Failure{path + ": the deformer has no cage"};
+	if (vtnhost::Object* parent = s.deformer->parent())
+		for (vtnhost::Object* o : doc->objects())
+			if (o->isPolygonObject() && o != s.cage)
+				for (vtnhost::Object* up = o->parent(); up; up = up->parent())
+					if (up == parent)
+					{
+						s.meshes.push_back(o);
+						break;
+					}
+	return s;
+}
+
+bool CliHost::evaluate(vtnhost::Document* doc)
+{
+	vtnhost::Thread thread;
+	std::atomic<bool> done{false};
+	std::thread worker([&] {
+		host_.evaluate(doc, &thread);
+		done = true;
+	});
+	bool shown = false;
+	// A bar redrawn in place only makes sense on a terminal.
+	const bool tty = ::isatty(2) != 0;
+	while (!done)
+	{
+		std::this_thread::sleep_for(std::chrono::milliseconds(50));
+		if (interrupted)
+			thread.requestBreak();
+		const std::string text = host_.statusText();
+		if (!quiet_ && tty && !text.empty())
+		{
+			drawProgress(text, host_.statusBar());
+			shown = true;
+		}
+	}
+	worker.join();
+	if (shown)
+	{
+		drawProgress("done", 100);
+		std::fprintf(stderr, "\n");
+	}
+	const bool cancelled = interrupted.exchange(false);
+	return !cancelled;
+}
+
+std::string meshName(const std::string& path)
+{
+	const size_t slash = path.find_last_of('/');
+	std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+	const size_t dot = name.find_last_of('.');
+	return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+}
+
+std::string memoryText(const vtnhost::Object* deformer)
+{
+	const vtnhost::Value* v = deformer->container().find(MORVEX_MEMORY);
+	return v ? v->s : std::string("0");
+}
+
+}  // namespace mvx

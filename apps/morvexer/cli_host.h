@@ -1,0 +1,79 @@
+// The stand-in host as the command-line tool drives it: the plug-in loaded from
+// disk, scenes built from meshes, evaluations that show the host's progress on
+// stderr and stop cleanly on Ctrl-C.
+#ifndef MORVEXER_CLI_HOST_H
+#define MORVEXER_CLI_HOST_H
+
+#include <string>
+#include <vector>
+
+#include "obj_io.h"
+#include "vtnhost/host.h"
+
+namespace mvx {
+
+// Parameters of the deformer, as its description declares them.
+enum : Int32
+{
+	MORVEX_CAGE = 1000,
+	MORVEX_BIND = 1001,
+	MORVEX_STRETCH = 1003,
+	MORVEX_MEMORY = 1004,
+	MORVEX_CHECK = 1010,
+	MORVEX_CHECK_OBJECT = 1011,
+	MORVEX_INSIDE_ONLY = 1012,
+	MORVEX_SAFE_DISTANCE = 1013,
+	MORVEX_STRENGTH = 1015,
+	ID_MORVEXER = 1023954,
+	// Where a mesh keeps the OBJ text it came from, so a saved scene can write
+	// the same file back with new positions.
+	CLI_SOURCE_TEXT = 1990001,
+	CLI_SOURCE_PATH = 1990002,
+};
+
+// A failure to report: one line, naming the file and the problem.
+struct Failure
+{
+	std::string message;
+};
+
+class CliHost
+{
+public:
+	// Loads the plug-in; throws Failure with the host's reason.
+	CliHost(const std::string& plugin_path, bool quiet);
+	~CliHost();
+
+	vtnhost::Host& host() { return host_; }
+	bool quiet() const { return quiet_; }
+
+	// A document with the cage at the top level and the meshes under a group
+	// that also holds the deformer, so it acts on every one of them.
+	struct Scene
+	{
+		vtnhost::Document* doc = nullptr;
+		vtnhost::Object* cage = nullptr;
+		vtnhost::Object* deformer = nullptr;
+		std::vector<vtnhost::Object*> meshes;
+	};
+	Scene buildScene(const ObjMesh& cage, const std::vector<ObjMesh>& meshes);
+	// The deformer, its cage and its meshes in a loaded scene; throws Failure when the file has none.
+	Scene findScene(vtnhost::Document* doc, const std::string& path);
+
+	// Evaluates with a progress bar on stderr; false when the user pressed Ctrl-C.
+	bool evaluate(vtnhost::Document* doc);
+
+	static void installInterruptHandler();
+
+private:
+	vtnhost::Host host_;
+	bool quiet_;
+};
+
+std::string memoryText(const vtnhost::Object* deformer);
+// A mesh's name in the scene: its file name without folder and extension.
+std::string meshName(const std::string& path);
+
+}  // namespace mvx
+
+#endif

@@ -1,0 +1,370 @@
+#include "commands.h"
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "cage_check.h"
+#include "cli_host.h"
+#include "obj_io.h"
+#include "scene_info.h"
+
+namespace mvx {
+namespace {
+
+void say(const CommonOptions& c, const std::string& line)
+{
+	if (!c.quiet)
+		std::printf("%s\n", line.c_str());
+}
+
+ObjMesh readMesh(const std::string& path)
+{
+	ObjMesh m;
+	std::string error;
+	if (!readObj(path, &m, &error))
+		throw Failure{error};
+	return m;
+}
+
+// A cage must be closed and manifold; one whose faces point inward is turned
+// outward, since the coordinates assume outward faces.
+ObjMesh readCage(const CommonOptions& c, const std::string& path, bool force)
+{
+	ObjMesh cage = readMesh(path);
+	const CageReport report = checkCage(cage.points, cage.faces);
+	if (!report.ok)
+	{
+		if (!force)
+			throw Failure{path + ": " + report.problem + " (--force binds anyway)"};
+		std::fprintf(stderr, "warning: %s: %s; binding anyway\n", path.c_str(), report.problem.c_str());
+	}
+	if (report.inward)
+	{
+		reverseFaces(&cage.faces);
+		if (!c.quiet)
+			std::fprintf(stderr, "warning: %s: the faces point inward; turned outward (points unchanged)\n", path.c_str());
+	}
+	return cage;
+}
+
+// Points of mesh outside the cage, by the deformer's own check; its tag is taken off again.
+size_t countOutside(CliHost& h, CliHost::Scene& s, vtnhost::Object* mesh, std::vector<Int32>* first = nullptr)
+{
+	auto& params = s.deformer->container().entries;
+	const vtnhost::Value saved = params.count(MORVEX_SAFE_DISTANCE) ? params[MORVEX_SAFE_DISTANCE] : vtnhost::Value::Real(0.1);
+	params[MORVEX_SAFE_DISTANCE] = vtnhost::Value::Real(0.0);
+	h.host().setLink(s.deformer, MORVEX_CHECK_OBJECT, mesh);
+	const size_t before = mesh->tags.size();
+	h.host().pressButton(s.deformer, MORVEX_CHECK);
+	size_t outside = 0;
+	if (mesh->tags.size() > before)
+	{
+		const auto& sel = mesh->tags.front()->select.indices;
+		outside = sel.size();
+		if (first)
+			for (Int32 i : sel)
+				if (first->size() < 10)
+					first->push_back(i);
+		mesh->removeTag(mesh->tags.front().get());
+	}
+	params[MORVEX_SAFE_DISTANCE] = saved;
+	h.host().setLink(s.deformer, MORVEX_CHECK_OBJECT, nullptr);
+	return outside;
+}
+
+// Presses bind and evaluates; throws when the user cancels or nothing was bound.
+double bindScene(const CommonOptions& c, CliHost& h, CliHost::Scene& s, bool inside_only)
+{
+	s.deformer->container().entries[MORVEX_INSIDE_ONLY] = vtnhost::Value::Bool(inside_only);
+	for (vtnhost::Object* m : s.meshes)
+	{
+		const size_t out = countOutside(h, s, m);
+		if (out > 0 && !c.quiet)
+			std::fprintf(stderr, "note: %s: %zu of %zu points lie outside the cage%s\n", m->name.c_str(), out, m->points.size(),
+			             inside_only ? " and are left unbound" : "");
+	}
+	const auto start = std::chrono::steady_clock::now();
+	h.host().pressButton(s.deformer, MORVEX_BIND);
+	if (!h.evaluate(s.doc))
+		throw Failure{"cancelled: the bind was stopped; nothing was written"};
+	const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+	const std::string memory = memoryText(s.deformer);
+	if (memory == "0" || memory == "0 B")
+		throw Failure{s.cage->name + ": nothing could be bound to this cage"};
+	return seconds;
+}
+
+void writeMesh(const vtnhost::Object* mesh, const std::string& text, const std::string& path)
+{
+	const std::vector<LVector>& pts = mesh->deformCache ? mesh->deformCache->points : mesh->points;
+	ObjMesh source;
+	source.path = path;
+	source.text = text;
+	source.points = mesh->points;
+	std::string out, error;
+	if (!replaceVertices(source, pts, &out, &error) || !writeFileAtomic(path, out, &error))
+		throw Failure{error};
+}
+
+std::string sourceText(const vtnhost::Object* mesh)
+{
+	const vtnhost::Value* v = mesh->container().find(CLI_SOURCE_TEXT);
+	return v ? v->s : objText(mesh->points, {}, mesh->name);
+}
+
+std::vector<float> readWeights(const std::string& path, size_t count)
+{
+	std::ifstream in(path);
+	if (!in)
+		throw Failure{path + ": no such file"};
+	std::vector<float> w;
+	std::string token;
+	while (in >> token)
+	{
+		char* end = nullptr;
+		const float v = std::strtof(token.c_str(), &end);
+		if (!end || *end)
+			throw Failure{path + ": '" + token + "' is not a number"};
+		w.push_back(v);
+	}
+	if (w.size() != count)
+		throw Failure{path + ": " + std::to_string(w.size()) + " weights for " + std::to_string(count) + " points"};
+	return w;
+}
+
+int fail(const Failure& f)
+{
+	std::fprintf(stderr, "error: %s\n", f.message.c_str());
+	return 1;
+}
+
+}  // namespace
+
+std::string expandPattern(const std::string& pattern, const std::string& mesh, long frame)
+{
+	std::string out;
+	for (size_t i = 0; i < pattern.size();)
+	{
+		if (pattern.compare(i, 6, "{mesh}") == 0)
+		{
+			out += mesh;
+			i += 6;
+		}
+		else if (pattern.compare(i, 6, "{frame") == 0 && pattern.find('}', i) != std::string::npos)
+		{
+			const size_t close = pattern.find('}', i);
+			const std::string spec = pattern.substr(i + 6, close - i - 6);
+			int width = 0;
+			if (spec.size() > 1 && spec[0] == ':')
+				width = std::atoi(spec.c_str() + 1);
+			char buf[32];
+			std::snprintf(buf, sizeof buf, "%0*ld", width, frame);
+			out += buf;
+			i = close + 1;
+		}
+		else
+			out += pattern[i++];
+	}
+	return out;
+}
+
+bool parseFrames(const std::string& text, long* first, long* last, long* step)
+{
+	*step = 1;
+	char extra = 0;
+	const int n = std::sscanf(text.c_str(), "%ld-%ld:%ld%c", first, last, step, &extra);
+	return (n == 2 || n == 3) && *first <= *last && *step > 0;
+}
+
+int runBind(const CommonOptions& c, const BindOptions& o)
+{
+	try
+	{
+		const ObjMesh cage = readCage(c, o.cage, o.force);
+		std::vector<ObjMesh> meshes;
+		for (const std::string& m : o.meshes)
+			meshes.push_back(readMesh(m));
+		CliHost h(c.plugin, c.quiet);
+		CliHost::Scene s = h.buildScene(cage, meshes);
+		const double seconds = bindScene(c, h, s, o.insideOnly);
+		std::string error;
+		if (!h.host().saveDocument(s.doc, o.out, &error))
+			throw Failure{error};
+		char line[256];
+		std::snprintf(line, sizeof line, "bound %zu mesh%s to %s in %.2f s, memory %s; saved %s", meshes.size(),
+		              meshes.size() == 1 ? "" : "es", s.cage->name.c_str(), seconds, memoryText(s.deformer).c_str(), o.out.c_str());
+		say(c, line);
+		return 0;
+	}
+	catch (const Failure& f)
+	{
+		return fail(f);
+	}
+}
+
+int runDeform(const CommonOptions& c, const DeformOptions& o)
+{
+	try
+	{
+		// Every posed file is read and checked before anything is bound or written.
+		std::vector<std::pair<long, std::string>> poses;
+		if (!o.frames.empty())
+		{
+			long first, last, step;
+			if (o.posed.size() != 1 || !parseFrames(o.frames, &first, &last, &step))
+				throw Failure{"--frames needs A-B[:STEP] and one --posed pattern with {frame}"};
+			for (long f = first; f <= last; f += step)
+				poses.emplace_back(f, expandPattern(o.posed[0], "", f));
+		}
+		else
+			for (size_t i = 0; i < o.posed.size(); ++i)
+				poses.emplace_back(long(i + 1), o.posed[i]);
+		std::vector<ObjMesh> posed;
+		for (const auto& p : poses)
+			posed.push_back(readMesh(p.second));
+
+		CliHost h(c.plugin, c.quiet);
+		CliHost::Scene s;
+		if (!o.scene.empty())
+		{
+			std::string error;
+			vtnhost::Document* doc = h.host().loadDocument(o.scene, &error);
+			if (!doc)
+				throw Failure{error};
+			s = h.findScene(doc, o.scene);
+			if (memoryText(s.deformer) == "0" || memoryText(s.deformer) == "0 B")
+				throw Failure{o.scene + ": the deformer holds no binding"};
+		}
+		else
+		{
+			const ObjMesh cage = readCage(c, o.cage, o.force);
+			std::vector<ObjMesh> meshes;
+			for (const std::string& m : o.meshes)
+				meshes.push_back(readMesh(m));
+			s = h.buildScene(cage, meshes);
+			bindScene(c, h, s, o.insideOnly);
+		}
+		for (size_t i = 0; i < posed.size(); ++i)
+			if (posed[i].points.size() != s.cage->points.size())
+				throw Failure{poses[i].second + ": " + std::to_string(posed[i].points.size()) + " points, but the cage has " +
+				              std::to_string(s.cage->points.size())};
+		const bool many = posed.size() > 1 || s.meshes.size() > 1;
+		if (many && o.out.find("{mesh}") == std::string::npos && s.meshes.size() > 1)
+			throw Failure{o.out + ": several meshes need {mesh} in the output name"};
+		if (many && o.out.find("{frame") == std::string::npos && posed.size() > 1)
+			throw Failure{o.out + ": several poses need {frame} in the output name"};
+		if (o.strength)
+			s.deformer->container().entries[MORVEX_STRENGTH] = vtnhost::Value::Real(*o.strength);
+		if (o.stretch)
+			s.deformer->container().entries[MORVEX_STRETCH] = vtnhost::Value::Real(*o.stretch);
+		if (!o.weights.empty())
+		{
+			if (s.meshes.size() != 1)
+				throw Failure{o.weights + ": weights apply to a single mesh"};
+			s.deformer->restrictions[s.meshes[0]->id()] = readWeights(o.weights, s.meshes[0]->points.size());
+		}
+		std::vector<std::string> sources;
+		for (vtnhost::Object* m : s.meshes)
+			sources.push_back(sourceText(m));
+		size_t written = 0;
+		for (size_t i = 0; i < posed.size(); ++i)
+		{
+			s.cage->points = posed[i].points;
+			s.cage->setDirty(vtnhost::DIRTY_DATA);
+			if (!h.evaluate(s.doc))
+				throw Failure{"cancelled: stopped after " + std::to_string(written) + " files"};
+			for (size_t k = 0; k < s.meshes.size(); ++k)
+			{
+				writeMesh(s.meshes[k], sources[k], expandPattern(o.out, s.meshes[k]->name, poses[i].first));
+				++written;
+			}
+		}
+		say(c, "wrote " + std::to_string(written) + " file" + (written == 1 ? "" : "s"));
+		return 0;
+	}
+	catch (const Failure& f)
+	{
+		return fail(f);
+	}
+}
+
+int runCheck(const CommonOptions& c, const CheckOptions& o)
+{
+	try
+	{
+		const ObjMesh cage = readCage(c, o.cage, o.force);
+		const ObjMesh mesh = readMesh(o.mesh);
+		CliHost h(c.plugin, c.quiet);
+		CliHost::Scene s = h.buildScene(cage, {mesh});
+		vtnhost::Object* m = s.meshes[0];
+		if (o.safeDistance)
+			s.deformer->container().entries[MORVEX_SAFE_DISTANCE] = vtnhost::Value::Real(*o.safeDistance);
+		// The check triangulates nothing; the cage must be all triangles, as after a bind.
+		s.cage->triangulate();
+		h.host().setLink(s.deformer, MORVEX_CHECK_OBJECT, m);
+		h.host().pressButton(s.deformer, MORVEX_CHECK);
+		std::vector<Int32> selected;
+		std::string tag;
+		if (!m->tags.empty())
+		{
+			tag = m->tags.front()->name;
+			selected.assign(m->tags.front()->select.indices.begin(), m->tags.front()->select.indices.end());
+		}
+		const bool outside = tag == "Points outside";
+		std::ostringstream line;
+		if (outside)
+		{
+			line << selected.size() << " of " << m->points.size() << " points lie outside the cage; first:";
+			for (size_t i = 0; i < selected.size() && i < 10; ++i)
+				line << ' ' << selected[i];
+		}
+		else
+			line << "no point lies outside the cage; " << selected.size() << " lie within the safe distance "
+			     << s.deformer->container().find(MORVEX_SAFE_DISTANCE)->r;
+		say(c, line.str());
+		if (!o.json.empty())
+		{
+			nlohmann::json report = {{"mesh", o.mesh},
+			                         {"cage", o.cage},
+			                         {"points", m->points.size()},
+			                         {"outside", outside},
+			                         {"tag", tag.empty() ? nlohmann::json(nullptr) : nlohmann::json(tag)},
+			                         {"selected", selected}};
+			std::string error;
+			if (!writeFileAtomic(o.json, report.dump(2) + "\n", &error))
+				throw Failure{error};
+		}
+		return 0;
+	}
+	catch (const Failure& f)
+	{
+		return fail(f);
+	}
+}
+
+int runInfo(const CommonOptions& c, const std::string& scene)
+{
+	try
+	{
+		CliHost h(c.plugin, true);
+		std::string error;
+		vtnhost::Document* doc = h.host().loadDocument(scene, &error);
+		if (!doc)
+			throw Failure{error};
+		for (const std::string& e : h.host().errors())
+			std::fprintf(stderr, "warning: %s\n", e.c_str());
+		CliHost::Scene s = h.findScene(doc, scene);
+		std::printf("%s", describeDeformer(*doc, *s.deformer).c_str());
+		return 0;
+	}
+	catch (const Failure& f)
+	{
+		return fail(f);
+	}
+}
+
+}  // namespace mvx

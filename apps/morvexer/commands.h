@@ -1,0 +1,69 @@
+// The commands of the morvexer tool. Each returns the process exit code
+// (0 success, 1 failure) and reports a failure as one line on stderr.
+#ifndef MORVEXER_COMMANDS_H
+#define MORVEXER_COMMANDS_H
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace mvx {
+
+struct CommonOptions
+{
+	std::string plugin;
+	bool quiet = false;
+};
+
+struct BindOptions
+{
+	std::string cage;
+	std::vector<std::string> meshes;
+	bool insideOnly = false;
+	bool force = false;
+	std::string out;
+};
+
+struct DeformOptions
+{
+	std::string scene;  // or cage + meshes for bind-and-deform
+	std::string cage;
+	std::vector<std::string> meshes;
+	std::vector<std::string> posed;
+	std::string frames;  // "A-B" or "A-B:STEP" with a {frame} pattern in posed
+	std::optional<double> strength;
+	std::optional<double> stretch;
+	std::string weights;
+	bool insideOnly = false;
+	bool force = false;
+	std::string out;
+};
+
+struct CheckOptions
+{
+	std::string cage;
+	std::string mesh;
+	std::optional<double> safeDistance;
+	std::string json;
+	bool force = false;
+};
+
+struct DemoOptions
+{
+	std::string out = "morvexer-demo";
+};
+
+int runBind(const CommonOptions& common, const BindOptions& options);
+int runDeform(const CommonOptions& common, const DeformOptions& options);
+int runCheck(const CommonOptions& common, const CheckOptions& options);
+int runInfo(const CommonOptions& common, const std::string& scene);
+int runDemo(const CommonOptions& common, const DemoOptions& options);
+
+// "out/{mesh}_{frame:04}.obj" with mesh and frame filled in.
+std::string expandPattern(const std::string& pattern, const std::string& mesh, long frame);
+// "1-240" or "1-240:5"; false when malformed.
+bool parseFrames(const std::string& text, long* first, long* last, long* step);
+
+}  // namespace mvx
+
+#endif

@@ -1,0 +1,43 @@
+// Reading and writing Wavefront OBJ files for the command-line tool. Meshes are
+// written back by editing the positions in the original text, so whatever else
+// the file carries (uvs, normals, groups, materials, comments) survives.
+#ifndef MORVEXER_APP_OBJ_IO_H
+#define MORVEXER_APP_OBJ_IO_H
+
+#include <string>
+#include <vector>
+
+#include "abi/vtn_types.h"
+
+namespace mvx {
+
+struct ObjMesh
+{
+	std::string path;
+	std::vector<LVector> points;            // the v lines' positions, in file order
+	std::vector<std::vector<Int32>> faces;  // the f lines, 0-based position indices, file order
+	std::string text;                       // the file exactly as read, for writing back
+};
+
+// Reads the OBJ at path. False with one line in *error naming the file and the
+// problem (missing file, not an OBJ, no vertices, a bad position, a face with
+// fewer than 3 corners or a corner out of range).
+bool readObj(const std::string& path, ObjMesh* out, std::string* error);
+
+// mesh.text with the x y z of its v lines set to points (same count as read);
+// every other byte stays as it was. A coordinate equal to the value already in
+// the file keeps its original spelling; a changed one is written with the
+// fewest digits that read back as the same double.
+bool replaceVertices(const ObjMesh& mesh, const std::vector<LVector>& points, std::string* out, std::string* error);
+
+// Writes text to path through a temporary file in the same folder and a
+// rename, so readers see the old file or the new one, never a partial one.
+// An existing file keeps its permissions. Nothing is left behind on failure.
+bool writeFileAtomic(const std::string& path, const std::string& text, std::string* error);
+
+// A plain OBJ: "# comment" lines, then v lines, then 1-based f lines.
+std::string objText(const std::vector<LVector>& points, const std::vector<std::vector<Int32>>& faces, const std::string& comment);
+
+}  // namespace mvx
+
+#endif

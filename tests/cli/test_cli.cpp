@@ -1,0 +1,267 @@
+// The morvexer tool end to end, through the real binary and the real plug-in.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "support/meshes.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Outcome
+{
+	int code;
+	std::string out, err;
+};
+
+class Tool : public ::testing::Test
+{
+protected:
+	void SetUp() override
+	{
+		std::string tmpl = (fs::temp_directory_path() / "morvexer-cli-XXXXXX").string();
+		ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
+		dir = tmpl;
+	}
+	void TearDown() override { fs::remove_all(dir); }
+
+	Outcome run(const std::string& args)
+	{
+		const std::string out = dir + "/stdout.txt", err = dir + "/stderr.txt";
+		const int status = std::system((std::string(MORVEXER_TOOL_PATH) + " " + args + " >" + out + " 2>" + err).c_str());
+		return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read(out), read(err)};
+	}
+	static std::string read(const std::string& path)
+	{
+		std::ifstream in(path, std::ios::binary);
+		std::ostringstream s;
+		s << in.rdbuf();
+		return s.str();
+	}
+	std::string path(const std::string& name) const { return dir + "/" + name; }
+	void writeText(const std::string& name, const std::string& text) const { std::ofstream(path(name), std::ios::binary) << text; }
+	void writeMesh(const std::string& name, const testmesh::Mesh& m) const
+	{
+		std::ostringstream s;
+		s.precision(17);
+		s << "# test mesh\n";
+		for (const LVector& p : m.points)
+			s << "v " << p.x << ' ' << p.y << ' ' << p.z << "\n";
+		for (const CPolygon& f : m.polygons)
+		{
+			s << "f " << f.a + 1 << ' ' << f.b + 1 << ' ' << f.c + 1;
+			if (f.c != f.d)
+				s << ' ' << f.d + 1;
+			s << "\n";
+		}
+		writeText(name, s.str());
+	}
+	// The v lines of an OBJ as points.
+	static std::vector<LVector> points(const std::string& text)
+	{
+		std::vector<LVector> out;
+		std::istringstream in(text);
+		std::string line;
+		while (std::getline(in, line))
+			if (line.rfind("v ", 0) == 0)
+			{
+				LVector p;
+				std::sscanf(line.c_str() + 2, "%lf %lf %lf", &p.x, &p.y, &p.z);
+				out.push_back(p);
+			}
+		return out;
+	}
+	// Every line but the v lines.
+	static std::string nonVertexLines(const std::string& text)
+	{
+		std::string out;
+		std::istringstream in(text);
+		std::string line;
+		while (std::getline(in, line))
+			if (line.rfind("v ", 0) != 0)
+				out += line + "\n";
+		return out;
+	}
+	void standardScene()
+	{
+		writeMesh("cage.obj", testmesh::subdividedBox({-1.2, -1.2, -1.2}, {1.2, 1.2, 1.2}, 2));
+		writeMesh("ball.obj", testmesh::icosphere({0, 0, 0}, 1.0, 2));
+		testmesh::Mesh posed = testmesh::subdividedBox({-1.2, -1.2, -1.2}, {1.2, 1.2, 1.2}, 2);
+		for (LVector& p : posed.points)
+			p = {p.x + 0.5, p.y * (1 + 0.3 * p.x), p.z};
+		writeMesh("posed.obj", posed);
+	}
+
+	std::string dir;
+};
+
+}  // namespace
+
+TEST_F(Tool, VersionHelpAndUsageErrors)
+{
+	Outcome r = run("--version");
+	EXPECT_EQ(r.code, 0);
+	EXPECT_NE(r.out.find("morvexer 1.0"), std::string::npos);
+	EXPECT_EQ(run("bind --help").code, 0);
+	EXPECT_EQ(run("").code, 2);
+	EXPECT_EQ(run("bind --cage x.obj").code, 2);
+	EXPECT_EQ(run("deform --posed p.obj -o out.obj").code, 2) << "neither --scene nor --cage";
+	EXPECT_EQ(run("frobnicate").code, 2);
+}
+
+TEST_F(Tool, BindSaveInfoAndDeformFromTheScene)
+{
+	standardScene();
+	Outcome bind = run("bind --cage " + path("cage.obj") + " --mesh " + path("ball.obj") + " -o " + path("scene.vtn"));
+	ASSERT_EQ(bind.code, 0) << bind.err;
+	EXPECT_NE(bind.out.find("memory"), std::string::npos);
+	ASSERT_TRUE(fs::exists(path("scene.vtn")));
+
+	Outcome info = run("info " + path("scene.vtn"));
+	ASSERT_EQ(info.code, 0) << info.err;
+	EXPECT_NE(info.out.find("1 binding"), std::string::npos) << info.out;
+	EXPECT_NE(info.out.find("ball: 162 bound points, cage of 26 points and 48 faces, all points"), std::string::npos) << info.out;
+	EXPECT_NE(info.out.find("rest pose: 26 points"), std::string::npos) << info.out;
+
+	Outcome from_scene = run("deform --scene " + path("scene.vtn") + " --posed " + path("posed.obj") + " -o " + path("a.obj"));
+	ASSERT_EQ(from_scene.code, 0) << from_scene.err;
+	Outcome in_one_go = run("deform --cage " + path("cage.obj") + " --mesh " + path("ball.obj") + " --posed " + path("posed.obj") + " -o " + path("b.obj"));
+	ASSERT_EQ(in_one_go.code, 0) << in_one_go.err;
+	EXPECT_EQ(read(path("a.obj")), read(path("b.obj"))) << "a saved binding deforms bit for bit like a fresh one";
+	const std::vector<LVector> moved = points(read(path("a.obj"))), rest = points(read(path("ball.obj")));
+	ASSERT_EQ(moved.size(), rest.size());
+	EXPECT_GT(moved[0].x - rest[0].x, 0.2) << "the posed cage moved half a unit along x";
+}
+
+TEST_F(Tool, DeformsFrameSequencesIntoPatterns)
+{
+	standardScene();
+	testmesh::Mesh cage = testmesh::subdividedBox({-1.2, -1.2, -1.2}, {1.2, 1.2, 1.2}, 2);
+	for (int f = 1; f <= 3; ++f)
+	{
+		testmesh::Mesh m = cage;
+		for (LVector& p : m.points)
+			p.y += 0.1 * f;
+		char name[32];
+		std::snprintf(name, sizeof name, "cage_%04d.obj", f);
+		writeMesh(name, m);
+	}
+	fs::create_directories(path("out"));
+	Outcome r = run("deform --cage " + path("cage.obj") + " --mesh " + path("ball.obj") + " --posed '" + path("cage_{frame:04}.obj") +
+	        "' --frames 1-3 -o '" + path("out/{mesh}_{frame:03}.obj") + "'");
+	ASSERT_EQ(r.code, 0) << r.err;
+	for (int f = 1; f <= 3; ++f)
+	{
+		char name[32];
+		std::snprintf(name, sizeof name, "out/ball_%03d.obj", f);
+		const std::vector<LVector> p = points(read(path(name)));
+		ASSERT_FALSE(p.empty()) << name;
+		EXPECT_NEAR(p[0].y - points(read(path("ball.obj")))[0].y, 0.1 * f, 1e-4);
+	}
+}
+
+TEST_F(Tool, OutputKeepsEveryLineButThePositions)
+{
+	standardScene();
+	const std::string rich =
+	    "# a mesh with everything\r\nmtllib ball.mtl\r\no Ball\r\nv 0 0 0.5\r\nv 0.5 0 0\r\nv 0 0.5 0 1 0 0\r\n\r\nvt 0 0\r\nvt 1 0\r\nvt 0 1\r\n"
+	    "vn 0 0 1\r\ng front\r\nusemtl clay\r\ns 1\r\nf 1/1/1 2/2/1 3/3/1\r\n# end\r\n";
+	writeText("rich.obj", rich);
+	Outcome r = run("deform --cage " + path("cage.obj") + " --mesh " + path("rich.obj") + " --posed " + path("posed.obj") + " -o " + path("out.obj"));
+	ASSERT_EQ(r.code, 0) << r.err;
+	const std::string out = read(path("out.obj"));
+	EXPECT_EQ(nonVertexLines(out), nonVertexLines(rich));
+	EXPECT_NE(out, rich) << "the positions did change";
+	EXPECT_NE(out.find(" 1 0 0\r\n"), std::string::npos) << "a vertex colour stays on its line";
+}
+
+TEST_F(Tool, CheckReportsOutsidePointsAndTheSafeDistanceMap)
+{
+	writeMesh("cage.obj", testmesh::boxTriangles({-1, -1, -1}, {1, 1, 1}));
+	writeMesh("pts.obj", testmesh::Mesh{{{0, 0, 0}, {3, 0, 0}, {0.95, 0, 0}, {0, -5, 0}}, {}});
+	Outcome r = run("check --cage " + path("cage.obj") + " --mesh " + path("pts.obj") + " --json " + path("report.json"));
+	ASSERT_EQ(r.code, 0) << r.err;
+	EXPECT_NE(r.out.find("2 of 4 points lie outside the cage; first: 1 3"), std::string::npos) << r.out;
+	const std::string json = read(path("report.json"));
+	EXPECT_NE(json.find("\"tag\": \"Points outside\""), std::string::npos) << json;
+	EXPECT_NE(json.find("\"outside\": true"), std::string::npos);
+
+	writeMesh("inside.obj", testmesh::Mesh{{{0, 0, 0}, {0.95, 0, 0}, {0.5, 0.5, 0.5}}, {}});
+	r = run("check --cage " + path("cage.obj") + " --mesh " + path("inside.obj") + " --safe-distance 0.2 --json " + path("map.json"));
+	ASSERT_EQ(r.code, 0) << r.err;
+	EXPECT_NE(r.out.find("1 lie within the safe distance 0.2"), std::string::npos) << r.out;
+	EXPECT_NE(read(path("map.json")).find("Safe Distance Map >= 0.2"), std::string::npos);
+}
+
+TEST_F(Tool, BadInputGivesOneClearLine)
+{
+	standardScene();
+	Outcome r = run("bind --cage " + path("nope.obj") + " --mesh " + path("ball.obj") + " -o " + path("s.vtn"));
+	EXPECT_EQ(r.code, 1);
+	EXPECT_NE(r.err.find("nope.obj"), std::string::npos) << r.err;
+
+	writeText("bad.obj", "v 0 0 0\nf 1 2 9\n");
+	r = run("bind --cage " + path("cage.obj") + " --mesh " + path("bad.obj") + " -o " + path("s.vtn"));
+	EXPECT_EQ(r.code, 1);
+	EXPECT_NE(r.err.find("bad.obj"), std::string::npos) << r.err;
+
+	testmesh::Mesh open = testmesh::subdividedBox({-1.2, -1.2, -1.2}, {1.2, 1.2, 1.2}, 2);
+	open.polygons.pop_back();
+	writeMesh("open.obj", open);
+	r = run("bind --cage " + path("open.obj") + " --mesh " + path("ball.obj") + " -o " + path("s.vtn"));
+	EXPECT_EQ(r.code, 1);
+	EXPECT_NE(r.err.find("open.obj"), std::string::npos) << r.err;
+	EXPECT_FALSE(fs::exists(path("s.vtn")));
+	EXPECT_EQ(run("bind --force --cage " + path("open.obj") + " --mesh " + path("ball.obj") + " -o " + path("s.vtn")).code, 0);
+
+	writeMesh("small.obj", testmesh::boxTriangles({-1, -1, -1}, {1, 1, 1}));
+	r = run("deform --cage " + path("cage.obj") + " --mesh " + path("ball.obj") + " --posed " + path("small.obj") + " -o " + path("x.obj"));
+	EXPECT_EQ(r.code, 1);
+	EXPECT_NE(r.err.find("small.obj: 8 points, but the cage has 26"), std::string::npos) << r.err;
+	EXPECT_FALSE(fs::exists(path("x.obj")));
+
+	r = run("deform --cage " + path("cage.obj") + " --mesh " + path("ball.obj") + " --posed " + path("posed.obj") + " -o " + path("missing/dir/x.obj"));
+	EXPECT_EQ(r.code, 1);
+	EXPECT_NE(r.err.find("missing/dir/x.obj"), std::string::npos) << r.err;
+
+	writeText("broken.vtn", "VTNSCENE\x01\x00\x00\x00garbage");
+	r = run("info " + path("broken.vtn"));
+	EXPECT_EQ(r.code, 1);
+	EXPECT_NE(r.err.find("broken.vtn"), std::string::npos) << r.err;
+}
+
+TEST_F(Tool, AnInwardCageDeformsLikeItsOutwardTwin)
+{
+	standardScene();
+	testmesh::Mesh inward = testmesh::subdividedBox({-1.2, -1.2, -1.2}, {1.2, 1.2, 1.2}, 2);
+	for (CPolygon& f : inward.polygons)
+		std::swap(f.b, f.d);
+	writeMesh("inward.obj", inward);
+	Outcome a = run("deform --cage " + path("cage.obj") + " --mesh " + path("ball.obj") + " --posed " + path("posed.obj") + " -o " + path("a.obj"));
+	Outcome b = run("deform --cage " + path("inward.obj") + " --mesh " + path("ball.obj") + " --posed " + path("posed.obj") + " -o " + path("b.obj"));
+	ASSERT_EQ(a.code, 0) << a.err;
+	ASSERT_EQ(b.code, 0) << b.err;
+	EXPECT_NE(b.err.find("inward"), std::string::npos) << b.err;
+	const std::vector<LVector> pa = points(read(path("a.obj"))), pb = points(read(path("b.obj")));
+	ASSERT_EQ(pa.size(), pb.size());
+	for (size_t i = 0; i < pa.size(); ++i)
+		ASSERT_NEAR(testmesh::distance(pa[i], pb[i]), 0.0, 1e-5) << i;
+}
+
+TEST_F(Tool, TheDemoWritesMeshesAndAPicture)
+{
+	Outcome r = run("demo --out " + path("demo"));
+	ASSERT_EQ(r.code, 0) << r.err;
+	EXPECT_NE(r.out.find("bunny"), std::string::npos) << r.out;
+	EXPECT_NE(r.out.find("memory"), std::string::npos);
+	for (const char* f : {"bunny_deformed.obj", "bar_deformed.obj", "bunny_cage_posed.obj", "bar_cage_posed.obj", "demo.png"})
+		EXPECT_TRUE(fs::exists(path(std::string("demo/") + f))) << f;
+	EXPECT_EQ(read(path("demo/demo.png")).substr(1, 3), "PNG");
+}
