@@ -9,6 +9,8 @@
 
 int main(int argc, char** argv)
 {
+	// First of all, so a Ctrl-C at any point stops a bind cleanly instead of killing the tool.
+	mvx::CliHost::installInterruptHandler();
 	mvx::CommonOptions common;
 	common.plugin = MORVEXER_PLUGIN_PATH;
 	CLI::App app{"Morvexer: Green-coordinate cage deformation of meshes, with the real plug-in in a stand-in host."};
@@ -83,7 +85,6 @@ int main(int argc, char** argv)
 	if (check_cmd->parsed() && *safe_opt)
 		check.safeDistance = safe;
 
-	mvx::CliHost::installInterruptHandler();
 	if (demo_cmd->parsed())
 		return mvx::runDemo(common, demo);
 	if (bind_cmd->parsed())

@@ -265,3 +265,36 @@ TEST_F(Tool, TheDemoWritesMeshesAndAPicture)
 		EXPECT_TRUE(fs::exists(path(std::string("demo/") + f))) << f;
 	EXPECT_EQ(read(path("demo/demo.png")).substr(1, 3), "PNG");
 }
+
+TEST_F(Tool, WeightsMustMatchTheMesh)
+{
+	standardScene();
+	std::string weights;
+	for (int i = 0; i < 162; ++i)
+		weights += i == 0 ? "0\n" : "1\n";
+	writeText("w.txt", weights);
+	Outcome r = run("deform --cage " + path("cage.obj") + " --mesh " + path("ball.obj") + " --posed " + path("posed.obj") +
+	                " --weights " + path("w.txt") + " -o " + path("w.obj"));
+	ASSERT_EQ(r.code, 0) << r.err;
+	EXPECT_EQ(points(read(path("w.obj")))[0].x, points(read(path("ball.obj")))[0].x) << "a weight of 0 keeps the point";
+	writeText("short.txt", "1\n1\n");
+	r = run("deform --cage " + path("cage.obj") + " --mesh " + path("ball.obj") + " --posed " + path("posed.obj") +
+	        " --weights " + path("short.txt") + " -o " + path("s.obj"));
+	EXPECT_EQ(r.code, 1);
+	EXPECT_NE(r.err.find("short.txt: 2 weights for 162 points"), std::string::npos) << r.err;
+	EXPECT_FALSE(fs::exists(path("s.obj")));
+}
+
+TEST_F(Tool, CtrlCCancelsABindAndWritesNothing)
+{
+	writeMesh("cage.obj", testmesh::icosphere({0, 0, 0}, 1.5, 2));
+	writeMesh("dense.obj", testmesh::icosphere({0, 0, 0}, 1.0, 6));
+	// SIGINT a moment into a bind that takes seconds; the tool's own exit status is kept.
+	const std::string command = std::string(MORVEXER_TOOL_PATH) + " --quiet bind --cage " + path("cage.obj") + " --mesh " +
+	                            path("dense.obj") + " -o " + path("s.vtn") + " 2>" + path("err.txt") +
+	                            " & pid=$!; sleep 0.5; kill -INT $pid; wait $pid";
+	const int status = std::system(("bash -c '" + command + "'").c_str());
+	EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1);
+	EXPECT_NE(read(path("err.txt")).find("cancelled"), std::string::npos) << read(path("err.txt"));
+	EXPECT_FALSE(fs::exists(path("s.vtn")));
+}
