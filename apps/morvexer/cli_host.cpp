@@ -25,8 +25,10 @@ void drawProgress(const std::string& text, int percent)
 
 }  // namespace
 
-CliHost::CliHost(const std::string& plugin_path, bool quiet) : quiet_(quiet)
+CliHost::CliHost(const std::string& plugin_path, bool quiet, int threads) : quiet_(quiet)
 {
+	if (threads > 0)
+		host_.setWorkerCount(threads);
 	if (!host_.loadPlugin(plugin_path) || !host_.findRegistration(ID_MORVEXER))
 	{
 		const std::string why = host_.errors().empty() ? "the deformer is not registered" : host_.errors().back();

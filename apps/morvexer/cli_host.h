@@ -41,7 +41,7 @@ class CliHost
 {
 public:
 	// Loads the plug-in; throws Failure with the host's reason.
-	CliHost(const std::string& plugin_path, bool quiet);
+	CliHost(const std::string& plugin_path, bool quiet, int threads = 0);
 	~CliHost();
 
 	vtnhost::Host& host() { return host_; }

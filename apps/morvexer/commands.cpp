@@ -188,7 +188,7 @@ int runBind(const CommonOptions& c, const BindOptions& o)
 		std::vector<ObjMesh> meshes;
 		for (const std::string& m : o.meshes)
 			meshes.push_back(readMesh(m));
-		CliHost h(c.plugin, c.quiet);
+		CliHost h(c.plugin, c.quiet, c.threads);
 		CliHost::Scene s = h.buildScene(cage, meshes);
 		const double seconds = bindScene(c, h, s, o.insideOnly);
 		std::string error;
@@ -227,7 +227,7 @@ int runDeform(const CommonOptions& c, const DeformOptions& o)
 		for (const auto& p : poses)
 			posed.push_back(readMesh(p.second));
 
-		CliHost h(c.plugin, c.quiet);
+		CliHost h(c.plugin, c.quiet, c.threads);
 		CliHost::Scene s;
 		if (!o.scene.empty())
 		{
@@ -298,7 +298,7 @@ int runCheck(const CommonOptions& c, const CheckOptions& o)
 	{
 		const ObjMesh cage = readCage(c, o.cage, o.force);
 		const ObjMesh mesh = readMesh(o.mesh);
-		CliHost h(c.plugin, c.quiet);
+		CliHost h(c.plugin, c.quiet, c.threads);
 		CliHost::Scene s = h.buildScene(cage, {mesh});
 		vtnhost::Object* m = s.meshes[0];
 		if (o.safeDistance)

@@ -13,6 +13,7 @@ struct CommonOptions
 {
 	std::string plugin;
 	bool quiet = false;
+	int threads = 0;  // binding workers; 0: every core
 };
 
 struct BindOptions

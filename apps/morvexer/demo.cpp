@@ -131,7 +131,7 @@ int runDemo(const CommonOptions& c, const DemoOptions& o)
 		for (const LVector& p : bar_cage.points)
 			bar.posed.push_back(bend(p, bar_mid, 0.8 * len));
 
-		CliHost h(c.plugin, c.quiet);
+		CliHost h(c.plugin, c.quiet, c.threads);
 		run(c, h, bunny);
 		run(c, h, bar);
 

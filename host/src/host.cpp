@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
+#include <thread>
 
 #include "tables.h"
 
@@ -30,6 +32,7 @@ Host::Host()
 		std::abort();  // the table slots reach the host through one global
 	the_host = this;
 	os_.version = VTN_API_VERSION;
+	workers_ = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 	os_.crash_handler = HostCrashHandler;
 	installGeneralTable(&os_);
 	installValueTables(&os_);

@@ -423,7 +423,13 @@ VTN_Link link_table = {LkAlloc, LkFree, LkSetLink, LkGetLink, LkWrite, LkRead, L
 bool ThTestBreak(BaseThread* bt) { return bt && reinterpret_cast<Thread*>(bt)->testBreak(); }
 BaseThread* ThGetCurrent() { return nullptr; }
 
-VTN_Thread thread_table = {ThTestBreak, ThGetCurrent};
+VTN_Thread thread_table = [] {
+	VTN_Thread t{};
+	t.TestBreak = ThTestBreak;
+	t.GetCurrent = ThGetCurrent;
+	installWorkerSlots(&t);
+	return t;
+}();
 
 }  // namespace
 

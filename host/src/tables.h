@@ -16,6 +16,7 @@ void installMediaTables(VTNOS* os, Host& host);
 void installDrawTable(VTNOS* os);
 void installColliderLibrary(Host& host);
 void installFileTables(VTNOS* os, Host& host);
+void installWorkerSlots(VTN_Thread* table);
 
 }  // namespace vtnhost
 

@@ -32,5 +32,3 @@ bool GeRayCollider::Intersect(const LVector& p, const LVector& dir, double lengt
 	VTN_RayColliderLib* lib = CheckLibT(VTN_LIB_RAY_COLLIDER, VTN_LIB_END(VTN_RayColliderLib, Intersect), &collider_cache);
 	return lib && lib->Intersect && lib->Intersect(this, &p, &dir, length, only_test ? 1 : 0);
 }
-
-bool BaseThread::TestBreak() { return t_VTNOS->thread->TestBreak(this); }

@@ -1,4 +1,4 @@
-// The host's ray collider (library 1000499) and the evaluation thread.
+// The host's ray collider (library 1000499).
 #ifndef VTN_RAYCOLLIDER_H
 #define VTN_RAYCOLLIDER_H
 
@@ -15,14 +15,6 @@ public:
 	bool Init(BaseObject* goal, bool force);
 	// True when the ray from p along dir hits a polygon within length.
 	bool Intersect(const LVector& p, const LVector& dir, double length, bool only_test = false);
-};
-
-class BaseThread
-{
-public:
-	BaseThread() = delete;
-	// True when the host wants the work stopped.
-	bool TestBreak();
 };
 
 #endif

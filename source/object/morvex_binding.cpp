@@ -10,6 +10,7 @@
 
 #include "vtn_general.h"
 #include "vtn_raycollider.h"
+#include "vtn_thread.h"
 #include "vtn_resource.h"
 
 namespace {
@@ -110,6 +111,96 @@ double Morvex::GCTriIn(LVector p, LVector va, LVector vb, LVector eta, Int32* de
 	return -0.07957747155 * std::fabs(terms[0] - terms[1] - std::sqrt(gamma) * beta);
 }
 
+namespace {
+
+constexpr Int32 kChunk = 64;
+
+// What every bound point needs, the same for all of them: the rest cage in the
+// deformer's frame, its normals, the object's points and the tables to fill.
+struct BindContext
+{
+	const LVector* points;
+	const CPolygon* polys;
+	Int32 face_count;
+	Int32 cage_count;
+	const LVector* corners;
+	Int64 corner_count;
+	LVector origin;
+	const LVector* normals;
+	LMatrix t_obj;
+	Cobjbuff* buff;
+	// The pool's view of the rows: first row of each chunk, and each point's row (-1: unbound).
+	const Int32* row_of;
+	Int32 total;
+};
+
+// One bound point's row of phi and psi, face by face.
+void BindPoint(const BindContext& c, Int32 q, Int32 row)
+{
+	auto corner = [&](Int32 k) { return k >= 0 && k < c.corner_count ? c.corners[k] : c.origin; };
+	const LVector zero{0, 0, 0};
+	const LVector x = c.t_obj * c.points[q];
+	float* fi = c.buff->FI[row];
+	float* psi = c.buff->PSI[row];
+	for (Int32 j = 0; j < c.face_count; ++j)
+	{
+		const CPolygon& f = c.polys[j];
+		const Int32 idx[3] = {f.a, f.b, f.c};
+		const LVector V[3] = {corner(f.a) - x, corner(f.b) - x, corner(f.c) - x};
+		const LVector& nj = c.normals[j];
+		const LVector p = nj * Dot(nj, V[0]);
+		double s[3], I[3], II[3];
+		Int32 fdeg[3], gdeg[3];
+		LVector N[3];
+		for (int l = 0; l < 3; ++l)
+		{
+			const int l1 = (l + 1) % 3;
+			const double t = Dot(Cross(V[l] - p, V[l1] - p), nj);
+			const float sign = CompareFloatTolerant(t, 0.0) ? 0.0f : (t >= 0.0 ? 1.0f : -1.0f);
+			s[l] = sign;
+			I[l] = Morvex::GCTriIn(p, V[l], V[l1], zero, &fdeg[l]);
+			II[l] = Morvex::GCTriIn(zero, V[l1], V[l], zero, &gdeg[l]);
+			N[l] = Normalised(Cross(V[l1], V[l]));
+		}
+		double S = 0.0;
+		for (int l = 0; l < 3; ++l)
+			if (fdeg[l] == 0)
+				S += s[l] * I[l];
+		const double Iface = -std::fabs(S);
+		psi[j] = float(-Iface);
+		LVector w = nj * Iface;
+		for (int l = 0; l < 3; ++l)
+			if (gdeg[l] == 0)
+				w = w + N[l] * II[l];
+		if (Len(w) <= 1e-5)
+			continue;
+		for (int l = 0; l < 3; ++l)
+		{
+			const int l1 = (l + 1) % 3;
+			const double den = Dot(N[l1], V[l]);
+			// A corner outside the cage's point range has no column to add to.
+			if (den == 0.0 || std::isnan(den) || idx[l] < 0 || idx[l] >= c.cage_count)
+				continue;
+			fi[idx[l]] += float(Dot(N[l1], w) / den);
+		}
+	}
+}
+
+// A chunk of 64 points on one of the host's workers: rows are disjoint, so
+// chunks never touch the same memory, and each point's row is the one the
+// sequential loop would give it.
+void BindChunk(void* context, Int64 chunk)
+{
+	const auto& c = *static_cast<const BindContext*>(context);
+	const Int32 begin = static_cast<Int32>(chunk * kChunk);
+	const Int32 end = begin + kChunk < c.total ? begin + kChunk : c.total;
+	for (Int32 q = begin; q < end; ++q)
+		if (c.row_of[q] >= 0)
+			BindPoint(c, q, c.row_of[q]);
+}
+
+}  // namespace
+
 bool Morvex::Calcola_GC(BaseObject* mod, BaseObject* cage, Cobjbuff* buff, BaseThread* thread)
 {
 	if (!cage || !buff->link)
@@ -159,7 +250,8 @@ bool Morvex::Calcola_GC(BaseObject* mod, BaseObject* cage, Cobjbuff* buff, BaseT
 	const Int64 rest_count = restPoints.GetCount();
 	GeDynamicArray<LVector> corners;
 	GeDynamicArray<LVector> normals;
-	if (!corners.SetCount(rest_count) || !normals.SetCount(face_count))
+	GeDynamicArray<Int32> row_of;
+	if (!corners.SetCount(rest_count) || !normals.SetCount(face_count) || !row_of.SetCount(total))
 	{
 		StatusClear();
 		return false;
@@ -175,66 +267,50 @@ bool Morvex::Calcola_GC(BaseObject* mod, BaseObject* cage, Cobjbuff* buff, BaseT
 		const CPolygon& f = polys[j];
 		normals[j] = FaceNormal(corner(f.a), corner(f.b), corner(f.c), corner(f.d), f.c == f.d);
 	}
+	// Rows follow the bound points in index order.
+	for (Int32 q = 0, row = 0; q < total; ++q)
+		row_of[q] = !inside_only || buff->validPoints->IsSelected(q) ? row++ : -1;
+	const BindContext context{points, polys, face_count, cage_count, corners.data, rest_count, origin, normals.data, t_obj, buff,
+	                          row_of.data, total};
+	auto cancel = [&] {
+		Azzera_memoria(data);
+		StatusClear();
+		return false;
+	};
 
-	const LVector zero{0, 0, 0};
-	Int32 row = 0;
-	for (Int32 q = 0; q < total; ++q)
+	// The host's workers take chunks of 64 points while this thread shows the
+	// progress and watches for a break; without workers the points run here.
+	const Int64 chunks = (static_cast<Int64>(total) + kChunk - 1) / kChunk;
+	if (thread && thread->TestBreak())
+		return cancel();
+	HostPool pool;
+	if (pool.Start(BindChunk, const_cast<BindContext*>(&context), chunks))
 	{
-		StatusSetBar(static_cast<Int32>(q * 100.0 / total));
-		if (thread && q % kBreakEvery == 0 && thread->TestBreak())
+		while (!pool.Wait(20))
 		{
-			Azzera_memoria(data);
-			StatusClear();
-			return false;
-		}
-		if (inside_only && !buff->validPoints->IsSelected(q))
-			continue;
-		const LVector x = t_obj * points[q];
-		float* fi = buff->FI[row];
-		float* psi = buff->PSI[row];
-		for (Int32 j = 0; j < face_count; ++j)
-		{
-			const CPolygon& f = polys[j];
-			const Int32 idx[3] = {f.a, f.b, f.c};
-			const LVector V[3] = {corner(f.a) - x, corner(f.b) - x, corner(f.c) - x};
-			const LVector& nj = normals[j];
-			const LVector p = nj * Dot(nj, V[0]);
-			double s[3], I[3], II[3];
-			Int32 fdeg[3], gdeg[3];
-			LVector N[3];
-			for (int l = 0; l < 3; ++l)
+			StatusSetBar(static_cast<Int32>(pool.Done() * 100.0 / chunks));
+			if (thread && thread->TestBreak())
 			{
-				const int l1 = (l + 1) % 3;
-				const double t = Dot(Cross(V[l] - p, V[l1] - p), nj);
-				const float sign = CompareFloatTolerant(t, 0.0) ? 0.0f : (t >= 0.0 ? 1.0f : -1.0f);
-				s[l] = sign;
-				I[l] = GCTriIn(p, V[l], V[l1], zero, &fdeg[l]);
-				II[l] = GCTriIn(zero, V[l1], V[l], zero, &gdeg[l]);
-				N[l] = Normalised(Cross(V[l1], V[l]));
+				pool.Stop();
+				while (!pool.Wait(100))
+				{
+				}
+				return cancel();
 			}
-			double S = 0.0;
-			for (int l = 0; l < 3; ++l)
-				if (fdeg[l] == 0)
-					S += s[l] * I[l];
-			const double Iface = -std::fabs(S);
-			psi[j] = float(-Iface);
-			LVector w = nj * Iface;
-			for (int l = 0; l < 3; ++l)
-				if (gdeg[l] == 0)
-					w = w + N[l] * II[l];
-			if (Len(w) <= 1e-5)
+		}
+	}
+	else
+	{
+		Int32 row = 0;
+		for (Int32 q = 0; q < total; ++q)
+		{
+			StatusSetBar(static_cast<Int32>(q * 100.0 / total));
+			if (thread && q > 0 && q % kChunk == 0 && thread->TestBreak())
+				return cancel();
+			if (inside_only && !buff->validPoints->IsSelected(q))
 				continue;
-			for (int l = 0; l < 3; ++l)
-			{
-				const int l1 = (l + 1) % 3;
-				const double den = Dot(N[l1], V[l]);
-				// A corner outside the cage's point range has no column to add to.
-				if (den == 0.0 || std::isnan(den) || idx[l] < 0 || idx[l] >= cage_count)
-					continue;
-				fi[idx[l]] += float(Dot(N[l1], w) / den);
-			}
+			BindPoint(context, q, row++);
 		}
-		++row;
 	}
 	StatusClear();
 	return true;

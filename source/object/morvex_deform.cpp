@@ -5,6 +5,7 @@
 #include "morvex.h"
 
 #include "vtn_general.h"
+#include "vtn_thread.h"
 #include "vtn_raycollider.h"
 
 namespace {

@@ -140,6 +140,20 @@ TEST_F(Tool, BindSaveInfoAndDeformFromTheScene)
 	EXPECT_GT(moved[0].x - rest[0].x, 0.2) << "the posed cage moved half a unit along x";
 }
 
+TEST_F(Tool, AnyNumberOfThreadsBindsTheSame)
+{
+	standardScene();
+	for (const char* n : {"1", "2", "3"})
+	{
+		Outcome r = run(std::string("deform --threads ") + n + " --cage " + path("cage.obj") + " --mesh " + path("ball.obj") +
+		                " --posed " + path("posed.obj") + " -o " + path(std::string("t") + n + ".obj"));
+		ASSERT_EQ(r.code, 0) << r.err;
+	}
+	EXPECT_EQ(read(path("t1.obj")), read(path("t2.obj")));
+	EXPECT_EQ(read(path("t1.obj")), read(path("t3.obj")));
+	EXPECT_EQ(run("bind --threads 0 --cage " + path("cage.obj") + " --mesh " + path("ball.obj") + " -o " + path("s.vtn")).code, 2);
+}
+
 TEST_F(Tool, DeformsFrameSequencesIntoPatterns)
 {
 	standardScene();

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 
 #include "support/deformer_scene.h"
 #include "vtnhost/matrix.h"
@@ -336,7 +337,7 @@ TEST_F(Deformation, ACancelledBindLeavesNoBindings)
 	Object* second = testscene::addMesh(host, doc, "Second", testmesh::icosphere({0, 0.2, 0}, 0.5, 1), mesh);
 	ASSERT_TRUE(host.pressButton(deformer, MORVEX_BIND));
 	vtnhost::Thread thread;
-	thread.breakAfterTests(3);
+	thread.requestBreak();
 	host.evaluate(doc, &thread);
 	EXPECT_EQ(m->bindings.GetCount(), 0);
 	EXPECT_EQ(m->restPoints.GetCount(), 0) << "the whole deformer is reset";
@@ -415,4 +416,48 @@ TEST_F(Deformation, ATableThatCannotBeAllocatedLeavesNoBinding)
 	EXPECT_EQ(maxError(mesh, mesh->points), 0.0);
 	host.evaluate(doc);
 	EXPECT_EQ(m->bindings.GetCount(), 1) << "the next evaluation tries again";
+}
+
+TEST_F(Deformation, ABreakPartWayThroughAPlainBindResetsEverything)
+{
+	const int workers = host.workerCount();
+	host.setWorkerCount(0);
+	build(kMesh, kCage);
+	ASSERT_TRUE(host.pressButton(deformer, MORVEX_BIND));
+	vtnhost::Thread thread;
+	thread.breakAfterTests(2);
+	host.evaluate(doc, &thread);
+	EXPECT_EQ(thread.tests(), 3) << "tests at points 0, 64 and 128, which breaks";
+	EXPECT_EQ(m->bindings.GetCount(), 0);
+	EXPECT_EQ(m->restPoints.GetCount(), 0);
+	host.setWorkerCount(workers);
+}
+
+TEST_F(Deformation, WorkersBindBitForBitLikeThePlainLoop)
+{
+	const testmesh::PushedMesh pushed = testmesh::pushedIcosphere({0, 0, 0}, 1.0, 3, 1.7, 9);
+	build(pushed.mesh, kCage);
+	const int workers_before = host.workerCount();
+	for (bool inside_only : {false, true})
+	{
+		deformer->container().entries[MORVEX_INSIDE_ONLY] = vtnhost::Value::Bool(inside_only);
+		std::vector<std::vector<float>> tables;
+		for (int workers : {0, 1, 2, 3})
+		{
+			host.setWorkerCount(workers);
+			ASSERT_TRUE(host.pressButton(deformer, MORVEX_BIND));
+			host.evaluate(doc);
+			ASSERT_EQ(m->bindings.GetCount(), 1);
+			const Cobjbuff* r = m->bindings[0];
+			std::vector<float> t(r->FI[0], r->FI[0] + size_t(r->pointCount) * size_t(r->cagePointCount));
+			t.insert(t.end(), r->PSI[0], r->PSI[0] + size_t(r->pointCount) * size_t(r->faceCount));
+			tables.push_back(std::move(t));
+		}
+		for (size_t k = 1; k < tables.size(); ++k)
+		{
+			ASSERT_EQ(tables[k].size(), tables[0].size());
+			EXPECT_EQ(std::memcmp(tables[k].data(), tables[0].data(), tables[0].size() * 4), 0) << "workers " << k << ", inside only " << inside_only;
+		}
+	}
+	host.setWorkerCount(workers_before);
 }

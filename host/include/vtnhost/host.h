@@ -67,6 +67,9 @@ public:
 
 	VTNOS* table() { return &os_; }
 	Memory& memory() { return memory_; }
+	// Threads of the worker pool that plug-ins may use (default: every core; 0: none).
+	void setWorkerCount(int n) { workers_ = n < 0 ? 0 : n; }
+	int workerCount() const { return workers_; }
 	// The version announced at offset 0 of the master table (default 12000).
 	void setApiVersion(Int32 v) { os_.version = v; }
 
@@ -214,6 +217,7 @@ private:
 	std::vector<int> mouse_;
 	int events_ = 0;
 	int liveResources_ = 0;
+	int workers_ = 1;
 	std::vector<PluginRegistration> registrations_;
 	std::map<Int32, Description> descriptions_;
 	std::map<Int32, std::unique_ptr<Bitmap>> icons_;

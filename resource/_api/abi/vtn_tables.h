@@ -219,12 +219,29 @@ struct VTN_Document
 	Int32 (*GetTime)(BaseDocument* doc);
 };
 
+struct VtnPool;
+
 // Offset 160: threads.
 struct VTN_Thread
 {
 	// True when the host wants the thread's work stopped. Null thread: false.
 	bool (*TestBreak)(BaseThread* bt);
 	BaseThread* (*GetCurrent)();
+
+	// The host's worker pool. PoolStart hands job(context, chunk) for chunk =
+	// 0 .. count-1 to the host's workers, in order, and returns at once; null
+	// when the host has no workers (the caller then does the work itself).
+	// Jobs run on other threads: they must not call back into the host except
+	// for reads of objects that nothing changes meanwhile.
+	VtnPool* (*PoolStart)(void (*job)(void* context, Int64 chunk), void* context, Int64 count);
+	// Chunks finished so far.
+	Int64 (*PoolDone)(VtnPool* pool);
+	// Hands out no further chunk; those running finish.
+	void (*PoolStop)(VtnPool* pool);
+	// Waits up to timeout_ms for every started chunk to finish; true when none runs.
+	bool (*PoolWait)(VtnPool* pool, Int32 timeout_ms);
+	// Waits for the running chunks and releases the pool's run.
+	void (*PoolFree)(VtnPool* pool);
 };
 
 // Offset 184: point selections.
