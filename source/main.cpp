@@ -10,8 +10,6 @@
 
 namespace {
 
-constexpr Int32 ID_MORVEXER = 1023954;
-constexpr Int32 ID_MORVEXER_ICONS = 1025067;
 constexpr Int32 IDS_MORVEXER = 1000;
 constexpr Int32 IDS_VERSION = 1001;
 constexpr const char* kMakerAddress = "https://morvexer.example.org";

@@ -157,10 +157,10 @@ std::string expandPattern(const std::string& pattern, const std::string& mesh, l
 		else if (pattern.compare(i, 6, "{frame") == 0 && pattern.find('}', i) != std::string::npos)
 		{
 			const size_t close = pattern.find('}', i);
-			const std::string spec = pattern.substr(i + 6, close - i - 6);
+			const std::string format = pattern.substr(i + 6, close - i - 6);
 			int width = 0;
-			if (spec.size() > 1 && spec[0] == ':')
-				width = std::atoi(spec.c_str() + 1);
+			if (format.size() > 1 && format[0] == ':')
+				width = std::atoi(format.c_str() + 1);
 			char buf[32];
 			std::snprintf(buf, sizeof buf, "%0*ld", width, frame);
 			out += buf;

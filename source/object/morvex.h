@@ -26,6 +26,16 @@ enum
 	MORVEX_STRENGTH = 1015,
 };
 
+// Values of the host that several parts of the deformer use.
+enum : Int32
+{
+	Opolygon = 5100,           // polygon object type
+	MSG_UPDATE = 5,            // an object's points or settings changed
+	MORVEX_BREAK_EVERY = 64,   // points between two break tests
+	ID_MORVEXER = 1023954,     // the deformer's object type
+	ID_MORVEXER_ICONS = 1025067,  // the icon strip
+};
+
 // Pseudo-random numbers for perturbing rays: a 31-bit linear congruential step.
 class Random
 {

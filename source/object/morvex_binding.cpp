@@ -9,15 +9,12 @@
 #include <cstring>
 
 #include "vtn_general.h"
-#include "vtn_raycollider.h"
 #include "vtn_thread.h"
 #include "vtn_resource.h"
 
 namespace {
 
 constexpr Int32 IDS_BINDING = 1004;
-constexpr Int32 Opolygon = 5100;
-constexpr Int32 kBreakEvery = 64;
 constexpr double kPi = 3.14159265358979323846;
 
 // An angle from its cosine, with the cosine clamped into [-1, 1].
@@ -113,7 +110,6 @@ double Morvex::GCTriIn(LVector p, LVector va, LVector vb, LVector eta, Int32* de
 
 namespace {
 
-constexpr Int32 kChunk = 64;
 
 // What every bound point needs, the same for all of them: the rest cage in the
 // deformer's frame, its normals, the object's points and the tables to fill.
@@ -192,8 +188,8 @@ void BindPoint(const BindContext& c, Int32 q, Int32 row)
 void BindChunk(void* context, Int64 chunk)
 {
 	const auto& c = *static_cast<const BindContext*>(context);
-	const Int32 begin = static_cast<Int32>(chunk * kChunk);
-	const Int32 end = begin + kChunk < c.total ? begin + kChunk : c.total;
+	const Int32 begin = static_cast<Int32>(chunk * MORVEX_BREAK_EVERY);
+	const Int32 end = begin + MORVEX_BREAK_EVERY < c.total ? begin + MORVEX_BREAK_EVERY : c.total;
 	for (Int32 q = begin; q < end; ++q)
 		if (c.row_of[q] >= 0)
 			BindPoint(c, q, c.row_of[q]);
@@ -280,7 +276,7 @@ bool Morvex::Calcola_GC(BaseObject* mod, BaseObject* cage, Cobjbuff* buff, BaseT
 
 	// The host's workers take chunks of 64 points while this thread shows the
 	// progress and watches for a break; without workers the points run here.
-	const Int64 chunks = (static_cast<Int64>(total) + kChunk - 1) / kChunk;
+	const Int64 chunks = (static_cast<Int64>(total) + MORVEX_BREAK_EVERY - 1) / MORVEX_BREAK_EVERY;
 	if (thread && thread->TestBreak())
 		return cancel();
 	HostPool pool;
@@ -305,7 +301,7 @@ bool Morvex::Calcola_GC(BaseObject* mod, BaseObject* cage, Cobjbuff* buff, BaseT
 		for (Int32 q = 0; q < total; ++q)
 		{
 			StatusSetBar(static_cast<Int32>(q * 100.0 / total));
-			if (thread && q > 0 && q % kChunk == 0 && thread->TestBreak())
+			if (thread && q > 0 && q % MORVEX_BREAK_EVERY == 0 && thread->TestBreak())
 				return cancel();
 			if (inside_only && !buff->validPoints->IsSelected(q))
 				continue;

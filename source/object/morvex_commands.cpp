@@ -9,8 +9,6 @@
 
 namespace {
 
-constexpr Int32 ID_MORVEXER_ICONS = 1025067;
-constexpr Int32 MSG_UPDATE = 5;
 constexpr Int32 MSG_DESCRIPTION_COMMAND = 18;
 constexpr Int32 MSG_MENUPREPARE = 22;
 constexpr Int32 MSG_GETCUSTOMICON = 1001090;

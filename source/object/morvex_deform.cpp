@@ -6,15 +6,11 @@
 
 #include "vtn_general.h"
 #include "vtn_thread.h"
-#include "vtn_raycollider.h"
 
 namespace {
 
-constexpr Int32 Opolygon = 5100;
-constexpr Int32 MSG_UPDATE = 5;
 constexpr Int32 MOUSE_BUSY = 3;
 constexpr Int32 MOUSE_NORMAL = 2;
-constexpr Int32 kBreakEvery = 64;
 // 2 * sqrt(2), in single precision as the rest areas are.
 constexpr double kStretchNorm = 2.8284270763397217;
 
@@ -184,7 +180,7 @@ bool Morvex::ModifyObject(BaseObject* mod, BaseDocument* doc, BaseObject* op, co
 	Int32 row = 0;
 	for (Int32 i = 0; i < N; ++i)
 	{
-		if (thread && i % kBreakEvery == 0 && thread->TestBreak())
+		if (thread && i % MORVEX_BREAK_EVERY == 0 && thread->TestBreak())
 			break;
 		const double wi = weights ? double(weights[i]) : 1.0;
 		if (selective && !rec->validPoints->IsSelected(i))
