@@ -139,6 +139,10 @@ public:
 	// memoryUsed and its text in the deformer's container.
 	void RefreshMemory(BaseContainer* data);
 
+	// Binds by the per-face integration instead of the closed form: the
+	// reference the faster form is checked against.
+	bool referenceBinding = false;
+
 	Int32 cageDirty = 0;
 	Int64 memoryUsed = 0;
 	Int32 bindArmed = 0;

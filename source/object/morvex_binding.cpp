@@ -10,6 +10,7 @@
 
 #include "vtn_general.h"
 #include "vtn_thread.h"
+#include "morvex_closedform.h"
 #include "vtn_resource.h"
 
 namespace {
@@ -128,11 +129,18 @@ struct BindContext
 	// The pool's view of the rows: first row of each chunk, and each point's row (-1: unbound).
 	const Int32* row_of;
 	Int32 total;
+	// The closed form, or null for the per-face integration.
+	const ClosedFormCage* closed;
 };
 
 // One bound point's row of phi and psi, face by face.
-void BindPoint(const BindContext& c, Int32 q, Int32 row)
+void BindPoint(const BindContext& c, Int32 q, Int32 row, ClosedFormCage::Scratch& scratch)
 {
+	if (c.closed)
+	{
+		c.closed->Evaluate(c.t_obj * c.points[q], scratch, c.buff->FI[row], c.buff->PSI[row], c.cage_count);
+		return;
+	}
 	auto corner = [&](Int32 k) { return k >= 0 && k < c.corner_count ? c.corners[k] : c.origin; };
 	const LVector zero{0, 0, 0};
 	const LVector x = c.t_obj * c.points[q];
@@ -190,9 +198,12 @@ void BindChunk(void* context, Int64 chunk)
 	const auto& c = *static_cast<const BindContext*>(context);
 	const Int32 begin = static_cast<Int32>(chunk * MORVEX_BREAK_EVERY);
 	const Int32 end = begin + MORVEX_BREAK_EVERY < c.total ? begin + MORVEX_BREAK_EVERY : c.total;
+	ClosedFormCage::Scratch scratch;
+	if (c.closed && !c.closed->Prepare(scratch))
+		return;  // the rows stay zero; the host's memory is exhausted anyway
 	for (Int32 q = begin; q < end; ++q)
 		if (c.row_of[q] >= 0)
-			BindPoint(c, q, c.row_of[q]);
+			BindPoint(c, q, c.row_of[q], scratch);
 }
 
 }  // namespace
@@ -266,8 +277,16 @@ bool Morvex::Calcola_GC(BaseObject* mod, BaseObject* cage, Cobjbuff* buff, BaseT
 	// Rows follow the bound points in index order.
 	for (Int32 q = 0, row = 0; q < total; ++q)
 		row_of[q] = !inside_only || buff->validPoints->IsSelected(q) ? row++ : -1;
-	const BindContext context{points, polys, face_count, cage_count, corners.data, rest_count, origin, normals.data, t_obj, buff,
-	                          row_of.data, total};
+	ClosedFormCage closed;
+	ClosedFormCage::Scratch scratch;
+	const bool use_closed = !referenceBinding;
+	if (use_closed && (!closed.Init(corners.data, rest_count, origin, polys, face_count, normals.data) || !closed.Prepare(scratch)))
+	{
+		StatusClear();
+		return false;
+	}
+	const BindContext context{points, polys, face_count,  cage_count, corners.data, rest_count, origin,
+	                          normals.data, t_obj, buff, row_of.data, total, use_closed ? &closed : nullptr};
 	auto cancel = [&] {
 		Azzera_memoria(data);
 		StatusClear();
@@ -305,7 +324,7 @@ bool Morvex::Calcola_GC(BaseObject* mod, BaseObject* cage, Cobjbuff* buff, BaseT
 				return cancel();
 			if (inside_only && !buff->validPoints->IsSelected(q))
 				continue;
-			BindPoint(context, q, row++);
+			BindPoint(context, q, row++, scratch);
 		}
 	}
 	StatusClear();
