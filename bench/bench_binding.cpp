@@ -1,0 +1,126 @@
+// Binding throughput in point-face pairs per second: the per-face integration
+// (the reference), the closed form on one worker and on every core. Compare
+// the rows of one run; the machine's speed drifts between runs.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <thread>
+
+#include "object/morvex.h"
+#include "vtn_pmain.h"
+#include "vtn_register.h"
+#include "vtnhost/host.h"
+
+namespace {
+
+vtnhost::Host& host()
+{
+	static vtnhost::Host* h = [] {
+		auto* x = new vtnhost::Host();
+		InitOS(x->table());
+		RegisterObjectPlugin(1023954, String("Morvexer"), OBJECT_MODIFIER, Morvex::Alloc, String(), nullptr, 0);
+		return x;
+	}();
+	return *h;
+}
+
+// A sphere of points in a sphere-shaped cage.
+struct Scene
+{
+	vtnhost::Document* doc;
+	vtnhost::Object* mesh;
+	vtnhost::Object* deformer;
+	Morvex* morvex;
+};
+
+std::vector<LVector> spherePoints(int n, double radius)
+{
+	std::vector<LVector> p;
+	const double golden = 2.399963229728653;
+	for (int i = 0; i < n; ++i)
+	{
+		const double y = 1.0 - 2.0 * (i + 0.5) / n, r = std::sqrt(1.0 - y * y);
+		p.push_back({radius * r * std::cos(golden * i), radius * y, radius * r * std::sin(golden * i)});
+	}
+	return p;
+}
+
+// An octahedron refined `level` times and pushed onto the sphere: 8 * 4^level triangles.
+void sphereCage(int level, std::vector<LVector>* pts, std::vector<CPolygon>* polys)
+{
+	*pts = {{1, 0, 0}, {-1, 0, 0}, {0, 1, 0}, {0, -1, 0}, {0, 0, 1}, {0, 0, -1}};
+	*polys = {{0, 2, 4, 4}, {2, 1, 4, 4}, {1, 3, 4, 4}, {3, 0, 4, 4}, {2, 0, 5, 5}, {1, 2, 5, 5}, {3, 1, 5, 5}, {0, 3, 5, 5}};
+	for (int l = 0; l < level; ++l)
+	{
+		std::vector<CPolygon> next;
+		std::map<std::pair<Int32, Int32>, Int32> mid;
+		auto middle = [&](Int32 a, Int32 b) {
+			auto key = std::make_pair(std::min(a, b), std::max(a, b));
+			auto it = mid.find(key);
+			if (it != mid.end())
+				return it->second;
+			LVector m = (*pts)[size_t(a)] + (*pts)[size_t(b)];
+			m = m / Len(m);
+			pts->push_back(m);
+			return mid[key] = Int32(pts->size() - 1);
+		};
+		for (const CPolygon& f : *polys)
+		{
+			const Int32 ab = middle(f.a, f.b), bc = middle(f.b, f.c), ca = middle(f.c, f.a);
+			next.push_back({f.a, ab, ca, ca});
+			next.push_back({ab, f.b, bc, bc});
+			next.push_back({ca, bc, f.c, f.c});
+			next.push_back({ab, bc, ca, ca});
+		}
+		*polys = next;
+	}
+	for (LVector& p : *pts)
+		p = p * 1.5;
+}
+
+void Bind(benchmark::State& state)
+{
+	const bool reference = state.range(0) == 0;
+	const int workers = static_cast<int>(state.range(1));
+	const int points = static_cast<int>(state.range(2));
+	const int level = static_cast<int>(state.range(3));
+	vtnhost::Host& h = host();
+	h.setWorkerCount(workers);
+	vtnhost::Document* doc = h.newDocument();
+	std::vector<LVector> cage_pts;
+	std::vector<CPolygon> cage_polys;
+	sphereCage(level, &cage_pts, &cage_polys);
+	auto mesh = h.newPolygonObject("Mesh", spherePoints(points, 1.0), {{0, 1, 2, 2}});
+	vtnhost::Object* mesh_raw = mesh.get();
+	doc->insert(std::move(mesh), nullptr, nullptr);
+	auto deformer = h.newObject(1023954, "Morvexer");
+	vtnhost::Object* def = deformer.get();
+	doc->insert(std::move(deformer), mesh_raw, nullptr);
+	auto cage = h.newPolygonObject("Cage", cage_pts, cage_polys);
+	h.setLink(def, 1000, cage.get());
+	doc->insert(std::move(cage), nullptr, mesh_raw);
+	auto* m = static_cast<Morvex*>(def->nodeData());
+	m->referenceBinding = reference;
+	for (auto _ : state)
+	{
+		h.pressButton(def, MORVEX_BIND);
+		h.evaluate(doc);
+		benchmark::DoNotOptimize(m->bindings.GetCount());
+	}
+	state.SetItemsProcessed(state.iterations() * int64_t(points) * int64_t(cage_polys.size()));
+	state.SetLabel(std::string(reference ? "integration" : "closed form") + ", " + std::to_string(workers) + " worker(s), " +
+	               std::to_string(cage_polys.size()) + " faces");
+	h.destroyDocument(doc);
+}
+
+const int kCores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+
+}  // namespace
+
+// Arguments: scheme (0 integration, 1 closed form), workers (0: the evaluating thread alone), points, cage level.
+BENCHMARK(Bind)->Args({0, 0, 500, 3})->Args({1, 0, 500, 3})->Args({1, 1, 5000, 3})->Args({1, kCores, 5000, 3})
+    ->Args({1, kCores, 20000, 1})->Args({1, kCores, 2000, 5})->Unit(benchmark::kMillisecond)->UseRealTime();
+
+BENCHMARK_MAIN();
