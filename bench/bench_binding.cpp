@@ -117,10 +117,66 @@ void Bind(benchmark::State& state)
 
 const int kCores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 
+// One evaluation of a bound mesh: the deformation pass alone, in weights read per second.
+void Deform(benchmark::State& state)
+{
+	const int points = static_cast<int>(state.range(0));
+	const int level = static_cast<int>(state.range(1));
+	vtnhost::Host& h = host();
+	h.setWorkerCount(kCores);
+	vtnhost::Document* doc = h.newDocument();
+	std::vector<LVector> cage_pts;
+	std::vector<CPolygon> cage_polys;
+	sphereCage(level, &cage_pts, &cage_polys);
+	auto mesh = h.newPolygonObject("Mesh", spherePoints(points, 1.0), {{0, 1, 2, 2}});
+	vtnhost::Object* mesh_raw = mesh.get();
+	doc->insert(std::move(mesh), nullptr, nullptr);
+	auto deformer = h.newObject(1023954, "Morvexer");
+	vtnhost::Object* def = deformer.get();
+	doc->insert(std::move(deformer), mesh_raw, nullptr);
+	auto cage = h.newPolygonObject("Cage", cage_pts, cage_polys);
+	vtnhost::Object* cage_raw = cage.get();
+	h.setLink(def, 1000, cage_raw);
+	doc->insert(std::move(cage), nullptr, mesh_raw);
+	h.pressButton(def, MORVEX_BIND);
+	h.evaluate(doc);
+	for (LVector& p : cage_raw->points)
+		p.y += 0.1 * p.x;
+	for (auto _ : state)
+		h.evaluate(doc);
+	const int64_t weights = int64_t(points) * int64_t(cage_polys.size() + cage_pts.size());
+	state.SetItemsProcessed(state.iterations() * weights);
+	state.SetBytesProcessed(state.iterations() * weights * 4);
+	state.SetLabel(std::to_string(points) + " points, " + std::to_string(cage_polys.size()) + " faces");
+	h.destroyDocument(doc);
+}
+
+// Memory read bandwidth in the same run, for comparison with the deformation's bytes per second.
+void ReadBandwidth(benchmark::State& state)
+{
+	std::vector<float> data(size_t(64) << 20, 1.0f);
+	for (auto _ : state)
+	{
+		float s0 = 0, s1 = 0, s2 = 0, s3 = 0;
+		for (size_t i = 0; i < data.size(); i += 4)
+		{
+			s0 += data[i];
+			s1 += data[i + 1];
+			s2 += data[i + 2];
+			s3 += data[i + 3];
+		}
+		benchmark::DoNotOptimize(s0 + s1 + s2 + s3);
+	}
+	state.SetBytesProcessed(state.iterations() * int64_t(data.size() * 4));
+}
+
 }  // namespace
 
 // Arguments: scheme (0 integration, 1 closed form), workers (0: the evaluating thread alone), points, cage level.
 BENCHMARK(Bind)->Args({0, 0, 500, 3})->Args({1, 0, 500, 3})->Args({1, 1, 5000, 3})->Args({1, kCores, 5000, 3})
     ->Args({1, kCores, 20000, 1})->Args({1, kCores, 2000, 5})->Unit(benchmark::kMillisecond)->UseRealTime();
+
+BENCHMARK(Deform)->Args({1000, 3})->Args({100000, 3})->Args({20000, 5})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(ReadBandwidth)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

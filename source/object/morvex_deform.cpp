@@ -154,7 +154,9 @@ bool Morvex::ModifyObject(BaseObject* mod, BaseDocument* doc, BaseObject* op, co
 	GeDynamicArray<LVector> normals;
 	GeDynamicArray<double> factors;
 	GeDynamicArray<SVector> frame_points;
-	if (!normals.SetCount(face_count) || !factors.SetCount(face_count) || !frame_points.SetCount(cage_count))
+	GeDynamicArray<SVector> face_terms;
+	if (!normals.SetCount(face_count) || !factors.SetCount(face_count) || !frame_points.SetCount(cage_count) ||
+	    !face_terms.SetCount(face_count))
 		return true;
 	for (Int32 k = 0; k < cage_count; ++k)
 		frame_points[k] = ToSingle(m1 * cage_points[k]);
@@ -173,6 +175,8 @@ bool Morvex::ModifyObject(BaseObject* mod, BaseDocument* doc, BaseObject* op, co
 			s = std::sqrt(Dot(U1, U1) * Dot(V, V) + Dot(V1, V1) * Dot(U, U) - 2.0 * Dot(U1, V1) * Dot(U, V)) / (double(area) * kStretchNorm);
 		}
 		factors[j] = FaceFactor(g, s);
+		// The stretched normal as the face term uses it: the same for every point.
+		face_terms[j] = ToSingle(normals[j] * factors[j]);
 	}
 
 	float* weights = ToPoly(op)->CalcVertexMap(mod);
@@ -194,10 +198,7 @@ bool Morvex::ModifyObject(BaseObject* mod, BaseDocument* doc, BaseObject* op, co
 			A = A + frame_points[k] * fi[k];
 		SVector B{0.0f, 0.0f, 0.0f};
 		for (Int32 j = 0; j < face_count; ++j)
-		{
-			const LVector scaled = normals[j] * factors[j];
-			B = B + ToSingle(scaled) * psi[j];
-		}
+			B = B + face_terms[j] * psi[j];
 		const LVector pos = ToDouble(A) + ToDouble(B);
 		const LVector old = P[i];
 		const LVector d = F * pos;
