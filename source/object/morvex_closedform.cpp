@@ -77,7 +77,8 @@ bool ClosedFormCage::Init(const LVector* corners, Int64 corner_count, const LVec
 
 bool ClosedFormCage::Prepare(Scratch& s) const
 {
-	return s.e.SetCount(vertices_.GetCount()) && s.r.SetCount(vertices_.GetCount()) && s.L.SetCount(edges_.GetCount());
+	return s.e.SetCount(vertices_.GetCount()) && s.r.SetCount(vertices_.GetCount()) && s.L.SetCount(edges_.GetCount()) &&
+	       s.dot.SetCount(edges_.GetCount());
 }
 
 void ClosedFormCage::Evaluate(const LVector& x, Scratch& s, float* phi, float* psi, Int32 cage_count) const
@@ -105,6 +106,7 @@ void ClosedFormCage::Evaluate(const LVector& x, Scratch& s, float* phi, float* p
 		else
 			gap = ra + rb - l;
 		s.L[k] = l > 0.0 ? (gap > 0.0 ? std::log1p(2.0 * l / gap) : HUGE_VAL) : 0.0;
+		s.dot[k] = Dot(s.e[ed.a], s.e[ed.b]);
 	}
 
 	for (Int64 j = 0; j < face_count_; ++j)
@@ -153,8 +155,18 @@ void ClosedFormCage::Evaluate(const LVector& x, Scratch& s, float* phi, float* p
 		}
 		else
 		{
-			const double D = r0 * r1 * r2 + Dot(e0, e1) * r2 + Dot(e1, e2) * r0 + Dot(e2, e0) * r1;
-			omega = 2.0 * std::atan2(f.two_area * h, D);
+			// Edge k joins the two vertices other than k: e1.e2 is edge 0's, and so on.
+			const double D = r0 * r1 * r2 + s.dot[f.edge[2]] * r2 + s.dot[f.edge[0]] * r0 + s.dot[f.edge[1]] * r1;
+			const double det = f.two_area * h;
+			// atan with the quadrant put right costs less than atan2.
+			double half;
+			if (D > 0.0)
+				half = std::atan(det / D);
+			else if (D < 0.0)
+				half = std::atan(det / D) + (det >= 0.0 ? kPi : -kPi);
+			else
+				half = det > 0.0 ? 0.5 * kPi : (det < 0.0 ? -0.5 * kPi : 0.0);
+			omega = 2.0 * half;
 		}
 		// t L and h L tend to 0 where L is infinite (the point on an edge or vertex).
 		double sum_tl = 0.0, hl[3];

@@ -25,6 +25,7 @@ public:
 		GeDynamicArray<LVector> e;
 		GeDynamicArray<double> r;
 		GeDynamicArray<double> L;
+		GeDynamicArray<double> dot;  // e_a . e_b per edge, shared by its two faces
 	};
 	bool Prepare(Scratch& s) const;
 

@@ -90,6 +90,7 @@ TEST(GreenCoordinates, TriangleIntegralFlagsDegenerateInput)
 TEST_F(Deformation, AnUnchangedCageReproducesTheMesh)
 {
 	build(kMesh, kCage);
+	const size_t pointer_changes = host.mouseHistory().size();
 	bindAndEvaluate();
 	ASSERT_EQ(m->bindings.GetCount(), 1);
 	const Cobjbuff* rec = m->bindings[0];
@@ -113,7 +114,9 @@ TEST_F(Deformation, AnUnchangedCageReproducesTheMesh)
 	}
 	EXPECT_EQ(host.statusText(), "") << "the status line is cleared after binding";
 	ASSERT_FALSE(host.statusHistory().empty());
-	EXPECT_EQ(host.mouseHistory(), (std::vector<int>{3, 2}));
+	EXPECT_EQ(std::vector<int>(host.mouseHistory().begin() + static_cast<std::ptrdiff_t>(pointer_changes), host.mouseHistory().end()),
+	          (std::vector<int>{3, 2}))
+	    << "the busy pointer while binding";
 }
 
 TEST_F(Deformation, ASimilarityOfTheCageMovesTheMeshAlike)
