@@ -29,10 +29,13 @@ vtnhost::Host& host()
 // A sphere of points in a sphere-shaped cage.
 struct Scene
 {
-	vtnhost::Document* doc;
-	vtnhost::Object* mesh;
-	vtnhost::Object* deformer;
-	Morvex* morvex;
+	vtnhost::Document* doc = nullptr;
+	vtnhost::Object* mesh = nullptr;
+	vtnhost::Object* deformer = nullptr;
+	vtnhost::Object* cage = nullptr;
+	Morvex* morvex = nullptr;
+	std::vector<LVector> cagePoints;
+	std::vector<CPolygon> cagePolygons;
 };
 
 std::vector<LVector> spherePoints(int n, double radius)
@@ -80,39 +83,46 @@ void sphereCage(int level, std::vector<LVector>* pts, std::vector<CPolygon>* pol
 		p = p * 1.5;
 }
 
+// A document with the mesh, the deformer under it and the cage beside it.
+Scene makeScene(int points, int level)
+{
+	vtnhost::Host& h = host();
+	Scene s;
+	s.doc = h.newDocument();
+	sphereCage(level, &s.cagePoints, &s.cagePolygons);
+	auto mesh = h.newPolygonObject("Mesh", spherePoints(points, 1.0), {{0, 1, 2, 2}});
+	s.mesh = mesh.get();
+	s.doc->insert(std::move(mesh), nullptr, nullptr);
+	auto deformer = h.newObject(1023954, "Morvexer");
+	s.deformer = deformer.get();
+	s.doc->insert(std::move(deformer), s.mesh, nullptr);
+	auto cage = h.newPolygonObject("Cage", s.cagePoints, s.cagePolygons);
+	s.cage = cage.get();
+	h.setLink(s.deformer, 1000, s.cage);
+	s.doc->insert(std::move(cage), nullptr, s.mesh);
+	s.morvex = static_cast<Morvex*>(s.deformer->nodeData());
+	return s;
+}
+
 void Bind(benchmark::State& state)
 {
 	const bool reference = state.range(0) == 0;
 	const int workers = static_cast<int>(state.range(1));
 	const int points = static_cast<int>(state.range(2));
-	const int level = static_cast<int>(state.range(3));
 	vtnhost::Host& h = host();
 	h.setWorkerCount(workers);
-	vtnhost::Document* doc = h.newDocument();
-	std::vector<LVector> cage_pts;
-	std::vector<CPolygon> cage_polys;
-	sphereCage(level, &cage_pts, &cage_polys);
-	auto mesh = h.newPolygonObject("Mesh", spherePoints(points, 1.0), {{0, 1, 2, 2}});
-	vtnhost::Object* mesh_raw = mesh.get();
-	doc->insert(std::move(mesh), nullptr, nullptr);
-	auto deformer = h.newObject(1023954, "Morvexer");
-	vtnhost::Object* def = deformer.get();
-	doc->insert(std::move(deformer), mesh_raw, nullptr);
-	auto cage = h.newPolygonObject("Cage", cage_pts, cage_polys);
-	h.setLink(def, 1000, cage.get());
-	doc->insert(std::move(cage), nullptr, mesh_raw);
-	auto* m = static_cast<Morvex*>(def->nodeData());
-	m->referenceBinding = reference;
+	Scene s = makeScene(points, static_cast<int>(state.range(3)));
+	s.morvex->referenceBinding = reference;
 	for (auto _ : state)
 	{
-		h.pressButton(def, MORVEX_BIND);
-		h.evaluate(doc);
-		benchmark::DoNotOptimize(m->bindings.GetCount());
+		h.pressButton(s.deformer, MORVEX_BIND);
+		h.evaluate(s.doc);
+		benchmark::DoNotOptimize(s.morvex->bindings.GetCount());
 	}
-	state.SetItemsProcessed(state.iterations() * int64_t(points) * int64_t(cage_polys.size()));
+	state.SetItemsProcessed(state.iterations() * int64_t(points) * int64_t(s.cagePolygons.size()));
 	state.SetLabel(std::string(reference ? "integration" : "closed form") + ", " + std::to_string(workers) + " worker(s), " +
-	               std::to_string(cage_polys.size()) + " faces");
-	h.destroyDocument(doc);
+	               std::to_string(s.cagePolygons.size()) + " faces");
+	h.destroyDocument(s.doc);
 }
 
 const int kCores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
@@ -121,34 +131,20 @@ const int kCores = static_cast<int>(std::max(1u, std::thread::hardware_concurren
 void Deform(benchmark::State& state)
 {
 	const int points = static_cast<int>(state.range(0));
-	const int level = static_cast<int>(state.range(1));
 	vtnhost::Host& h = host();
 	h.setWorkerCount(kCores);
-	vtnhost::Document* doc = h.newDocument();
-	std::vector<LVector> cage_pts;
-	std::vector<CPolygon> cage_polys;
-	sphereCage(level, &cage_pts, &cage_polys);
-	auto mesh = h.newPolygonObject("Mesh", spherePoints(points, 1.0), {{0, 1, 2, 2}});
-	vtnhost::Object* mesh_raw = mesh.get();
-	doc->insert(std::move(mesh), nullptr, nullptr);
-	auto deformer = h.newObject(1023954, "Morvexer");
-	vtnhost::Object* def = deformer.get();
-	doc->insert(std::move(deformer), mesh_raw, nullptr);
-	auto cage = h.newPolygonObject("Cage", cage_pts, cage_polys);
-	vtnhost::Object* cage_raw = cage.get();
-	h.setLink(def, 1000, cage_raw);
-	doc->insert(std::move(cage), nullptr, mesh_raw);
-	h.pressButton(def, MORVEX_BIND);
-	h.evaluate(doc);
-	for (LVector& p : cage_raw->points)
+	Scene s = makeScene(points, static_cast<int>(state.range(1)));
+	h.pressButton(s.deformer, MORVEX_BIND);
+	h.evaluate(s.doc);
+	for (LVector& p : s.cage->points)
 		p.y += 0.1 * p.x;
 	for (auto _ : state)
-		h.evaluate(doc);
-	const int64_t weights = int64_t(points) * int64_t(cage_polys.size() + cage_pts.size());
+		h.evaluate(s.doc);
+	const int64_t weights = int64_t(points) * int64_t(s.cagePolygons.size() + s.cagePoints.size());
 	state.SetItemsProcessed(state.iterations() * weights);
 	state.SetBytesProcessed(state.iterations() * weights * 4);
-	state.SetLabel(std::to_string(points) + " points, " + std::to_string(cage_polys.size()) + " faces");
-	h.destroyDocument(doc);
+	state.SetLabel(std::to_string(points) + " points, " + std::to_string(s.cagePolygons.size()) + " faces");
+	h.destroyDocument(s.doc);
 }
 
 // Memory read bandwidth in the same run, for comparison with the deformation's bytes per second.
