@@ -33,6 +33,86 @@ double FaceFactor(double g, double s)
 	return 1.0 + g * (s - 1.0);
 }
 
+// What every point of one deformation pass shares.
+struct DeformContext
+{
+	LVector* P;
+	const float* weights;
+	const Cobjbuff* rec;
+	const SVector* frame_points;
+	const SVector* face_terms;
+	Int32 cage_count;
+	Int32 face_count;
+	LMatrix F;
+	double t;
+	const Int32* row_of;
+	Int32 count;
+	Int64 first_chunk;  // the chunk the pool's chunk 0 stands for
+};
+
+// One point: the vertex and face sums in single precision, in their fixed order.
+void DeformPoint(const DeformContext& c, Int32 i)
+{
+	const Int32 row = c.row_of[i];
+	if (row < 0)
+		return;
+	const double wi = c.weights ? double(c.weights[i]) : 1.0;
+	const float* fi = c.rec->FI[row];
+	const float* psi = c.rec->PSI[row];
+	SVector A = c.frame_points[0] * fi[0];
+	for (Int32 k = 1; k < c.cage_count; ++k)
+		A = A + c.frame_points[k] * fi[k];
+	SVector B{0.0f, 0.0f, 0.0f};
+	for (Int32 j = 0; j < c.face_count; ++j)
+		B = B + c.face_terms[j] * psi[j];
+	const LVector pos = ToDouble(A) + ToDouble(B);
+	const LVector old = c.P[i];
+	const LVector d = c.F * pos;
+	const LVector blended = d * c.t + old * (1.0 - c.t);
+	c.P[i] = wi < 1.0 ? blended * wi + old * (1.0 - wi) : blended;
+}
+
+void DeformChunk(void* context, Int64 chunk)
+{
+	const auto& c = *static_cast<const DeformContext*>(context);
+	const Int64 begin = (c.first_chunk + chunk) * MORVEX_BREAK_EVERY;
+	const Int64 end = begin + MORVEX_BREAK_EVERY < c.count ? begin + MORVEX_BREAK_EVERY : c.count;
+	for (Int64 i = begin; i < end; ++i)
+		DeformPoint(c, static_cast<Int32>(i));
+}
+
+// The points in chunks of 64 on the host's workers, a wave at a time. Before a
+// wave this thread asks for a break once per chunk, as a plain loop asks every
+// 64 points, so a break leaves exactly the points a plain loop would have left.
+void DeformPoints(DeformContext c, BaseThread* thread)
+{
+	const Int64 chunks = (static_cast<Int64>(c.count) + MORVEX_BREAK_EVERY - 1) / MORVEX_BREAK_EVERY;
+	const Int64 wave = 64;
+	for (Int64 k = 0; k < chunks;)
+	{
+		const Int64 wave_end = k + wave < chunks ? k + wave : chunks;
+		Int64 allowed = wave_end;
+		for (Int64 q = k; q < wave_end; ++q)
+			if (thread && thread->TestBreak())
+			{
+				allowed = q;
+				break;
+			}
+		c.first_chunk = k;
+		HostPool pool;
+		if (pool.Start(DeformChunk, &c, allowed - k))
+			while (!pool.Wait(50))
+			{
+			}
+		else
+			for (Int64 q = 0; q < allowed - k; ++q)
+				DeformChunk(&c, q);
+		if (allowed < wave_end)
+			return;
+		k = allowed;
+	}
+}
+
 }  // namespace
 
 bool Morvex::ModifyObject(BaseObject* mod, BaseDocument* doc, BaseObject* op, const LMatrix&, const LMatrix& mod_mg, double,
@@ -181,31 +261,17 @@ bool Morvex::ModifyObject(BaseObject* mod, BaseDocument* doc, BaseObject* op, co
 
 	float* weights = ToPoly(op)->CalcVertexMap(mod);
 	const bool selective = rec->validPoints && rec->validPoints->GetCount() > 0;
-	Int32 row = 0;
-	for (Int32 i = 0; i < N; ++i)
+	// Each point's row, as the rows follow the covered points in index order.
+	GeDynamicArray<Int32> row_of;
+	if (!row_of.SetCount(N))
 	{
-		if (thread && i % MORVEX_BREAK_EVERY == 0 && thread->TestBreak())
-			break;
-		const double wi = weights ? double(weights[i]) : 1.0;
-		if (selective && !rec->validPoints->IsSelected(i))
-			continue;
-		if (row >= rec->pointCount)
-			break;
-		const float* fi = rec->FI[row];
-		const float* psi = rec->PSI[row];
-		SVector A = frame_points[0] * fi[0];
-		for (Int32 k = 1; k < cage_count; ++k)
-			A = A + frame_points[k] * fi[k];
-		SVector B{0.0f, 0.0f, 0.0f};
-		for (Int32 j = 0; j < face_count; ++j)
-			B = B + face_terms[j] * psi[j];
-		const LVector pos = ToDouble(A) + ToDouble(B);
-		const LVector old = P[i];
-		const LVector d = F * pos;
-		const LVector blended = d * t + old * (1.0 - t);
-		P[i] = wi < 1.0 ? blended * wi + old * (1.0 - wi) : blended;
-		++row;
+		GeFree(weights);
+		return true;
 	}
+	for (Int32 i = 0, row = 0; i < N; ++i)
+		row_of[i] = !selective || rec->validPoints->IsSelected(i) ? (row < rec->pointCount ? row++ : -1) : -1;
+	const DeformContext context{P, weights, rec, frame_points.data, face_terms.data, cage_count, face_count, F, t, row_of.data, N, 0};
+	DeformPoints(context, thread);
 	if (weights)
 		GeFree(weights);
 	op->Message(MSG_UPDATE);

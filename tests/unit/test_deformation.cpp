@@ -464,3 +464,27 @@ TEST_F(Deformation, WorkersBindBitForBitLikeThePlainLoop)
 	}
 	host.setWorkerCount(workers_before);
 }
+
+TEST_F(Deformation, WorkersDeformBitForBitLikeThePlainLoop)
+{
+	const testmesh::PushedMesh pushed = testmesh::pushedIcosphere({0, 0, 0}, 1.0, 3, 1.7, 9);
+	build(pushed.mesh, kCage);
+	deformer->container().entries[MORVEX_INSIDE_ONLY] = vtnhost::Value::Bool(true);
+	bindAndEvaluate();
+	cage->points = mapped(kCage.points, testmesh::product(testmesh::rotation({0, 1, 0}, 0.4), testmesh::scaling(1.3)));
+	std::vector<float> weights(pushed.mesh.points.size());
+	for (size_t i = 0; i < weights.size(); ++i)
+		weights[i] = float(i % 5) * 0.3f;
+	deformer->restrictions[mesh->id()] = weights;
+	const int workers_before = host.workerCount();
+	std::vector<std::vector<LVector>> results;
+	for (int workers : {0, 1, 2, 3})
+	{
+		host.setWorkerCount(workers);
+		host.evaluate(doc);
+		results.push_back(deformed(mesh));
+	}
+	host.setWorkerCount(workers_before);
+	for (size_t k = 1; k < results.size(); ++k)
+		EXPECT_EQ(std::memcmp(results[k].data(), results[0].data(), results[0].size() * sizeof(LVector)), 0) << "workers " << k;
+}
