@@ -261,6 +261,19 @@ bool Thread::testBreak()
 
 Document::~Document() { roots_.clear(); }
 
+void Document::setDocument(Object* root, Document* doc)
+{
+	std::vector<Object*> stack{root};
+	while (!stack.empty())
+	{
+		Object* o = stack.back();
+		stack.pop_back();
+		o->doc_ = doc;
+		for (const auto& c : o->children_)
+			stack.push_back(c.get());
+	}
+}
+
 std::vector<std::unique_ptr<Object>>& Document::siblingsOf(const Object* op)
 {
 	return op->parent_ ? op->parent_->children_ : roots_;
@@ -279,15 +292,7 @@ void Document::insert(std::unique_ptr<Object> op, Object* parent, const Object* 
 	Object* raw = op.get();
 	list.insert(at, std::move(op));
 	// The whole subtree now belongs to this document.
-	std::vector<Object*> stack{raw};
-	while (!stack.empty())
-	{
-		Object* o = stack.back();
-		stack.pop_back();
-		o->doc_ = this;
-		for (const auto& c : o->children_)
-			stack.push_back(c.get());
-	}
+	setDocument(raw, this);
 }
 
 void Document::insertBefore(std::unique_ptr<Object> op, Object* next)
@@ -304,15 +309,7 @@ std::unique_ptr<Object> Document::remove(Object* op)
 	std::unique_ptr<Object> out = std::move(*it);
 	list.erase(it);
 	out->parent_ = nullptr;
-	std::vector<Object*> stack{out.get()};
-	while (!stack.empty())
-	{
-		Object* o = stack.back();
-		stack.pop_back();
-		o->doc_ = nullptr;
-		for (const auto& c : o->children_)
-			stack.push_back(c.get());
-	}
+	setDocument(out.get(), nullptr);
 	return out;
 }
 

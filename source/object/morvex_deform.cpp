@@ -50,13 +50,23 @@ struct DeformContext
 	Int64 first_chunk;  // the chunk the pool's chunk 0 stands for
 };
 
+// Point i from its two sums: into the object's frame, blended by strength and weight.
+void WritePoint(const DeformContext& c, Int32 i, const SVector& A, const SVector& B)
+{
+	const double wi = c.weights ? double(c.weights[i]) : 1.0;
+	const LVector pos = ToDouble(A) + ToDouble(B);
+	const LVector old = c.P[i];
+	const LVector d = c.F * pos;
+	const LVector blended = d * c.t + old * (1.0 - c.t);
+	c.P[i] = wi < 1.0 ? blended * wi + old * (1.0 - wi) : blended;
+}
+
 // One point: the vertex and face sums in single precision, in their fixed order.
 void DeformPoint(const DeformContext& c, Int32 i)
 {
 	const Int32 row = c.row_of[i];
 	if (row < 0)
 		return;
-	const double wi = c.weights ? double(c.weights[i]) : 1.0;
 	const float* fi = c.rec->FI[row];
 	const float* psi = c.rec->PSI[row];
 	SVector A = c.frame_points[0] * fi[0];
@@ -65,11 +75,7 @@ void DeformPoint(const DeformContext& c, Int32 i)
 	SVector B{0.0f, 0.0f, 0.0f};
 	for (Int32 j = 0; j < c.face_count; ++j)
 		B = B + c.face_terms[j] * psi[j];
-	const LVector pos = ToDouble(A) + ToDouble(B);
-	const LVector old = c.P[i];
-	const LVector d = c.F * pos;
-	const LVector blended = d * c.t + old * (1.0 - c.t);
-	c.P[i] = wi < 1.0 ? blended * wi + old * (1.0 - wi) : blended;
+	WritePoint(c, i, A, B);
 }
 
 // Four points at once: their sums run side by side, so one sum's additions
@@ -96,15 +102,7 @@ void DeformFour(const DeformContext& c, const Int32 (&idx)[4])
 		for (int u = 0; u < 4; ++u)
 			B[u] = B[u] + c.face_terms[j] * psi[u][j];
 	for (int u = 0; u < 4; ++u)
-	{
-		const Int32 i = idx[u];
-		const double wi = c.weights ? double(c.weights[i]) : 1.0;
-		const LVector pos = ToDouble(A[u]) + ToDouble(B[u]);
-		const LVector old = c.P[i];
-		const LVector d = c.F * pos;
-		const LVector blended = d * c.t + old * (1.0 - c.t);
-		c.P[i] = wi < 1.0 ? blended * wi + old * (1.0 - wi) : blended;
-	}
+		WritePoint(c, idx[u], A[u], B[u]);
 }
 
 void DeformChunk(void* context, Int64 chunk)

@@ -58,6 +58,16 @@ const vtnhost::PluginRegistration& registered(Int32 id, DataAllocator alloc)
 	return *unitHost().findRegistration(id);
 }
 
+// A node with the three handles, its object moved to x = 100.
+vtnhost::Node* handlesAt100()
+{
+	registered(kWithHandles, WithHandles::Alloc);
+	vtnhost::Node* node = unitHost().createNode(kWithHandles);
+	if (node)
+		static_cast<vtnhost::Object*>(node)->matrix.off = {100, 0, 0};
+	return node;
+}
+
 }  // namespace
 
 TEST(NodeDefaults, AClassOverridingOnlyModifyObjectGetsEveryOtherDefault)
@@ -112,10 +122,8 @@ TEST(NodeDefaults, AClassOverridingOnlyModifyObjectGetsEveryOtherDefault)
 
 TEST(NodeDefaults, HandlesAreDrawnInTheObjectsFrameExceptHiddenOnes)
 {
-	registered(kWithHandles, WithHandles::Alloc);
-	vtnhost::Node* node = unitHost().createNode(kWithHandles);
+	vtnhost::Node* node = handlesAt100();
 	ASSERT_NE(node, nullptr);
-	static_cast<vtnhost::Object*>(node)->matrix.off = {100, 0, 0};
 	vtnhost::Viewport view;
 	for (DRAWPASS pass : {0, 1, 3})
 		EXPECT_EQ(node->callDraw(pass, view.asBaseDraw(), nullptr), DRAWRESULT_SKIP);
@@ -132,10 +140,8 @@ TEST(NodeDefaults, HandlesAreDrawnInTheObjectsFrameExceptHiddenOnes)
 
 TEST(NodeDefaults, DetectHandleFindsTheFirstOrWithShiftTheLastHit)
 {
-	registered(kWithHandles, WithHandles::Alloc);
-	vtnhost::Node* node = unitHost().createNode(kWithHandles);
+	vtnhost::Node* node = handlesAt100();
 	ASSERT_NE(node, nullptr);
-	static_cast<vtnhost::Object*>(node)->matrix.off = {100, 0, 0};
 	vtnhost::Viewport view;
 	BaseDraw* bd = view.asBaseDraw();
 	// Handles at x = 100 and 104 (both within reach of 102); the hidden one is never hit.

@@ -305,6 +305,8 @@ public:
 
 private:
 	std::vector<std::unique_ptr<Object>>& siblingsOf(const Object* op);
+	// Gives an object and everything below it to doc (or to none).
+	static void setDocument(Object* root, Document* doc);
 	std::vector<std::unique_ptr<Object>> roots_;
 };
 
