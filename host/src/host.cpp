@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "tables.h"
+#include "workers.h"
 
 namespace vtnhost {
 namespace {
@@ -33,6 +34,7 @@ Host::Host()
 	the_host = this;
 	os_.version = VTN_API_VERSION;
 	workers_ = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+	workerSet_ = std::make_unique<WorkerSet>();
 	os_.crash_handler = HostCrashHandler;
 	installGeneralTable(&os_);
 	installValueTables(&os_);
@@ -45,6 +47,7 @@ Host::Host()
 
 Host::~Host()
 {
+	workerSet_.reset();
 	unloadPlugins();
 	the_host = nullptr;
 }

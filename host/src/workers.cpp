@@ -1,11 +1,8 @@
-// The host's workers: a run of chunks handed out in order to a fixed number of
-// threads, watched by the thread that started it.
+#include "workers.h"
+
+#include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
-#include <vector>
 
 #include "tables.h"
 #include "vtnhost/host.h"
@@ -18,71 +15,134 @@ struct VtnPool
 	std::atomic<Int64> next{0};
 	std::atomic<Int64> done{0};
 	std::atomic<bool> stop{false};
-	std::mutex mutex;
-	std::condition_variable idle;
-	int running = 0;
-	std::vector<std::thread> threads;
-
-	void work()
-	{
-		for (;;)
-		{
-			if (stop)
-				break;
-			const Int64 chunk = next++;
-			if (chunk >= count)
-				break;
-			job(context, chunk);
-			++done;
-		}
-		std::lock_guard<std::mutex> lock(mutex);
-		if (--running == 0)
-			idle.notify_all();
-	}
+	// Guarded by the set's mutex.
+	int inside = 0;         // workers taking its chunks
+	bool queued = false;    // still handed out
+	bool finished = false;  // no chunk running, none to come
 };
 
 namespace vtnhost {
-namespace {
 
-VtnPool* PoolStart(void (*job)(void*, Int64), void* context, Int64 count)
+WorkerSet::~WorkerSet()
 {
-	const int workers = Host::current().workerCount();
-	if (!job || count < 0 || workers <= 0)
+	std::unique_lock<std::mutex> lock(mutex_);
+	resize(0, lock);
+}
+
+void WorkerSet::resize(int threads, std::unique_lock<std::mutex>& lock)
+{
+	if (!threads_.empty())
+	{
+		quit_ = true;
+		wake_.notify_all();
+		std::vector<std::thread> old = std::move(threads_);
+		threads_.clear();
+		lock.unlock();
+		for (std::thread& t : old)
+			t.join();
+		lock.lock();
+		quit_ = false;
+	}
+	for (int i = 0; i < threads; ++i)
+		threads_.emplace_back([this] { run(); });
+}
+
+void WorkerSet::run()
+{
+	std::unique_lock<std::mutex> lock(mutex_);
+	for (;;)
+	{
+		wake_.wait(lock, [this] { return quit_ || !queued_.empty(); });
+		if (quit_)
+			return;
+		VtnPool* pool = queued_.front();
+		++pool->inside;
+		lock.unlock();
+		// Chunks are taken without the lock: one atomic step each.
+		while (!pool->stop)
+		{
+			const Int64 chunk = pool->next++;
+			if (chunk >= pool->count)
+				break;
+			pool->job(pool->context, chunk);
+			++pool->done;
+		}
+		lock.lock();
+		// Nothing left to hand out: no worker may join this run any more.
+		if (pool->queued)
+		{
+			pool->queued = false;
+			queued_.erase(std::find(queued_.begin(), queued_.end(), pool));
+		}
+		if (--pool->inside == 0)
+		{
+			pool->finished = true;
+			finished_.notify_all();
+		}
+	}
+}
+
+VtnPool* WorkerSet::start(void (*job)(void*, Int64), void* context, Int64 count, int threads)
+{
+	if (!job || count < 0 || threads <= 0)
 		return nullptr;
+	std::unique_lock<std::mutex> lock(mutex_);
+	if (static_cast<int>(threads_.size()) != threads && queued_.empty())
+		resize(threads, lock);
 	auto* pool = new VtnPool();
 	pool->job = job;
 	pool->context = context;
 	pool->count = count;
-	pool->running = workers;
-	for (int i = 0; i < workers; ++i)
-		pool->threads.emplace_back([pool] { pool->work(); });
+	if (count == 0)
+		pool->finished = true;
+	else
+	{
+		pool->queued = true;
+		queued_.push_back(pool);
+		wake_.notify_all();
+	}
 	return pool;
 }
 
-Int64 PoolDone(VtnPool* pool) { return pool ? pool->done.load() : 0; }
+Int64 WorkerSet::done(const VtnPool* pool) { return pool ? pool->done.load() : 0; }
 
-void PoolStop(VtnPool* pool)
+void WorkerSet::stop(VtnPool* pool)
 {
 	if (pool)
 		pool->stop = true;
 }
 
-bool PoolWait(VtnPool* pool, Int32 timeout_ms)
+bool WorkerSet::wait(VtnPool* pool, Int32 timeout_ms)
 {
 	if (!pool)
 		return true;
-	std::unique_lock<std::mutex> lock(pool->mutex);
-	return pool->idle.wait_for(lock, std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms), [pool] { return pool->running == 0; });
+	std::unique_lock<std::mutex> lock(mutex_);
+	return finished_.wait_for(lock, std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms), [pool] { return pool->finished; });
 }
 
-void PoolFree(VtnPool* pool)
+void WorkerSet::free(VtnPool* pool)
 {
 	if (!pool)
 		return;
-	for (std::thread& t : pool->threads)
-		t.join();
+	{
+		std::unique_lock<std::mutex> lock(mutex_);
+		finished_.wait(lock, [pool] { return pool->finished; });
+	}
 	delete pool;
 }
+
+namespace {
+
+VtnPool* PoolStart(void (*job)(void*, Int64), void* context, Int64 count)
+{
+	Host& host = Host::current();
+	return host.workerSet().start(job, context, count, host.workerCount());
+}
+
+Int64 PoolDone(VtnPool* pool) { return WorkerSet::done(pool); }
+void PoolStop(VtnPool* pool) { WorkerSet::stop(pool); }
+bool PoolWait(VtnPool* pool, Int32 timeout_ms) { return Host::current().workerSet().wait(pool, timeout_ms); }
+void PoolFree(VtnPool* pool) { Host::current().workerSet().free(pool); }
 
 }  // namespace
 

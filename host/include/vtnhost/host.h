@@ -30,6 +30,8 @@ struct VtnRegistry
 
 namespace vtnhost {
 
+class WorkerSet;
+
 struct CriticalStop
 {
 	int line = 0;
@@ -68,8 +70,11 @@ public:
 	VTNOS* table() { return &os_; }
 	Memory& memory() { return memory_; }
 	// Threads of the worker pool that plug-ins may use (default: every core; 0: none).
+	// A new count takes effect at the next run started while none is under way.
 	void setWorkerCount(int n) { workers_ = n < 0 ? 0 : n; }
 	int workerCount() const { return workers_; }
+	// The worker threads themselves, started with the first run.
+	WorkerSet& workerSet() { return *workerSet_; }
 	// The version announced at offset 0 of the master table (default 12000).
 	void setApiVersion(Int32 v) { os_.version = v; }
 
@@ -218,6 +223,7 @@ private:
 	int events_ = 0;
 	int liveResources_ = 0;
 	int workers_ = 1;
+	std::unique_ptr<WorkerSet> workerSet_;
 	std::vector<PluginRegistration> registrations_;
 	std::map<Int32, Description> descriptions_;
 	std::map<Int32, std::unique_ptr<Bitmap>> icons_;
