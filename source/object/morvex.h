@@ -142,6 +142,9 @@ public:
 	// Binds by the per-face integration instead of the closed form: the
 	// reference the faster form is checked against.
 	bool referenceBinding = false;
+	// Deforms one point at a time on the evaluating thread: the plain loop the
+	// faster pass must match bit for bit.
+	bool referenceDeformation = false;
 
 	Int32 cageDirty = 0;
 	Int64 memoryUsed = 0;

@@ -3,6 +3,7 @@
 // stretch (psi), blended by strength and the host's restriction weights.
 #define VTN_SOURCE "Morvex"
 #include "morvex.h"
+#include "morvex_rowsums.h"
 
 #include "vtn_general.h"
 #include "vtn_thread.h"
@@ -39,14 +40,12 @@ struct DeformContext
 	LVector* P;
 	const float* weights;
 	const Cobjbuff* rec;
-	const SVector* frame_points;
-	const SVector* face_terms;
-	Int32 cage_count;
-	Int32 face_count;
+	RowSumTerms terms;
 	LMatrix F;
 	double t;
 	const Int32* row_of;
 	Int32 count;
+	bool plain;         // one point at a time, on the evaluating thread
 	Int64 first_chunk;  // the chunk the pool's chunk 0 stands for
 };
 
@@ -61,70 +60,38 @@ void WritePoint(const DeformContext& c, Int32 i, const SVector& A, const SVector
 	c.P[i] = wi < 1.0 ? blended * wi + old * (1.0 - wi) : blended;
 }
 
-// One point: the vertex and face sums in single precision, in their fixed order.
-void DeformPoint(const DeformContext& c, Int32 i)
-{
-	const Int32 row = c.row_of[i];
-	if (row < 0)
-		return;
-	const float* fi = c.rec->FI[row];
-	const float* psi = c.rec->PSI[row];
-	SVector A = c.frame_points[0] * fi[0];
-	for (Int32 k = 1; k < c.cage_count; ++k)
-		A = A + c.frame_points[k] * fi[k];
-	SVector B{0.0f, 0.0f, 0.0f};
-	for (Int32 j = 0; j < c.face_count; ++j)
-		B = B + c.face_terms[j] * psi[j];
-	WritePoint(c, i, A, B);
-}
-
-// Four points at once: their sums run side by side, so one sum's additions
-// overlap another's, while each point's own sum keeps its order (and its bits).
-void DeformFour(const DeformContext& c, const Int32 (&idx)[4])
-{
-	const float* fi[4];
-	const float* psi[4];
-	for (int u = 0; u < 4; ++u)
-	{
-		fi[u] = c.rec->FI[c.row_of[idx[u]]];
-		psi[u] = c.rec->PSI[c.row_of[idx[u]]];
-	}
-	SVector A[4], B[4];
-	for (int u = 0; u < 4; ++u)
-	{
-		A[u] = c.frame_points[0] * fi[u][0];
-		B[u] = SVector{0.0f, 0.0f, 0.0f};
-	}
-	for (Int32 k = 1; k < c.cage_count; ++k)
-		for (int u = 0; u < 4; ++u)
-			A[u] = A[u] + c.frame_points[k] * fi[u][k];
-	for (Int32 j = 0; j < c.face_count; ++j)
-		for (int u = 0; u < 4; ++u)
-			B[u] = B[u] + c.face_terms[j] * psi[u][j];
-	for (int u = 0; u < 4; ++u)
-		WritePoint(c, idx[u], A[u], B[u]);
-}
-
+// The bound points of one chunk, up to eight rows' sums at a time.
 void DeformChunk(void* context, Int64 chunk)
 {
 	const auto& c = *static_cast<const DeformContext*>(context);
 	const Int64 begin = (c.first_chunk + chunk) * MORVEX_BREAK_EVERY;
 	const Int64 end = begin + MORVEX_BREAK_EVERY < c.count ? begin + MORVEX_BREAK_EVERY : c.count;
-	Int32 group[4];
+	Int32 group[kRowSumMax];
+	const float* fi[kRowSumMax];
+	const float* psi[kRowSumMax];
+	SVector A[kRowSumMax], B[kRowSumMax];
 	int filled = 0;
-	for (Int64 i = begin; i < end; ++i)
+	for (Int64 i = begin; i < end || filled > 0; ++i)
 	{
-		if (c.row_of[i] < 0)
-			continue;
-		group[filled++] = static_cast<Int32>(i);
-		if (filled == 4)
+		if (i < end)
 		{
-			DeformFour(c, group);
-			filled = 0;
+			const Int32 row = c.row_of[i];
+			if (row < 0)
+				continue;
+			group[filled] = static_cast<Int32>(i);
+			fi[filled] = c.rec->FI[row];
+			psi[filled] = c.rec->PSI[row];
+			if (++filled < kRowSumMax)
+				continue;
 		}
+		if (c.plain)
+			SumRowsPlain(c.terms, fi, psi, filled, A, B);
+		else
+			SumRows(c.terms, fi, psi, filled, A, B);
+		for (int u = 0; u < filled; ++u)
+			WritePoint(c, group[u], A[u], B[u]);
+		filled = 0;
 	}
-	for (int u = 0; u < filled; ++u)
-		DeformPoint(c, group[u]);
 }
 
 // The points in chunks of 64 on the host's workers, a wave at a time. Before a
@@ -133,7 +100,7 @@ void DeformChunk(void* context, Int64 chunk)
 void DeformPoints(DeformContext c, BaseThread* thread)
 {
 	const Int64 chunks = (static_cast<Int64>(c.count) + MORVEX_BREAK_EVERY - 1) / MORVEX_BREAK_EVERY;
-	const Int64 wave = 64;
+	const Int64 wave = c.plain ? 1 : 64;
 	for (Int64 k = 0; k < chunks;)
 	{
 		const Int64 wave_end = k + wave < chunks ? k + wave : chunks;
@@ -146,7 +113,7 @@ void DeformPoints(DeformContext c, BaseThread* thread)
 			}
 		c.first_chunk = k;
 		HostPool pool;
-		if (pool.Start(DeformChunk, &c, allowed - k))
+		if (!c.plain && pool.Start(DeformChunk, &c, allowed - k))
 			while (!pool.Wait(50))
 			{
 			}
@@ -316,7 +283,8 @@ bool Morvex::ModifyObject(BaseObject* mod, BaseDocument* doc, BaseObject* op, co
 	}
 	for (Int32 i = 0, row = 0; i < N; ++i)
 		row_of[i] = !selective || rec->validPoints->IsSelected(i) ? (row < rec->pointCount ? row++ : -1) : -1;
-	const DeformContext context{P, weights, rec, frame_points.data, face_terms.data, cage_count, face_count, F, t, row_of.data, N, 0};
+	const DeformContext context{P,     weights, rec, {frame_points.data, cage_count, face_terms.data, face_count}, F, t,
+	                            row_of.data, N, referenceDeformation, 0};
 	DeformPoints(context, thread);
 	if (weights)
 		GeFree(weights);
