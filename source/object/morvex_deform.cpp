@@ -39,14 +39,18 @@ struct DeformContext
 {
 	LVector* P;
 	const float* weights;
-	const Cobjbuff* rec;
+	// The tables' rows, one block each as NewTable lays them out: row r starts
+	// r rows in, so no row pointer needs reading.
+	const float* fi_rows;
+	const float* psi_rows;
 	RowSumTerms terms;
 	LMatrix F;
 	double t;
-	const Int32* row_of;
+	const Int32* row_of;  // null: point i has row i
 	Int32 count;
 	bool plain;         // one point at a time, on the evaluating thread
-	Int64 first_chunk;  // the chunk the pool's chunk 0 stands for
+	Int64 first_chunk;  // the chunk the pool's span 0 starts at
+	Int64 end_chunk;    // the wave's end
 };
 
 // Point i from its two sums: into the object's frame, blended by strength and weight.
@@ -60,11 +64,10 @@ void WritePoint(const DeformContext& c, Int32 i, const SVector& A, const SVector
 	c.P[i] = wi < 1.0 ? blended * wi + old * (1.0 - wi) : blended;
 }
 
-// The bound points of one chunk, up to eight rows' sums at a time.
-void DeformChunk(void* context, Int64 chunk)
+// The bound points of one chunk of 64, up to sixteen rows' sums at a time.
+void DeformChunk(const DeformContext& c, Int64 chunk)
 {
-	const auto& c = *static_cast<const DeformContext*>(context);
-	const Int64 begin = (c.first_chunk + chunk) * MORVEX_BREAK_EVERY;
+	const Int64 begin = chunk * MORVEX_BREAK_EVERY;
 	const Int64 end = begin + MORVEX_BREAK_EVERY < c.count ? begin + MORVEX_BREAK_EVERY : c.count;
 	Int32 group[kRowSumMax];
 	const float* fi[kRowSumMax];
@@ -75,12 +78,15 @@ void DeformChunk(void* context, Int64 chunk)
 	{
 		if (i < end)
 		{
-			const Int32 row = c.row_of[i];
+			const Int32 row = c.row_of ? c.row_of[i] : static_cast<Int32>(i);
 			if (row < 0)
 				continue;
 			group[filled] = static_cast<Int32>(i);
-			fi[filled] = c.rec->FI[row];
-			psi[filled] = c.rec->PSI[row];
+			fi[filled] = c.fi_rows + static_cast<Int64>(row) * c.terms.point_count;
+			psi[filled] = c.psi_rows + static_cast<Int64>(row) * c.terms.face_count;
+			// The points are read and written as the weights stream past:
+			// ask for them early, or each waits its turn behind the weights.
+			__builtin_prefetch(c.P + i + 32, 1);
 			if (++filled < kRowSumMax)
 				continue;
 		}
@@ -94,13 +100,27 @@ void DeformChunk(void* context, Int64 chunk)
 	}
 }
 
-// The points in chunks of 64 on the host's workers, a wave at a time. Before a
-// wave this thread asks for a break once per chunk, as a plain loop asks every
-// 64 points, so a break leaves exactly the points a plain loop would have left.
+// The workers take the chunks of a wave in spans: a run of 64 points is over
+// in a microsecond or two, less than handing it to a worker costs.
+constexpr Int64 kSpanChunks = 16;
+constexpr Int64 kWaveSpans = 64;
+
+void DeformSpan(void* context, Int64 span)
+{
+	const auto& c = *static_cast<const DeformContext*>(context);
+	const Int64 first = c.first_chunk + span * kSpanChunks;
+	for (Int64 chunk = first; chunk < first + kSpanChunks && chunk < c.end_chunk; ++chunk)
+		DeformChunk(c, chunk);
+}
+
+// The points in chunks of 64, a wave of chunks at a time. Before a wave this
+// thread asks for a break once per chunk, as a plain loop asks every 64
+// points, so a break leaves exactly the points a plain loop would have left;
+// then the host's workers run the wave's chunks.
 void DeformPoints(DeformContext c, BaseThread* thread)
 {
 	const Int64 chunks = (static_cast<Int64>(c.count) + MORVEX_BREAK_EVERY - 1) / MORVEX_BREAK_EVERY;
-	const Int64 wave = c.plain ? 1 : 64;
+	const Int64 wave = c.plain ? 1 : kSpanChunks * kWaveSpans;
 	for (Int64 k = 0; k < chunks;)
 	{
 		const Int64 wave_end = k + wave < chunks ? k + wave : chunks;
@@ -112,14 +132,16 @@ void DeformPoints(DeformContext c, BaseThread* thread)
 				break;
 			}
 		c.first_chunk = k;
+		c.end_chunk = allowed;
+		const Int64 spans = (allowed - k + kSpanChunks - 1) / kSpanChunks;
 		HostPool pool;
-		if (!c.plain && pool.Start(DeformChunk, &c, allowed - k))
+		if (!c.plain && pool.Start(DeformSpan, &c, spans))
 			while (!pool.Wait(50))
 			{
 			}
 		else
-			for (Int64 q = 0; q < allowed - k; ++q)
-				DeformChunk(&c, q);
+			for (Int64 q = 0; q < spans; ++q)
+				DeformSpan(&c, q);
 		if (allowed < wave_end)
 			return;
 		k = allowed;
@@ -274,17 +296,22 @@ bool Morvex::ModifyObject(BaseObject* mod, BaseDocument* doc, BaseObject* op, co
 
 	float* weights = ToPoly(op)->CalcVertexMap(mod);
 	const bool selective = rec->validPoints && rec->validPoints->GetCount() > 0;
-	// Each point's row, as the rows follow the covered points in index order.
+	// Each covered point's row, as the rows follow the covered points in index
+	// order; without a selection point i has row i, and the map is not needed.
 	GeDynamicArray<Int32> row_of;
-	if (!row_of.SetCount(N))
+	if (selective)
 	{
-		GeFree(weights);
-		return true;
+		if (!row_of.SetCount(N))
+		{
+			GeFree(weights);
+			return true;
+		}
+		for (Int32 i = 0, row = 0; i < N; ++i)
+			row_of[i] = rec->validPoints->IsSelected(i) && row < rec->pointCount ? row++ : -1;
 	}
-	for (Int32 i = 0, row = 0; i < N; ++i)
-		row_of[i] = !selective || rec->validPoints->IsSelected(i) ? (row < rec->pointCount ? row++ : -1) : -1;
-	const DeformContext context{P,     weights, rec, {frame_points.data, cage_count, face_terms.data, face_count}, F, t,
-	                            row_of.data, N, referenceDeformation, 0};
+	const RowSumTerms terms{frame_points.data, cage_count, face_terms.data, face_count};
+	const Int32* rows = selective ? row_of.data : nullptr;
+	const DeformContext context{P, weights, rec->FI[0], rec->PSI[0], terms, F, t, rows, N, referenceDeformation, 0, 0};
 	DeformPoints(context, thread);
 	if (weights)
 		GeFree(weights);

@@ -84,12 +84,18 @@ MORVEX_AVX inline void AddColumn(__m256 (&acc)[3], const SVector& v, __m256 colu
 MORVEX_AVX void Accumulate8(const float* const* rows, Int32 from, Int32 n, const SVector* v, __m256 (&acc)[3])
 {
 	__m256 sum[3] = {acc[0], acc[1], acc[2]};
+	// A block reads four lines' worth of the eight rows: it asks for the next
+	// four lines of the rows that follow them (see Accumulate16).
+	const char* ahead = reinterpret_cast<const char*>(rows[7] + n);
 	Int32 k = from;
 	for (; k + 8 <= n; k += 8)
 	{
 		__m256 c[8];
 		for (int u = 0; u < 8; ++u)
 			c[u] = _mm256_loadu_ps(rows[u] + k);
+		for (int line = 0; line < 4; ++line)
+			_mm_prefetch(ahead + 64 * line, _MM_HINT_T0);
+		ahead += 4 * 64;
 		Transpose8(c);
 		for (int i = 0; i < 8; ++i)
 			AddColumn(sum, v[k + i], c[i]);
@@ -165,21 +171,28 @@ MORVEX_AVX512 inline void AddColumn16(__m512& x, __m512& y, __m512& z, const SVe
 // Columns [from, n) of sixteen rows into x, y, z. Full blocks keep their
 // columns in registers; the last, partial block is loaded under a mask, so no
 // row is read past its end.
+//
+// Sixteen short rows are sixteen short streams, too short for the hardware
+// prefetcher to pick up. But a table's rows follow one another in memory, so
+// the rows after these sixteen start where the last one ends: each block asks
+// for the next sixteen lines of that stretch, and by the end the next call's
+// rows are on their way. (Rows that do not follow each other only make the
+// requests useless; a prefetch never faults.)
 MORVEX_AVX512 void Accumulate16(const float* const* rows, Int32 from, Int32 n, const SVector* v, __m512& x_out, __m512& y_out,
                                 __m512& z_out)
 {
 	__m512 x = x_out, y = y_out, z = z_out;
+	const char* ahead = reinterpret_cast<const char*>(rows[15] + n);
 	Int32 k = from;
 	for (; k + 16 <= n; k += 16)
 	{
 		__m512 c[16];
 		for (int u = 0; u < 16; ++u)
 		{
-			// Sixteen rows are sixteen streams: fetching each a few lines ahead
-			// keeps them flowing where the hardware's prefetcher loses track.
-			_mm_prefetch(reinterpret_cast<const char*>(rows[u] + k + 32), _MM_HINT_T0);
+			_mm_prefetch(ahead + 64 * u, _MM_HINT_T0);
 			c[u] = _mm512_loadu_ps(rows[u] + k);
 		}
+		ahead += 16 * 64;
 		Transpose16(c);
 		for (int i = 0; i < 16; ++i)
 			AddColumn16(x, y, z, v[k + i], c[i]);
@@ -190,7 +203,10 @@ MORVEX_AVX512 void Accumulate16(const float* const* rows, Int32 from, Int32 n, c
 		const __mmask16 mask = static_cast<__mmask16>((1u << width) - 1u);
 		__m512 c[16];
 		for (int u = 0; u < 16; ++u)
+		{
+			_mm_prefetch(ahead + 64 * u, _MM_HINT_T0);
 			c[u] = _mm512_maskz_loadu_ps(mask, rows[u] + k);
+		}
 		Transpose16(c);
 		for (Int32 i = 0; i < width; ++i)
 			AddColumn16(x, y, z, v[k + i], c[i]);

@@ -468,25 +468,30 @@ TEST_F(Deformation, WorkersBindBitForBitLikeThePlainLoop)
 TEST_F(Deformation, WorkersDeformBitForBitLikeThePlainLoop)
 {
 	const testmesh::PushedMesh pushed = testmesh::pushedIcosphere({0, 0, 0}, 1.0, 3, 1.7, 9);
-	build(pushed.mesh, kCage);
-	deformer->container().entries[MORVEX_INSIDE_ONLY] = vtnhost::Value::Bool(true);
-	bindAndEvaluate();
-	cage->points = mapped(kCage.points, testmesh::product(testmesh::rotation({0, 1, 0}, 0.4), testmesh::scaling(1.3)));
-	std::vector<float> weights(pushed.mesh.points.size());
-	for (size_t i = 0; i < weights.size(); ++i)
-		weights[i] = float(i % 5) * 0.3f;
-	deformer->restrictions[mesh->id()] = weights;
 	const int workers_before = host.workerCount();
-	// First the plain loop, one point at a time; then eight rows side by side on 0 to 3 workers.
-	m->referenceDeformation = true;
-	host.evaluate(doc);
-	const std::vector<LVector> plain = deformed(mesh);
-	m->referenceDeformation = false;
-	for (int workers : {0, 1, 2, 3})
+	// Every row, and the inside rows only (rows no longer follow the points one for one).
+	for (bool inside_only : {false, true})
 	{
-		host.setWorkerCount(workers);
+		build(pushed.mesh, kCage);
+		deformer->container().entries[MORVEX_INSIDE_ONLY] = vtnhost::Value::Bool(inside_only);
+		bindAndEvaluate();
+		cage->points = mapped(kCage.points, testmesh::product(testmesh::rotation({0, 1, 0}, 0.4), testmesh::scaling(1.3)));
+		std::vector<float> weights(pushed.mesh.points.size());
+		for (size_t i = 0; i < weights.size(); ++i)
+			weights[i] = float(i % 5) * 0.3f;
+		deformer->restrictions[mesh->id()] = weights;
+		// First the plain loop, one point at a time; then sixteen rows side by side on 0 to 3 workers.
+		m->referenceDeformation = true;
 		host.evaluate(doc);
-		EXPECT_EQ(std::memcmp(deformed(mesh).data(), plain.data(), plain.size() * sizeof(LVector)), 0) << "workers " << workers;
+		const std::vector<LVector> plain = deformed(mesh);
+		m->referenceDeformation = false;
+		for (int workers : {0, 1, 2, 3})
+		{
+			host.setWorkerCount(workers);
+			host.evaluate(doc);
+			EXPECT_EQ(std::memcmp(deformed(mesh).data(), plain.data(), plain.size() * sizeof(LVector)), 0)
+			    << "workers " << workers << ", inside only " << inside_only;
+		}
+		host.setWorkerCount(workers_before);
 	}
-	host.setWorkerCount(workers_before);
 }
