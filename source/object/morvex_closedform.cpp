@@ -2,13 +2,99 @@
 #include "morvex_closedform.h"
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kInv4Pi = 1.0 / (4.0 * kPi);
 
+// tan(k pi / 16) for k = 1..3, and the tangents half way between k and k + 1.
+constexpr double kTan1 = 0.198912367379658, kTan2 = 0.41421356237309503, kTan3 = 0.6681786379192989;
+constexpr double kSplit0 = 0.09849140335716425, kSplit1 = 0.3033466836073424, kSplit2 = 0.5345111359507916,
+                 kSplit3 = 0.8206787908286602;
+
+// atan2(y, x) without a branch, so that a loop of them runs in vector lanes:
+// the smaller of |x|, |y| over the larger is brought into [0, 1], then to
+// within tan(pi/32) of 0 by the nearest c = tan(k pi / 16), as
+// atan(a) = k pi / 16 + atan((a - c) / (1 + a c)), with one division; eight
+// terms of the odd series leave an error below 1e-18 there.
+inline double Atan2Lanes(double y, double x)
+{
+	const double n = std::fabs(y), d = std::fabs(x);
+	const bool swap = n > d;
+	const double num = swap ? d : n, den = swap ? n : d;
+	const bool k4 = num > kSplit3 * den, k3 = num > kSplit2 * den, k2 = num > kSplit1 * den, k1 = num > kSplit0 * den;
+	const double c = k4 ? 1.0 : k3 ? kTan3 : k2 ? kTan2 : k1 ? kTan1 : 0.0;
+	const double base = k4 ? 4 * (kPi / 16) : k3 ? 3 * (kPi / 16) : k2 ? 2 * (kPi / 16) : k1 ? kPi / 16 : 0.0;
+	const double r = (num - c * den) / (den + c * num);
+	const double z = r * r;
+	const double series = r - r * z * (1.0 / 3 - z * (1.0 / 5 - z * (1.0 / 7 - z * (1.0 / 9 - z * (1.0 / 11 - z * (1.0 / 13 - z * (1.0 / 15)))))));
+	const double angle = base + series;
+	const double a = swap ? 0.5 * kPi - angle : angle;
+	// Into the quadrant of (x, y); on the negative x axis, +pi for y = +-0, as
+	// the solid angle's sign follows y >= 0 there; 0 at the origin.
+	const double q = x >= 0.0 ? a : kPi - a;
+	const double signed_q = y == 0.0 && x < 0.0 ? q : std::copysign(q, y);
+	return x == 0.0 && y == 0.0 ? 0.0 : signed_q;
+}
+
+constexpr double kLn2 = 0.69314718055994530942;
+constexpr double kSqrt2 = 1.41421356237309504880;
+
+// ln x for x >= 1, +inf at +inf, without a branch: x = 2^e m with m in
+// [sqrt(1/2), sqrt(2)), and ln m = 2 atanh(s), s = (m - 1) / (m + 1), whose odd
+// series in |s| <= 0.172 has fallen below 1e-17 by its eleventh term. The
+// exponent is read from the bits, as a double through the 2^52 trick, so the
+// loop stays in vector lanes.
+inline double LogLanes(double x)
+{
+	std::uint64_t bits;
+	std::memcpy(&bits, &x, sizeof bits);
+	const std::uint64_t exponent_bits = (bits >> 52) | 0x4330000000000000ull;
+	const std::uint64_t mantissa_bits = (bits & 0x000FFFFFFFFFFFFFull) | 0x3FF0000000000000ull;
+	double biased, m;
+	std::memcpy(&biased, &exponent_bits, sizeof biased);
+	std::memcpy(&m, &mantissa_bits, sizeof m);
+	const bool high = m > kSqrt2;
+	m = high ? 0.5 * m : m;
+	const double e = (biased - 4503599627370496.0) - (high ? 1022.0 : 1023.0);
+	const double f = m - 1.0;
+	const double s = f / (2.0 + f);
+	const double z = s * s;
+	const double series =
+	    1.0 + z * (1.0 / 3 + z * (1.0 / 5 + z * (1.0 / 7 + z * (1.0 / 9 + z * (1.0 / 11 + z * (1.0 / 13 + z * (1.0 / 15 +
+	    z * (1.0 / 17 + z * (1.0 / 19 + z * (1.0 / 21))))))))));
+	return x > 1.7976931348623157e308 ? x : e * kLn2 + 2.0 * s * series;
+}
+
+// The per-point loops the compiler vectorizes, built for the vector units at
+// hand where the toolchain can pick at load time.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && !defined(__SANITIZE_ADDRESS__)
+#define MORVEX_VECTOR_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
+#else
+#define MORVEX_VECTOR_CLONES
+#endif
+
+// The solid angles 2 atan2(det, D) of a point's faces.
+MORVEX_VECTOR_CLONES void SolidAngles(const double* det, const double* D, double* omega, Int64 n)
+{
+	for (Int64 j = 0; j < n; ++j)
+		omega[j] = 2.0 * Atan2Lanes(det[j], D[j]);
+}
+
+// The edge potentials from their ratios (ra + rb + l) / (ra + rb - l).
+MORVEX_VECTOR_CLONES void EdgeLogs(const double* ratio, double* L, Int64 n)
+{
+	for (Int64 k = 0; k < n; ++k)
+		L[k] = LogLanes(ratio[k]);
+}
+
 }  // namespace
+
+double ClosedFormAtan2(double y, double x) { return Atan2Lanes(y, x); }
+double ClosedFormLog(double x) { return LogLanes(x); }
 
 bool ClosedFormCage::Init(const LVector* corners, Int64 corner_count, const LVector& origin, const CPolygon* polys,
                           Int32 face_count, const LVector* normals)
@@ -78,7 +164,8 @@ bool ClosedFormCage::Init(const LVector* corners, Int64 corner_count, const LVec
 bool ClosedFormCage::Prepare(Scratch& s) const
 {
 	return s.e.SetCount(vertices_.GetCount()) && s.r.SetCount(vertices_.GetCount()) && s.L.SetCount(edges_.GetCount()) &&
-	       s.dot.SetCount(edges_.GetCount());
+	       s.dot.SetCount(edges_.GetCount()) && s.ratio.SetCount(edges_.GetCount()) && s.h.SetCount(face_count_) && s.t.SetCount(3 * face_count_) &&
+	       s.det.SetCount(face_count_) && s.D.SetCount(face_count_) && s.omega.SetCount(face_count_);
 }
 
 void ClosedFormCage::Evaluate(const LVector& x, Scratch& s, float* phi, float* psi, Int32 cage_count) const
@@ -90,55 +177,79 @@ void ClosedFormCage::Evaluate(const LVector& x, Scratch& s, float* phi, float* p
 		s.r[i] = Len(s.e[i]);
 	}
 	// 1/R along each edge: ln((ra + rb + l) / (ra + rb - l)). The gap ra + rb - l
-	// cancels near the edge, so it is formed from the distance to the edge line
-	// there; on the edge itself it is 0 and the logarithm infinite.
+	// cancels where the foot point falls on the edge, so there it is formed from
+	// the squared distance c2 to the edge line: with ua = ra + xa, ub = rb + xb,
+	// gap = c2 (ua + ub) / (ua ub), and the ratio is (gap + 2 l) / gap. On the
+	// edge itself the gap is 0 and the logarithm infinite. Both forms are
+	// computed and one kept: which one applies changes from edge to edge, too
+	// often for a branch to guess.
 	for (Int64 k = 0; k < edges_.GetCount(); ++k)
 	{
 		const Edge& ed = edges_[k];
 		const double ra = s.r[ed.a], rb = s.r[ed.b], l = ed.length;
 		const double xa = -Dot(s.e[ed.a], ed.tau), xb = l - xa;
-		double gap;
-		if (xa > 0.0 && xb > 0.0)
-		{
-			const LVector c = Cross(s.e[ed.a], ed.tau);
-			gap = Dot(c, c) * (1.0 / (ra + xa) + 1.0 / (rb + xb));
-		}
-		else
-			gap = ra + rb - l;
-		s.L[k] = l > 0.0 ? (gap > 0.0 ? std::log1p(2.0 * l / gap) : HUGE_VAL) : 0.0;
+		const LVector c = Cross(s.e[ed.a], ed.tau);
+		const double ua = ra + xa, ub = rb + xb;
+		const double near_gap = Dot(c, c) * (ua + ub), near_scale = ua * ub;
+		const bool beside = xa > 0.0 && xb > 0.0;
+		const double gap = beside ? near_gap : ra + rb - l;
+		const double num = beside ? near_gap + 2.0 * l * near_scale : ra + rb + l;
+		// A gap of 0 makes the ratio, and so the logarithm, infinite; an edge
+		// without length has no potential: ratio 1.
+		s.ratio[k] = l > 0.0 ? (gap > 0.0 ? num / gap : HUGE_VAL) : 1.0;
 		s.dot[k] = Dot(s.e[ed.a], s.e[ed.b]);
 	}
+	EdgeLogs(s.ratio.data, s.L.data, edges_.GetCount());
 
+	// The faces in three passes: the plane and edge-line distances and the
+	// solid angle's two parts; the solid angles, all in one vectorized loop;
+	// then the coordinates.
 	for (Int64 j = 0; j < face_count_; ++j)
 	{
 		const Face& f = faces_[j];
 		const LVector& e0 = s.e[f.v[0]];
 		const LVector& e1 = s.e[f.v[1]];
 		const LVector& e2 = s.e[f.v[2]];
+		double h = Dot(f.n, e0);
+		if (std::fabs(h) <= f.tol)
+			h = 0.0;
+		const LVector* ek[3] = {&e0, &e1, &e2};
+		for (int k = 0; k < 3; ++k)
+		{
+			double t = Dot(f.m[k], *ek[(k + 1) % 3]);
+			if (std::fabs(t) <= f.tol)
+				t = 0.0;
+			s.t[3 * j + k] = t;
+		}
+		s.h[j] = h;
+		// Edge k joins the two vertices other than k: e1.e2 is edge 0's, and so on.
 		const double r0 = s.r[f.v[0]], r1 = s.r[f.v[1]], r2 = s.r[f.v[2]];
+		s.D[j] = r0 * r1 * r2 + s.dot[f.edge[2]] * r2 + s.dot[f.edge[0]] * r0 + s.dot[f.edge[1]] * r1;
+		s.det[j] = f.two_area * h;
+	}
+	SolidAngles(s.det.data, s.D.data, s.omega.data, face_count_);
+
+	for (Int64 j = 0; j < face_count_; ++j)
+	{
+		const Face& f = faces_[j];
 		if (f.two_area <= 0.0)
 		{
 			psi[j] = 0.0f;
 			continue;
 		}
-		double h = Dot(f.n, e0);
-		if (std::fabs(h) <= f.tol)
-			h = 0.0;
-		const LVector* ek[3] = {&e0, &e1, &e2};
-		double t[3], lambda[3], L[3];
+		const double h = s.h[j];
+		const double* t = &s.t[3 * j];
+		double lambda[3], L[3];
 		bool inside = true;
 		for (int k = 0; k < 3; ++k)
 		{
-			t[k] = Dot(f.m[k], *ek[(k + 1) % 3]);
-			if (std::fabs(t[k]) <= f.tol)
-				t[k] = 0.0;
 			lambda[k] = t[k] * f.inv_h[k];
 			inside = inside && t[k] >= 0.0;
 			L[k] = s.L[f.edge[k]];
 		}
 		// The solid angle, unthresholded. On the face itself its limit from the
 		// interior side: 2 pi inside the face, pi on an edge, the corner's angle at a vertex.
-		double omega;
+		double omega = s.omega[j];
 		if (h == 0.0 && inside)
 		{
 			const int zeros = (t[0] == 0.0) + (t[1] == 0.0) + (t[2] == 0.0);
@@ -152,21 +263,6 @@ void ClosedFormCage::Evaluate(const LVector& x, Scratch& s, float* phi, float* p
 				const int i = t[0] != 0.0 ? 0 : (t[1] != 0.0 ? 1 : 2);
 				omega = std::acos(-f.mm[(i + 1) % 3][(i + 2) % 3]);
 			}
-		}
-		else
-		{
-			// Edge k joins the two vertices other than k: e1.e2 is edge 0's, and so on.
-			const double D = r0 * r1 * r2 + s.dot[f.edge[2]] * r2 + s.dot[f.edge[0]] * r0 + s.dot[f.edge[1]] * r1;
-			const double det = f.two_area * h;
-			// atan with the quadrant put right costs less than atan2.
-			double half;
-			if (D > 0.0)
-				half = std::atan(det / D);
-			else if (D < 0.0)
-				half = std::atan(det / D) + (det >= 0.0 ? kPi : -kPi);
-			else
-				half = det > 0.0 ? 0.5 * kPi : (det < 0.0 ? -0.5 * kPi : 0.0);
-			omega = 2.0 * half;
 		}
 		// t L and h L tend to 0 where L is infinite (the point on an edge or vertex).
 		double sum_tl = 0.0, hl[3];

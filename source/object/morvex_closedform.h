@@ -8,6 +8,15 @@
 #include "ge_dynamicarray.h"
 #include "vtn_math.h"
 
+// atan2(y, x) within a few units in the last place, in (-pi, pi], +pi on the
+// negative x axis whatever the sign of y's zero, and 0 at the origin. The C
+// library's atan switches the rounding mode twice per call, which made it the
+// binding's largest cost.
+double ClosedFormAtan2(double y, double x);
+// ln x for x >= 1 (and +inf), within a few units in the last place, in the
+// form the binding's vectorized loop uses.
+double ClosedFormLog(double x);
+
 // The rest cage in the deformer's frame, with everything that does not depend
 // on the bound point: per face its normal, twice its area, its edges' in-plane
 // normals and heights; per undirected edge its ends and length.
@@ -25,7 +34,11 @@ public:
 		GeDynamicArray<LVector> e;
 		GeDynamicArray<double> r;
 		GeDynamicArray<double> L;
-		GeDynamicArray<double> dot;  // e_a . e_b per edge, shared by its two faces
+		GeDynamicArray<double> dot;    // e_a . e_b per edge, shared by its two faces
+		GeDynamicArray<double> ratio;  // (ra + rb + l) / (ra + rb - l) per edge, for L
+		// Per face: the distances to its plane (h) and edge lines (t, three a
+		// face), and the solid angle 2 atan2(det, D).
+		GeDynamicArray<double> h, t, det, D, omega;
 	};
 	bool Prepare(Scratch& s) const;
 
