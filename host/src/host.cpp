@@ -383,7 +383,12 @@ void Host::evaluate(Document* doc, Thread* thread)
 			target->deformCache.reset();
 			continue;
 		}
-		std::vector<LVector> buffer = target->points;
+		// The last evaluation's point storage, refilled: a fresh block the size
+		// of the mesh on every evaluation would cost its pages' first touch.
+		std::vector<LVector> buffer;
+		if (target->deformCache)
+			buffer = std::move(target->deformCache->points);
+		buffer.assign(target->points.begin(), target->points.end());
 		target->setEvaluationBuffer(&buffer);
 		for (Object* d : deformers)
 			d->callModifyObject(doc, target, thread ? thread->asThread() : nullptr);
