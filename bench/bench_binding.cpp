@@ -1,14 +1,23 @@
-// Binding throughput in point-face pairs per second: the per-face integration
-// (the reference), the closed form on one worker and on every core. Compare
-// the rows of one run; the machine's speed drifts between runs.
+// Binding throughput in point-face pairs per second (the per-face integration,
+// the reference, against the closed form on one worker and on every core), the
+// deformation pass in weights and bytes per second (the plain per-point loop
+// against the fast pass), how both scale with points and cage faces, and the
+// memory read bandwidth they are held against. Compare the rows of one run;
+// the machine's speed drifts between runs.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <map>
+#include <ostream>
+#include <string>
+#include <tuple>
 #include <thread>
 
 #include "object/morvex.h"
+#include "obj_io.h"
+#include "shapes.h"
 #include "vtn_pmain.h"
 #include "vtn_register.h"
 #include "vtnhost/host.h"
@@ -26,7 +35,7 @@ vtnhost::Host& host()
 	return *h;
 }
 
-// A sphere of points in a sphere-shaped cage.
+// A mesh under the deformer and its cage beside it.
 struct Scene
 {
 	vtnhost::Document* doc = nullptr;
@@ -34,8 +43,13 @@ struct Scene
 	vtnhost::Object* deformer = nullptr;
 	vtnhost::Object* cage = nullptr;
 	Morvex* morvex = nullptr;
-	std::vector<LVector> cagePoints;
-	std::vector<CPolygon> cagePolygons;
+	int64_t points = 0, faces = 0, weights = 0;  // per bound point: cage points plus faces
+};
+
+struct Shape
+{
+	std::vector<LVector> points;
+	std::vector<CPolygon> polygons;
 };
 
 std::vector<LVector> spherePoints(int n, double radius)
@@ -50,129 +64,311 @@ std::vector<LVector> spherePoints(int n, double radius)
 	return p;
 }
 
-// An octahedron refined `level` times and pushed onto the sphere: 8 * 4^level triangles.
-void sphereCage(int level, std::vector<LVector>* pts, std::vector<CPolygon>* polys)
+// A cube of n x n quads a side, each split in two, pushed onto the sphere of
+// radius 1.5: 12 n^2 triangles (12, 48, 300, 1200, 4800 for n = 1, 2, 5, 10, 20).
+Shape sphereCage(int n)
 {
-	*pts = {{1, 0, 0}, {-1, 0, 0}, {0, 1, 0}, {0, -1, 0}, {0, 0, 1}, {0, 0, -1}};
-	*polys = {{0, 2, 4, 4}, {2, 1, 4, 4}, {1, 3, 4, 4}, {3, 0, 4, 4}, {2, 0, 5, 5}, {1, 2, 5, 5}, {3, 1, 5, 5}, {0, 3, 5, 5}};
-	for (int l = 0; l < level; ++l)
-	{
-		std::vector<CPolygon> next;
-		std::map<std::pair<Int32, Int32>, Int32> mid;
-		auto middle = [&](Int32 a, Int32 b) {
-			auto key = std::make_pair(std::min(a, b), std::max(a, b));
-			auto it = mid.find(key);
-			if (it != mid.end())
-				return it->second;
-			LVector m = (*pts)[size_t(a)] + (*pts)[size_t(b)];
-			m = m / Len(m);
-			pts->push_back(m);
-			return mid[key] = Int32(pts->size() - 1);
-		};
-		for (const CPolygon& f : *polys)
-		{
-			const Int32 ab = middle(f.a, f.b), bc = middle(f.b, f.c), ca = middle(f.c, f.a);
-			next.push_back({f.a, ab, ca, ca});
-			next.push_back({ab, f.b, bc, bc});
-			next.push_back({ca, bc, f.c, f.c});
-			next.push_back({ab, bc, ca, ca});
-		}
-		*polys = next;
-	}
-	for (LVector& p : *pts)
-		p = p * 1.5;
+	Shape s;
+	std::map<std::tuple<int, int, int>, Int32> index;
+	auto point = [&](int i, int j, int k) {
+		auto key = std::make_tuple(i, j, k);
+		auto it = index.find(key);
+		if (it != index.end())
+			return it->second;
+		LVector p{2.0 * i / n - 1.0, 2.0 * j / n - 1.0, 2.0 * k / n - 1.0};
+		s.points.push_back(p * (1.5 / Len(p)));
+		return index[key] = Int32(s.points.size() - 1);
+	};
+	// Each side as (axis, sign); corners run counter-clockwise seen from outside.
+	for (int axis = 0; axis < 3; ++axis)
+		for (int side = 0; side < 2; ++side)
+			for (int a = 0; a < n; ++a)
+				for (int b = 0; b < n; ++b)
+				{
+					auto at = [&](int u, int v) {
+						int c[3];
+						c[axis] = side * n;
+						c[(axis + 1) % 3] = side ? u : v;
+						c[(axis + 2) % 3] = side ? v : u;
+						return point(c[0], c[1], c[2]);
+					};
+					const Int32 p00 = at(a, b), p10 = at(a + 1, b), p11 = at(a + 1, b + 1), p01 = at(a, b + 1);
+					s.polygons.push_back({p00, p10, p11, p11});
+					s.polygons.push_back({p00, p11, p01, p01});
+				}
+	return s;
 }
 
 // A document with the mesh, the deformer under it and the cage beside it.
-Scene makeScene(int points, int level)
+Scene makeScene(const Shape& mesh_shape, const Shape& cage_shape)
 {
 	vtnhost::Host& h = host();
 	Scene s;
 	s.doc = h.newDocument();
-	sphereCage(level, &s.cagePoints, &s.cagePolygons);
-	auto mesh = h.newPolygonObject("Mesh", spherePoints(points, 1.0), {{0, 1, 2, 2}});
+	auto mesh = h.newPolygonObject("Mesh", mesh_shape.points, mesh_shape.polygons);
 	s.mesh = mesh.get();
 	s.doc->insert(std::move(mesh), nullptr, nullptr);
 	auto deformer = h.newObject(1023954, "Morvexer");
 	s.deformer = deformer.get();
 	s.doc->insert(std::move(deformer), s.mesh, nullptr);
-	auto cage = h.newPolygonObject("Cage", s.cagePoints, s.cagePolygons);
+	auto cage = h.newPolygonObject("Cage", cage_shape.points, cage_shape.polygons);
 	s.cage = cage.get();
 	h.setLink(s.deformer, 1000, s.cage);
 	s.doc->insert(std::move(cage), nullptr, s.mesh);
 	s.morvex = static_cast<Morvex*>(s.deformer->nodeData());
+	s.points = int64_t(mesh_shape.points.size());
+	s.faces = int64_t(cage_shape.polygons.size());
+	s.weights = s.faces + int64_t(cage_shape.points.size());
 	return s;
 }
 
+// `points` points on the unit sphere (one triangle, as only polygon objects deform) in a sphere cage.
+Scene makeSphereScene(int points, int cage_n)
+{
+	return makeScene(Shape{spherePoints(points, 1.0), {{0, 1, 2, 2}}}, sphereCage(cage_n));
+}
+
+// Binds the mesh; the counts are the binding's own, as a cage of quads is
+// bound as triangles.
+void bind(Scene& s)
+{
+	host().pressButton(s.deformer, MORVEX_BIND);
+	host().evaluate(s.doc);
+	if (s.morvex->bindings.GetCount() != 1)
+		std::abort();
+	const Cobjbuff* r = s.morvex->bindings[0];
+	s.faces = r->faceCount;
+	s.weights = int64_t(r->faceCount) + r->cagePointCount;
+}
+
+const char* kSchemes[] = {"integration", "closed form"};
+
+// Arguments: scheme (0 the per-face integration, 1 the closed form), workers
+// (0: the evaluating thread alone), points, cage n.
 void Bind(benchmark::State& state)
 {
-	const bool reference = state.range(0) == 0;
+	const int scheme = static_cast<int>(state.range(0));
 	const int workers = static_cast<int>(state.range(1));
-	const int points = static_cast<int>(state.range(2));
 	vtnhost::Host& h = host();
 	h.setWorkerCount(workers);
-	Scene s = makeScene(points, static_cast<int>(state.range(3)));
-	s.morvex->referenceBinding = reference;
+	Scene s = makeSphereScene(static_cast<int>(state.range(2)), static_cast<int>(state.range(3)));
+	s.morvex->referenceBinding = scheme == 0;
 	for (auto _ : state)
-	{
-		h.pressButton(s.deformer, MORVEX_BIND);
-		h.evaluate(s.doc);
-		benchmark::DoNotOptimize(s.morvex->bindings.GetCount());
-	}
-	state.SetItemsProcessed(state.iterations() * int64_t(points) * int64_t(s.cagePolygons.size()));
-	state.SetLabel(std::string(reference ? "integration" : "closed form") + ", " + std::to_string(workers) + " worker(s), " +
-	               std::to_string(s.cagePolygons.size()) + " faces");
+		bind(s);
+	state.SetItemsProcessed(state.iterations() * s.points * s.faces);
+	state.SetLabel(std::string(kSchemes[scheme]) + ", " + std::to_string(workers) + " worker(s), " +
+	               std::to_string(s.points) + " points, " + std::to_string(s.faces) + " faces");
 	h.destroyDocument(s.doc);
 }
 
 const int kCores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 
-// One evaluation of a bound mesh: the deformation pass alone, in weights read per second.
-void Deform(benchmark::State& state)
+// One evaluation of a bound mesh after the cage moved: the deformation pass, in
+// weights and bytes of weights read per second.
+void measureDeformation(benchmark::State& state, Scene& s, bool plain)
 {
-	const int points = static_cast<int>(state.range(0));
 	vtnhost::Host& h = host();
-	h.setWorkerCount(kCores);
-	Scene s = makeScene(points, static_cast<int>(state.range(1)));
-	h.pressButton(s.deformer, MORVEX_BIND);
-	h.evaluate(s.doc);
+	h.setWorkerCount(plain ? 0 : kCores);
+	bind(s);
 	for (LVector& p : s.cage->points)
 		p.y += 0.1 * p.x;
+	s.morvex->referenceDeformation = plain;
 	for (auto _ : state)
 		h.evaluate(s.doc);
-	const int64_t weights = int64_t(points) * int64_t(s.cagePolygons.size() + s.cagePoints.size());
-	state.SetItemsProcessed(state.iterations() * weights);
-	state.SetBytesProcessed(state.iterations() * weights * 4);
-	state.SetLabel(std::to_string(points) + " points, " + std::to_string(s.cagePolygons.size()) + " faces");
+	state.SetItemsProcessed(state.iterations() * s.points * s.weights);
+	state.SetBytesProcessed(state.iterations() * s.points * s.weights * 4);
+	state.SetLabel(std::string(plain ? "plain loop, " : "") + std::to_string(s.points) + " points, " + std::to_string(s.faces) +
+	               " faces");
 	h.destroyDocument(s.doc);
 }
 
-// Memory read bandwidth in the same run, for comparison with the deformation's bytes per second.
+// Arguments: points, cage n.
+void Deform(benchmark::State& state)
+{
+	Scene s = makeSphereScene(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+	measureDeformation(state, s, false);
+}
+
+// The bundled scanned model in the demo's cage (4 x 4 x 4 quads a side round
+// it), by the plain per-point loop (argument 1) and the fast pass (0).
+void DeformScan(benchmark::State& state)
+{
+	mvx::ObjMesh bunny;
+	std::string error;
+	if (!mvx::readObj(std::string(MORVEXER_SAMPLES_DIR) + "/bunny.obj", &bunny, &error))
+	{
+		state.SkipWithError(error.c_str());
+		return;
+	}
+	Shape mesh;
+	mesh.points = bunny.points;
+	LVector lo = bunny.points[0], hi = bunny.points[0];
+	for (const LVector& p : bunny.points)
+	{
+		lo = {std::min(lo.x, p.x), std::min(lo.y, p.y), std::min(lo.z, p.z)};
+		hi = {std::max(hi.x, p.x), std::max(hi.y, p.y), std::max(hi.z, p.z)};
+	}
+	for (const auto& f : bunny.faces)
+		for (size_t k = 1; k + 1 < f.size(); ++k)
+			mesh.polygons.push_back({f[0], f[k], f[k + 1], f[k + 1]});
+	const LVector size = hi - lo;
+	const double margin = 0.08 * std::max({size.x, size.y, size.z});
+	const mvx::Shape box = mvx::boxGrid(lo - LVector{margin, margin, margin}, hi + LVector{margin, margin, margin}, 4, 4, 4);
+	Shape cage;
+	cage.points = box.points;
+	for (const auto& f : box.faces)
+		cage.polygons.push_back({f[0], f[1], f[2], f[3]});
+	Scene s = makeScene(mesh, cage);
+	measureDeformation(state, s, state.range(0) == 1);
+}
+
+// Memory read bandwidth in the same run, for comparison with the deformation's
+// bytes per second: 256 MiB, far beyond the caches, read by `threads` threads
+// each xor-folding its share with wide loads, so the loads and not the
+// arithmetic set the pace.
 void ReadBandwidth(benchmark::State& state)
 {
-	std::vector<float> data(size_t(64) << 20, 1.0f);
+	const int threads = static_cast<int>(state.range(0));
+	std::vector<uint64_t> data(size_t(32) << 20, 1);
+	const size_t share = data.size() / size_t(threads);
+	std::vector<uint64_t> folded(size_t(threads) * 8);
+	auto fold = [&](int t) {
+		uint64_t acc[8] = {};
+		const uint64_t* p = data.data() + size_t(t) * share;
+		for (size_t i = 0; i < share; i += 8)
+			for (int k = 0; k < 8; ++k)
+				acc[k] ^= p[i + k];
+		std::copy(acc, acc + 8, folded.begin() + t * 8);
+	};
 	for (auto _ : state)
 	{
-		float s0 = 0, s1 = 0, s2 = 0, s3 = 0;
-		for (size_t i = 0; i < data.size(); i += 4)
-		{
-			s0 += data[i];
-			s1 += data[i + 1];
-			s2 += data[i + 2];
-			s3 += data[i + 3];
-		}
-		benchmark::DoNotOptimize(s0 + s1 + s2 + s3);
+		std::vector<std::thread> pool;
+		for (int t = 1; t < threads; ++t)
+			pool.emplace_back(fold, t);
+		fold(0);
+		for (std::thread& th : pool)
+			th.join();
+		benchmark::DoNotOptimize(folded.data());
 	}
-	state.SetBytesProcessed(state.iterations() * int64_t(data.size() * 4));
+	state.SetBytesProcessed(state.iterations() * int64_t(share * size_t(threads) * 8));
+	state.SetLabel(std::to_string(threads) + " thread(s)");
 }
 
 }  // namespace
 
-// Arguments: scheme (0 integration, 1 closed form), workers (0: the evaluating thread alone), points, cage level.
-BENCHMARK(Bind)->Args({0, 0, 500, 3})->Args({1, 0, 500, 3})->Args({1, 1, 5000, 3})->Args({1, kCores, 5000, 3})
-    ->Args({1, kCores, 20000, 1})->Args({1, kCores, 2000, 5})->Unit(benchmark::kMillisecond)->UseRealTime();
+// One thread against the integration; two workers against one; then how the
+// closed form scales with points (48 faces) and with faces (2000 points).
+BENCHMARK(Bind)->Args({0, 1, 500, 6})->Args({1, 1, 5000, 6})->Args({1, kCores, 5000, 6})
+    ->Args({1, kCores, 1000, 2})->Args({1, kCores, 10000, 2})->Args({1, kCores, 100000, 2})->Args({1, kCores, 1000000, 2})
+    ->Args({1, kCores, 2000, 1})->Args({1, kCores, 2000, 2})->Args({1, kCores, 2000, 5})->Args({1, kCores, 2000, 10})->Args({1, kCores, 2000, 20})
+    ->Unit(benchmark::kMillisecond)->UseRealTime();
 
-BENCHMARK(Deform)->Args({1000, 3})->Args({100000, 3})->Args({20000, 5})->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(ReadBandwidth)->Unit(benchmark::kMillisecond);
+// The scanned model both ways; then the pass against points (108 faces) and against faces (10 000 points).
+// The rows the summary's ratios rest on run three times.
+BENCHMARK(DeformScan)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(3);
+BENCHMARK(Deform)->Args({1000, 3})->Args({10000, 3})->Args({100000, 3})->Args({10000, 1})->Args({10000, 5})
+    ->Args({10000, 10})->Args({10000, 20})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(Deform)->Args({1000000, 3})->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(3);
+BENCHMARK(ReadBandwidth)->Arg(1)->Arg(kCores)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(3);
 
-BENCHMARK_MAIN();
+namespace {
+
+// Prints the runs as usual, then the ratios that matter, all from this one run.
+class SummaryReporter : public benchmark::ConsoleReporter
+{
+public:
+	void ReportRuns(const std::vector<Run>& runs) override
+	{
+		ConsoleReporter::ReportRuns(runs);
+		// Of repeated runs the fastest counts, on both sides of a ratio: what
+		// other tenants of the machine take from its memory only slows runs down.
+		for (const Run& r : runs)
+		{
+			if (r.run_type != Run::RT_Iteration)
+				continue;
+			auto rate = [&](const char* name) {
+				auto it = r.counters.find(name);
+				return it == r.counters.end() ? 0.0 : double(it->second);
+			};
+			// Named as written below, without the repetitions and the clock.
+			std::string name = r.benchmark_name();
+			for (const char* part : {"/real_time", "/repeats:3"})
+				if (auto at = name.find(part); at != std::string::npos)
+					name.erase(at, std::strlen(part));
+			auto& best = rates_[name];
+			best = {std::max(best.first, rate("items_per_second")), std::max(best.second, rate("bytes_per_second"))};
+		}
+	}
+
+	void Finalize() override
+	{
+		ConsoleReporter::Finalize();
+		std::ostream& out = GetOutputStream();
+		const std::string all = std::to_string(kCores);
+		out << "\nSummary (ratios of this run)\n";
+		ratio(out, "closed form / integration, one worker, 432 faces", items("Bind/1/1/5000/6"), items("Bind/0/1/500/6"), 25);
+		ratio(out, "closed form, " + all + " workers / one worker", items("Bind/1/" + all + "/5000/6"), items("Bind/1/1/5000/6"), 1.8);
+		ratio(out, "scanned model: plain loop time / fast pass time", items("DeformScan/0"), items("DeformScan/1"), 3);
+		ratio(out, "deformation, 1 000 000 points / read bandwidth, " + all + " threads", bytes("Deform/1000000/3"),
+		      bytes("ReadBandwidth/" + all), 0.7);
+		out << "binding, closed form on " << all << " workers, pairs/s against points (48 faces):";
+		for (const char* n : {"1000", "10000", "100000", "1000000"})
+			figure(out, n, items("Bind/1/" + all + "/" + n + "/2"));
+		out << "\nbinding, closed form on " << all << " workers, pairs/s against faces (2000 points):";
+		for (auto [faces, n] : {std::pair{"12", "1"}, {"48", "2"}, {"300", "5"}, {"1200", "10"}, {"4800", "20"}})
+			figure(out, faces, items("Bind/1/" + all + "/2000/" + n));
+		out << "\ndeformation, bytes/s against points (108 faces):";
+		for (const char* n : {"1000", "10000", "100000", "1000000"})
+			figure(out, n, bytes("Deform/" + std::string(n) + "/3"));
+		out << "\ndeformation, bytes/s against faces (10 000 points):";
+		for (auto [faces, n] : {std::pair{"12", "1"}, {"300", "5"}, {"1200", "10"}, {"4800", "20"}})
+			figure(out, faces, bytes("Deform/10000/" + std::string(n)));
+		out << "\nread bandwidth, bytes/s: one thread " << human(bytes("ReadBandwidth/1")) << ", " << all << " threads "
+		    << human(bytes("ReadBandwidth/" + all)) << "\n";
+	}
+
+private:
+	double items(const std::string& name) const { return find(name).first; }
+	double bytes(const std::string& name) const { return find(name).second; }
+	std::pair<double, double> find(const std::string& name) const
+	{
+		auto it = rates_.find(name);
+		return it == rates_.end() ? std::pair{0.0, 0.0} : it->second;
+	}
+	static std::string human(double v)
+	{
+		if (v <= 0)
+			return "-";
+		char text[32];
+		std::snprintf(text, sizeof text, "%.3g", v);
+		return text;
+	}
+	static void figure(std::ostream& out, const std::string& what, double v) { out << "  " << what << ": " << human(v); }
+	static void ratio(std::ostream& out, const std::string& what, double a, double b, double target)
+	{
+		out << "  " << what << ": ";
+		if (a <= 0 || b <= 0)
+		{
+			out << "not run\n";
+			return;
+		}
+		char text[96];
+		std::snprintf(text, sizeof text, "%.2f (target %.2g: %s)\n", a / b, target, a / b >= target ? "met" : "missed");
+		out << text;
+	}
+
+	std::map<std::string, std::pair<double, double>> rates_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+	benchmark::Initialize(&argc, argv);
+	if (benchmark::ReportUnrecognizedArguments(argc, argv))
+		return 1;
+	SummaryReporter reporter;
+	benchmark::RunSpecifiedBenchmarks(&reporter);
+	benchmark::Shutdown();
+	return 0;
+}
