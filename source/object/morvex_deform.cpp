@@ -51,6 +51,7 @@ struct DeformContext
 	bool plain;         // one point at a time, on the evaluating thread
 	Int64 first_chunk;  // the chunk the pool's span 0 starts at
 	Int64 end_chunk;    // the wave's end
+	Int64 span_chunks;  // chunks a worker takes at once
 };
 
 // Point i from its two sums: into the object's frame, blended by strength and weight.
@@ -101,15 +102,17 @@ void DeformChunk(const DeformContext& c, Int64 chunk)
 }
 
 // The workers take the chunks of a wave in spans: a run of 64 points is over
-// in a microsecond or two, less than handing it to a worker costs.
-constexpr Int64 kSpanChunks = 16;
-constexpr Int64 kWaveSpans = 64;
+// in a microsecond or two, less than handing it to a worker costs, and long
+// runs of rows stream from memory best. A pass is cut into at least 16 spans,
+// so the workers share out a small mesh too.
+constexpr Int64 kMaxSpanChunks = 64;
+constexpr Int64 kWaveSpans = 32;
 
 void DeformSpan(void* context, Int64 span)
 {
 	const auto& c = *static_cast<const DeformContext*>(context);
-	const Int64 first = c.first_chunk + span * kSpanChunks;
-	for (Int64 chunk = first; chunk < first + kSpanChunks && chunk < c.end_chunk; ++chunk)
+	const Int64 first = c.first_chunk + span * c.span_chunks;
+	for (Int64 chunk = first; chunk < first + c.span_chunks && chunk < c.end_chunk; ++chunk)
 		DeformChunk(c, chunk);
 }
 
@@ -120,7 +123,9 @@ void DeformSpan(void* context, Int64 span)
 void DeformPoints(DeformContext c, BaseThread* thread)
 {
 	const Int64 chunks = (static_cast<Int64>(c.count) + MORVEX_BREAK_EVERY - 1) / MORVEX_BREAK_EVERY;
-	const Int64 wave = c.plain ? 1 : kSpanChunks * kWaveSpans;
+	const Int64 span = chunks / 16;
+	c.span_chunks = span < 1 ? 1 : (span > kMaxSpanChunks ? kMaxSpanChunks : span);
+	const Int64 wave = c.plain ? 1 : c.span_chunks * kWaveSpans;
 	for (Int64 k = 0; k < chunks;)
 	{
 		const Int64 wave_end = k + wave < chunks ? k + wave : chunks;
@@ -133,7 +138,7 @@ void DeformPoints(DeformContext c, BaseThread* thread)
 			}
 		c.first_chunk = k;
 		c.end_chunk = allowed;
-		const Int64 spans = (allowed - k + kSpanChunks - 1) / kSpanChunks;
+		const Int64 spans = (allowed - k + c.span_chunks - 1) / c.span_chunks;
 		HostPool pool;
 		if (!c.plain && pool.Start(DeformSpan, &c, spans))
 			while (!pool.Wait(50))
@@ -311,7 +316,7 @@ bool Morvex::ModifyObject(BaseObject* mod, BaseDocument* doc, BaseObject* op, co
 	}
 	const RowSumTerms terms{frame_points.data, cage_count, face_terms.data, face_count};
 	const Int32* rows = selective ? row_of.data : nullptr;
-	const DeformContext context{P, weights, rec->FI[0], rec->PSI[0], terms, F, t, rows, N, referenceDeformation, 0, 0};
+	const DeformContext context{P, weights, rec->FI[0], rec->PSI[0], terms, F, t, rows, N, referenceDeformation, 0, 0, 1};
 	DeformPoints(context, thread);
 	if (weights)
 		GeFree(weights);
