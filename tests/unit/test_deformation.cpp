@@ -334,6 +334,31 @@ TEST_F(Deformation, ABreakAtOnceMovesNothingButStillNotifies)
 	EXPECT_EQ(deformed(mesh)[128].x, mesh->points[128].x);
 }
 
+TEST_F(Deformation, ABreakOnAFineMeshLeavesWhatThePlainLoopLeaves)
+{
+	// 10 242 points: 161 chunks of 64, which the workers take ten at a time.
+	build(testmesh::icosphere({0.1, -0.2, 0.05}, 1.0, 5), kCage);
+	bindAndEvaluate();
+	cage->points = mapped(kCage.points, testmesh::translation({1, 0, 0}));
+	const int workers_before = host.workerCount();
+	std::vector<std::vector<LVector>> results;
+	for (bool plain : {true, false})
+	{
+		m->referenceDeformation = plain;
+		host.setWorkerCount(plain ? 0 : 2);
+		vtnhost::Thread thread;
+		thread.breakAfterTests(37);
+		host.evaluate(doc, &thread);
+		results.push_back(deformed(mesh));
+	}
+	host.setWorkerCount(workers_before);
+	m->referenceDeformation = false;
+	ASSERT_EQ(results[0].size(), results[1].size());
+	EXPECT_EQ(std::memcmp(results[0].data(), results[1].data(), results[0].size() * sizeof(LVector)), 0);
+	EXPECT_NEAR(results[1][37 * 64 - 1].x - mesh->points[37 * 64 - 1].x, 1.0, 1e-4);
+	EXPECT_EQ(results[1][37 * 64].x, mesh->points[37 * 64].x);
+}
+
 TEST_F(Deformation, ACancelledBindLeavesNoBindings)
 {
 	build(kMesh, kCage);
