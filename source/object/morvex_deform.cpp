@@ -87,7 +87,8 @@ void DeformChunk(const DeformContext& c, Int64 chunk)
 			psi[filled] = c.psi_rows + static_cast<Int64>(row) * c.terms.face_count;
 			// The points are read and written as the weights stream past:
 			// ask for them early, or each waits its turn behind the weights.
-			__builtin_prefetch(c.P + i + 32, 1);
+			if (i + 32 < c.count)
+				PrefetchForWrite(c.P + i + 32);
 			if (++filled < kRowSumMax)
 				continue;
 		}

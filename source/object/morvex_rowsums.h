@@ -26,4 +26,14 @@ void SumRows(const RowSumTerms& terms, const float* const* fi, const float* cons
 // The same sums one row at a time, as the plain per-point loop forms them.
 void SumRowsPlain(const RowSumTerms& terms, const float* const* fi, const float* const* psi, int count, SVector* A, SVector* B);
 
+// Asks for the line at p ahead of a write; a hint, which no address makes fault.
+inline void PrefetchForWrite(const void* p)
+{
+#if defined(__GNUC__)
+	__builtin_prefetch(p, 1);
+#else
+	(void)p;
+#endif
+}
+
 #endif
