@@ -14,7 +14,6 @@
 #include <map>
 #include <ostream>
 #include <string>
-#include <tuple>
 #include <thread>
 
 #include "object/morvex.h"
@@ -70,34 +69,15 @@ std::vector<LVector> spherePoints(int n, double radius)
 // radius 1.5: 12 n^2 triangles (12, 48, 300, 1200, 4800 for n = 1, 2, 5, 10, 20).
 Shape sphereCage(int n)
 {
+	const mvx::Shape box = mvx::boxGrid({-1, -1, -1}, {1, 1, 1}, n, n, n);
 	Shape s;
-	std::map<std::tuple<int, int, int>, Int32> index;
-	auto point = [&](int i, int j, int k) {
-		auto key = std::make_tuple(i, j, k);
-		auto it = index.find(key);
-		if (it != index.end())
-			return it->second;
-		LVector p{2.0 * i / n - 1.0, 2.0 * j / n - 1.0, 2.0 * k / n - 1.0};
+	for (const LVector& p : box.points)
 		s.points.push_back(p * (1.5 / Len(p)));
-		return index[key] = Int32(s.points.size() - 1);
-	};
-	// Each side as (axis, sign); corners run counter-clockwise seen from outside.
-	for (int axis = 0; axis < 3; ++axis)
-		for (int side = 0; side < 2; ++side)
-			for (int a = 0; a < n; ++a)
-				for (int b = 0; b < n; ++b)
-				{
-					auto at = [&](int u, int v) {
-						int c[3];
-						c[axis] = side * n;
-						c[(axis + 1) % 3] = side ? u : v;
-						c[(axis + 2) % 3] = side ? v : u;
-						return point(c[0], c[1], c[2]);
-					};
-					const Int32 p00 = at(a, b), p10 = at(a + 1, b), p11 = at(a + 1, b + 1), p01 = at(a, b + 1);
-					s.polygons.push_back({p00, p10, p11, p11});
-					s.polygons.push_back({p00, p11, p01, p01});
-				}
+	for (const auto& q : box.faces)
+	{
+		s.polygons.push_back({q[0], q[1], q[2], q[2]});
+		s.polygons.push_back({q[0], q[2], q[3], q[3]});
+	}
 	return s;
 }
 
