@@ -1,6 +1,8 @@
 #define VTN_SOURCE "Morvex"
 #include "morvex_rowsums.h"
 
+#include <cstdint>
+
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 // GCC 12 warns about its own _mm512_undefined_ps (a self-initialised
 // placeholder) wherever an AVX-512 shuffle is inlined; the warning is false.
@@ -38,6 +40,10 @@ void SumSideBySide(const RowSumTerms& t, const float* const* fi, const float* co
 }
 
 #ifdef MORVEX_ROWSUMS_AVX
+
+// The addresses ahead may lie past the table's end: they are kept as numbers,
+// and a prefetch of any address is only a hint.
+inline void Prefetch(std::uintptr_t address) { _mm_prefetch(reinterpret_cast<const char*>(address), _MM_HINT_T0); }
 
 // Eight rows in the eight lanes: blocks of eight columns are loaded row by row
 // and transposed, so each column's weights of all rows meet one broadcast
@@ -86,7 +92,7 @@ MORVEX_AVX void Accumulate8(const float* const* rows, Int32 from, Int32 n, const
 	__m256 sum[3] = {acc[0], acc[1], acc[2]};
 	// A block reads four lines' worth of the eight rows: it asks for the next
 	// four lines of the rows that follow them (see Accumulate16).
-	const char* ahead = reinterpret_cast<const char*>(rows[7] + n);
+	std::uintptr_t ahead = reinterpret_cast<std::uintptr_t>(rows[7] + n);
 	Int32 k = from;
 	for (; k + 8 <= n; k += 8)
 	{
@@ -94,7 +100,7 @@ MORVEX_AVX void Accumulate8(const float* const* rows, Int32 from, Int32 n, const
 		for (int u = 0; u < 8; ++u)
 			c[u] = _mm256_loadu_ps(rows[u] + k);
 		for (int line = 0; line < 4; ++line)
-			_mm_prefetch(ahead + 64 * line, _MM_HINT_T0);
+			Prefetch(ahead + 64 * line);
 		ahead += 4 * 64;
 		Transpose8(c);
 		for (int i = 0; i < 8; ++i)
@@ -182,14 +188,14 @@ MORVEX_AVX512 void Accumulate16(const float* const* rows, Int32 from, Int32 n, c
                                 __m512& z_out)
 {
 	__m512 x = x_out, y = y_out, z = z_out;
-	const char* ahead = reinterpret_cast<const char*>(rows[15] + n);
+	std::uintptr_t ahead = reinterpret_cast<std::uintptr_t>(rows[15] + n);
 	Int32 k = from;
 	for (; k + 16 <= n; k += 16)
 	{
 		__m512 c[16];
 		for (int u = 0; u < 16; ++u)
 		{
-			_mm_prefetch(ahead + 64 * u, _MM_HINT_T0);
+			Prefetch(ahead + 64 * u);
 			c[u] = _mm512_loadu_ps(rows[u] + k);
 		}
 		ahead += 16 * 64;
@@ -204,7 +210,7 @@ MORVEX_AVX512 void Accumulate16(const float* const* rows, Int32 from, Int32 n, c
 		__m512 c[16];
 		for (int u = 0; u < 16; ++u)
 		{
-			_mm_prefetch(ahead + 64 * u, _MM_HINT_T0);
+			Prefetch(ahead + 64 * u);
 			c[u] = _mm512_maskz_loadu_ps(mask, rows[u] + k);
 		}
 		Transpose16(c);
