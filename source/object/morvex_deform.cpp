@@ -46,7 +46,8 @@ struct DeformContext
 	RowSumTerms terms;
 	LMatrix F;
 	double t;
-	const Int32* row_of;  // null: point i has row i
+	const Int32* row_of;  // null: point i has row i, up to row_count
+	Int32 row_count;
 	Int32 count;
 	bool plain;         // one point at a time, on the evaluating thread
 	Int64 first_chunk;  // the chunk the pool's span 0 starts at
@@ -79,7 +80,7 @@ void DeformChunk(const DeformContext& c, Int64 chunk)
 	{
 		if (i < end)
 		{
-			const Int32 row = c.row_of ? c.row_of[i] : static_cast<Int32>(i);
+			const Int32 row = c.row_of ? c.row_of[i] : (i < c.row_count ? static_cast<Int32>(i) : -1);
 			if (row < 0)
 				continue;
 			group[filled] = static_cast<Int32>(i);
@@ -104,8 +105,8 @@ void DeformChunk(const DeformContext& c, Int64 chunk)
 
 // The workers take the chunks of a wave in spans: a run of 64 points is over
 // in a microsecond or two, less than handing it to a worker costs, and long
-// runs of rows stream from memory best. A pass is cut into at least 16 spans,
-// so the workers share out a small mesh too.
+// runs of rows stream from memory best. A pass of 16 chunks or more is cut into
+// at least 16 spans, so the workers share out a small mesh too.
 constexpr Int64 kMaxSpanChunks = 64;
 constexpr Int64 kWaveSpans = 32;
 
@@ -317,7 +318,8 @@ bool Morvex::ModifyObject(BaseObject* mod, BaseDocument* doc, BaseObject* op, co
 	}
 	const RowSumTerms terms{frame_points.data, cage_count, face_terms.data, face_count};
 	const Int32* rows = selective ? row_of.data : nullptr;
-	const DeformContext context{P, weights, rec->FI[0], rec->PSI[0], terms, F, t, rows, N, referenceDeformation, 0, 0, 1};
+	const DeformContext context{P, weights, rec->FI[0], rec->PSI[0], terms, F, t, rows, rec->pointCount, N,
+	                            referenceDeformation, 0, 0, 1};
 	DeformPoints(context, thread);
 	if (weights)
 		GeFree(weights);

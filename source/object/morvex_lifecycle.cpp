@@ -52,6 +52,7 @@ float** Morvex::NewTable(Int32 rows, Int32 cols)
 		DeleteMem(table);
 		return nullptr;
 	}
+	// One block, row r at r * cols: the deformation finds rows by that offset.
 	// Vertex weights are accumulated into the table: it starts at zero.
 	std::memset(table[0], 0, static_cast<size_t>(size) * sizeof(float));
 	for (Int32 r = 1; r < rows; ++r)
