@@ -47,8 +47,8 @@ Host::Host()
 
 Host::~Host()
 {
-	workerSet_.reset();
 	unloadPlugins();
+	workerSet_.reset();
 	the_host = nullptr;
 }
 
@@ -383,11 +383,8 @@ void Host::evaluate(Document* doc, Thread* thread)
 			target->deformCache.reset();
 			continue;
 		}
-		// The last evaluation's point storage, refilled: a fresh block the size
-		// of the mesh on every evaluation would cost its pages' first touch.
-		std::vector<LVector> buffer;
-		if (target->deformCache)
-			buffer = std::move(target->deformCache->points);
+		// The last cache stays as it is while the deformers run: they may read it.
+		std::vector<LVector> buffer = std::move(target->spareCachePoints);
 		buffer.assign(target->points.begin(), target->points.end());
 		target->setEvaluationBuffer(&buffer);
 		for (Object* d : deformers)
@@ -396,6 +393,8 @@ void Host::evaluate(Document* doc, Thread* thread)
 		std::unique_ptr<Object> cache = newPolygonObject(target->name, std::move(buffer), target->polygons);
 		cache->matrix = target->globalMatrix();
 		cache->cacheParent = target;
+		if (target->deformCache)
+			target->spareCachePoints = std::move(target->deformCache->points);
 		target->deformCache = std::move(cache);
 	}
 }

@@ -23,14 +23,25 @@ struct VtnPool
 
 namespace vtnhost {
 
+namespace {
+
+// Set on the workers' own threads: a run started from a job must not resize
+// the set, which would mean joining the very thread that asks.
+thread_local bool on_worker = false;
+
+}  // namespace
+
 WorkerSet::~WorkerSet()
 {
 	std::unique_lock<std::mutex> lock(mutex_);
+	idle_.wait(lock, [this] { return unfinished_ == 0 && !resizing_; });
 	resize(0, lock);
 }
 
 void WorkerSet::resize(int threads, std::unique_lock<std::mutex>& lock)
 {
+	// Other starters wait while the lock is let go for the joins.
+	resizing_ = true;
 	if (!threads_.empty())
 	{
 		quit_ = true;
@@ -44,7 +55,12 @@ void WorkerSet::resize(int threads, std::unique_lock<std::mutex>& lock)
 		quit_ = false;
 	}
 	for (int i = 0; i < threads; ++i)
-		threads_.emplace_back([this] { run(); });
+		threads_.emplace_back([this] {
+			on_worker = true;
+			run();
+		});
+	resizing_ = false;
+	idle_.notify_all();
 }
 
 void WorkerSet::run()
@@ -77,7 +93,9 @@ void WorkerSet::run()
 		if (--pool->inside == 0)
 		{
 			pool->finished = true;
+			--unfinished_;
 			finished_.notify_all();
+			idle_.notify_all();
 		}
 	}
 }
@@ -87,7 +105,8 @@ VtnPool* WorkerSet::start(void (*job)(void*, Int64), void* context, Int64 count,
 	if (!job || count < 0 || threads <= 0)
 		return nullptr;
 	std::unique_lock<std::mutex> lock(mutex_);
-	if (static_cast<int>(threads_.size()) != threads && queued_.empty())
+	idle_.wait(lock, [this] { return !resizing_; });
+	if (static_cast<int>(threads_.size()) != threads && unfinished_ == 0 && !on_worker)
 		resize(threads, lock);
 	auto* pool = new VtnPool();
 	pool->job = job;
@@ -98,6 +117,7 @@ VtnPool* WorkerSet::start(void (*job)(void*, Int64), void* context, Int64 count,
 	else
 	{
 		pool->queued = true;
+		++unfinished_;
 		queued_.push_back(pool);
 		wake_.notify_all();
 	}

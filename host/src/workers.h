@@ -25,8 +25,10 @@ public:
 	~WorkerSet();
 
 	// A run of `count` chunks on `threads` workers; null when there are none.
-	// The set takes a new size only while no run is under way. A job must not
-	// wait for another run: the workers it would need may all be busy.
+	// The set takes a new size only when no run is unfinished and the caller
+	// is not one of its workers; until then runs go to the workers it has. A
+	// job must not wait for another run: the workers it would need may all be
+	// busy.
 	VtnPool* start(void (*job)(void*, Int64), void* context, Int64 count, int threads);
 	static Int64 done(const VtnPool* pool);
 	static void stop(VtnPool* pool);
@@ -42,9 +44,12 @@ private:
 	std::mutex mutex_;
 	std::condition_variable wake_;      // a run was queued, or the workers must quit
 	std::condition_variable finished_;  // a run finished
+	std::condition_variable idle_;      // a resize ended, or the last unfinished run finished
 	std::vector<std::thread> threads_;
 	std::deque<VtnPool*> queued_;       // runs with chunks still to hand out, oldest first
 	bool quit_ = false;
+	bool resizing_ = false;  // the lock is let go while old workers are joined
+	int unfinished_ = 0;     // runs started and not finished
 };
 
 }  // namespace vtnhost

@@ -70,7 +70,8 @@ public:
 	VTNOS* table() { return &os_; }
 	Memory& memory() { return memory_; }
 	// Threads of the worker pool that plug-ins may use (default: every core; 0: none).
-	// A new count takes effect at the next run started while none is under way.
+	// A new count takes effect at the next run started, from outside the
+	// workers, when no run is unfinished.
 	void setWorkerCount(int n) { workers_ = n < 0 ? 0 : n; }
 	int workerCount() const { return workers_; }
 	// The worker threads themselves, started with the first run.

@@ -196,6 +196,9 @@ public:
 	// for a cache, the object it stands for.
 	std::unique_ptr<Object> deformCache;
 	Object* cacheParent = nullptr;
+	// The point storage of the cache before last, refilled by the next
+	// evaluation rather than a fresh block whose pages are touched anew.
+	std::vector<LVector> spareCachePoints;
 	// A generator's cache: the polygon object it builds (a child-less stand-in).
 	std::unique_ptr<Object> generatorCache;
 
