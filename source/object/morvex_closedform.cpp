@@ -19,7 +19,9 @@ constexpr double kSplit0 = 0.09849140335716425, kSplit1 = 0.3033466836073424, kS
 // the smaller of |x|, |y| over the larger is brought into [0, 1], then to
 // within tan(pi/32) of 0 by the nearest c = tan(k pi / 16), as
 // atan(a) = k pi / 16 + atan((a - c) / (1 + a c)), with one division; eight
-// terms of the odd series leave an error below 1e-18 there.
+// terms of the odd series leave an error below 1e-18 there. Every value is
+// computed and the right one picked, and the conditions are joined with &, not
+// &&: a loop is vectorized only without branches.
 inline double Atan2Lanes(double y, double x)
 {
 	const double n = std::fabs(y), d = std::fabs(x);
@@ -32,12 +34,15 @@ inline double Atan2Lanes(double y, double x)
 	const double z = r * r;
 	const double series = r - r * z * (1.0 / 3 - z * (1.0 / 5 - z * (1.0 / 7 - z * (1.0 / 9 - z * (1.0 / 11 - z * (1.0 / 13 - z * (1.0 / 15)))))));
 	const double angle = base + series;
-	const double a = swap ? 0.5 * kPi - angle : angle;
+	const double complement = 0.5 * kPi - angle;
+	const double a = swap ? complement : angle;
 	// Into the quadrant of (x, y); on the negative x axis, +pi for y = +-0, as
 	// the solid angle's sign follows y >= 0 there; 0 at the origin.
-	const double q = x >= 0.0 ? a : kPi - a;
-	const double signed_q = y == 0.0 && x < 0.0 ? q : std::copysign(q, y);
-	return x == 0.0 && y == 0.0 ? 0.0 : signed_q;
+	const double supplement = kPi - a;
+	const double q = x >= 0.0 ? a : supplement;
+	const double signed_q = std::copysign(q, y);
+	const double on_axis = (y == 0.0) & (x < 0.0) ? q : signed_q;
+	return (x == 0.0) & (y == 0.0) ? 0.0 : on_axis;
 }
 
 constexpr double kLn2 = 0.69314718055994530942;
@@ -54,11 +59,12 @@ inline double LogLanes(double x)
 	std::memcpy(&bits, &x, sizeof bits);
 	const std::uint64_t exponent_bits = (bits >> 52) | 0x4330000000000000ull;
 	const std::uint64_t mantissa_bits = (bits & 0x000FFFFFFFFFFFFFull) | 0x3FF0000000000000ull;
-	double biased, m;
+	double biased, mantissa;
 	std::memcpy(&biased, &exponent_bits, sizeof biased);
-	std::memcpy(&m, &mantissa_bits, sizeof m);
-	const bool high = m > kSqrt2;
-	m = high ? 0.5 * m : m;
+	std::memcpy(&mantissa, &mantissa_bits, sizeof mantissa);
+	const bool high = mantissa > kSqrt2;
+	const double half = 0.5 * mantissa;
+	const double m = high ? half : mantissa;
 	const double e = (biased - 4503599627370496.0) - (high ? 1022.0 : 1023.0);
 	const double f = m - 1.0;
 	const double s = f / (2.0 + f);
@@ -66,35 +72,56 @@ inline double LogLanes(double x)
 	const double series =
 	    1.0 + z * (1.0 / 3 + z * (1.0 / 5 + z * (1.0 / 7 + z * (1.0 / 9 + z * (1.0 / 11 + z * (1.0 / 13 + z * (1.0 / 15 +
 	    z * (1.0 / 17 + z * (1.0 / 19 + z * (1.0 / 21))))))))));
-	return x > 1.7976931348623157e308 ? x : e * kLn2 + 2.0 * s * series;
+	const double log = e * kLn2 + 2.0 * s * series;
+	return x > 1.7976931348623157e308 ? x : log;
 }
 
-// The per-point loops the compiler vectorizes, built for the vector units at
-// hand where the toolchain can pick at load time.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && !defined(__SANITIZE_ADDRESS__)
+// ln(1 + y) for y >= 0, +inf at +inf: the logarithm of u = 1 + y, corrected by
+// what rounding 1 + y lost, (y - (u - 1)) / u, so small y keep their digits.
+inline double Log1pLanes(double y)
+{
+	const double u = 1.0 + y;
+	const double log = LogLanes(u) + (y - (u - 1.0)) / u;
+	return y > 1.7976931348623157e308 ? y : log;
+}
+
+// The per-point loops, marked for the compiler to vectorize whatever its cost
+// model, and built for the vector units at hand where the toolchain can pick
+// at load time. GCC 12 vectorizes them for AVX-512, whose masks take the
+// selects; for AVX2 and the baseline it keeps branches, and they run scalar.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__ELF__) && defined(__GLIBC__) && \
+    !defined(__SANITIZE_ADDRESS__)
 #define MORVEX_VECTOR_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
 #else
 #define MORVEX_VECTOR_CLONES
 #endif
+#if defined(_OPENMP) || defined(MORVEXER_OPENMP_SIMD)
+#define MORVEX_SIMD _Pragma("omp simd")
+#else
+#define MORVEX_SIMD
+#endif
 
 // The solid angles 2 atan2(det, D) of a point's faces.
-MORVEX_VECTOR_CLONES void SolidAngles(const double* det, const double* D, double* omega, Int64 n)
+MORVEX_VECTOR_CLONES void SolidAngles(const double* __restrict det, const double* __restrict D, double* __restrict omega,
+                                      Int64 n)
 {
+	MORVEX_SIMD
 	for (Int64 j = 0; j < n; ++j)
 		omega[j] = 2.0 * Atan2Lanes(det[j], D[j]);
 }
 
-// The edge potentials from their ratios (ra + rb + l) / (ra + rb - l).
-MORVEX_VECTOR_CLONES void EdgeLogs(const double* ratio, double* L, Int64 n)
+// The edge potentials ln(1 + y) from y = 2 l / (ra + rb - l).
+MORVEX_VECTOR_CLONES void EdgeLogs(const double* __restrict y, double* __restrict L, Int64 n)
 {
+	MORVEX_SIMD
 	for (Int64 k = 0; k < n; ++k)
-		L[k] = LogLanes(ratio[k]);
+		L[k] = Log1pLanes(y[k]);
 }
 
 }  // namespace
 
 double ClosedFormAtan2(double y, double x) { return Atan2Lanes(y, x); }
-double ClosedFormLog(double x) { return LogLanes(x); }
+double ClosedFormLog1p(double y) { return Log1pLanes(y); }
 
 bool ClosedFormCage::Init(const LVector* corners, Int64 corner_count, const LVector& origin, const CPolygon* polys,
                           Int32 face_count, const LVector* normals)
@@ -164,7 +191,7 @@ bool ClosedFormCage::Init(const LVector* corners, Int64 corner_count, const LVec
 bool ClosedFormCage::Prepare(Scratch& s) const
 {
 	return s.e.SetCount(vertices_.GetCount()) && s.r.SetCount(vertices_.GetCount()) && s.L.SetCount(edges_.GetCount()) &&
-	       s.dot.SetCount(edges_.GetCount()) && s.ratio.SetCount(edges_.GetCount()) && s.h.SetCount(face_count_) && s.t.SetCount(3 * face_count_) &&
+	       s.dot.SetCount(edges_.GetCount()) && s.y.SetCount(edges_.GetCount()) && s.h.SetCount(face_count_) && s.t.SetCount(3 * face_count_) &&
 	       s.det.SetCount(face_count_) && s.D.SetCount(face_count_) && s.omega.SetCount(face_count_);
 }
 
@@ -176,10 +203,10 @@ void ClosedFormCage::Evaluate(const LVector& x, Scratch& s, float* phi, float* p
 		s.e[i] = vertices_[i] - x;
 		s.r[i] = Len(s.e[i]);
 	}
-	// 1/R along each edge: ln((ra + rb + l) / (ra + rb - l)). The gap ra + rb - l
-	// cancels where the foot point falls on the edge, so there it is formed from
-	// the squared distance c2 to the edge line: with ua = ra + xa, ub = rb + xb,
-	// gap = c2 (ua + ub) / (ua ub), and the ratio is (gap + 2 l) / gap. On the
+	// 1/R along each edge: ln((ra + rb + l) / (ra + rb - l)) = ln(1 + y) with
+	// y = 2 l / gap, gap = ra + rb - l. The gap cancels where the foot point falls
+	// on the edge, so there it is formed from the squared distance c2 to the edge
+	// line: with ua = ra + xa, ub = rb + xb, gap = c2 (ua + ub) / (ua ub). On the
 	// edge itself the gap is 0 and the logarithm infinite. Both forms are
 	// computed and one kept: which one applies changes from edge to edge, too
 	// often for a branch to guess.
@@ -190,16 +217,14 @@ void ClosedFormCage::Evaluate(const LVector& x, Scratch& s, float* phi, float* p
 		const double xa = -Dot(s.e[ed.a], ed.tau), xb = l - xa;
 		const LVector c = Cross(s.e[ed.a], ed.tau);
 		const double ua = ra + xa, ub = rb + xb;
-		const double near_gap = Dot(c, c) * (ua + ub), near_scale = ua * ub;
 		const bool beside = xa > 0.0 && xb > 0.0;
-		const double gap = beside ? near_gap : ra + rb - l;
-		const double num = beside ? near_gap + 2.0 * l * near_scale : ra + rb + l;
-		// A gap of 0 makes the ratio, and so the logarithm, infinite; an edge
-		// without length has no potential: ratio 1.
-		s.ratio[k] = l > 0.0 ? (gap > 0.0 ? num / gap : HUGE_VAL) : 1.0;
+		const double gap = beside ? Dot(c, c) * (ua + ub) : ra + rb - l;
+		const double twice_l = beside ? 2.0 * l * (ua * ub) : 2.0 * l;
+		// An edge without length has no potential: y = 0.
+		s.y[k] = l > 0.0 ? (gap > 0.0 ? twice_l / gap : HUGE_VAL) : 0.0;
 		s.dot[k] = Dot(s.e[ed.a], s.e[ed.b]);
 	}
-	EdgeLogs(s.ratio.data, s.L.data, edges_.GetCount());
+	EdgeLogs(s.y.data, s.L.data, edges_.GetCount());
 
 	// The faces in three passes: the plane and edge-line distances and the
 	// solid angle's two parts; the solid angles, all in one vectorized loop;

@@ -13,9 +13,9 @@
 // library's atan switches the rounding mode twice per call, which made it the
 // binding's largest cost.
 double ClosedFormAtan2(double y, double x);
-// ln x for x >= 1 (and +inf), within a few units in the last place, in the
-// form the binding's vectorized loop uses.
-double ClosedFormLog(double x);
+// ln(1 + y) for y >= 0 (and +inf), within a few units in the last place, in
+// the form the binding's vectorized loop uses.
+double ClosedFormLog1p(double y);
 
 // The rest cage in the deformer's frame, with everything that does not depend
 // on the bound point: per face its normal, twice its area, its edges' in-plane
@@ -35,7 +35,7 @@ public:
 		GeDynamicArray<double> r;
 		GeDynamicArray<double> L;
 		GeDynamicArray<double> dot;    // e_a . e_b per edge, shared by its two faces
-		GeDynamicArray<double> ratio;  // (ra + rb + l) / (ra + rb - l) per edge, for L
+		GeDynamicArray<double> y;      // 2 l / (ra + rb - l) per edge: L = ln(1 + y)
 		// Per face: the distances to its plane (h) and edge lines (t, three a
 		// face), and the solid angle 2 atan2(det, D).
 		GeDynamicArray<double> h, t, det, D, omega;
