@@ -3,13 +3,19 @@
 
 #include <cstdint>
 
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+// x86-64 only: on 32-bit x86 the plain loop may keep x87 excess precision,
+// and the lanes would no longer match it bit for bit.
+#if defined(__GNUC__) && defined(__x86_64__)
+#if !defined(__clang__)
 // GCC 12 warns about its own _mm512_undefined_ps (a self-initialised
 // placeholder) wherever an AVX-512 shuffle is inlined; the warning is false.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <immintrin.h>
+#if !defined(__clang__)
 #pragma GCC diagnostic pop
+#endif
 #define MORVEX_ROWSUMS_AVX 1
 #endif
 
