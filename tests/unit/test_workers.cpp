@@ -15,18 +15,27 @@
 
 namespace {
 
+// A number for each thread that ever runs a chunk: unlike thread ids, which
+// the system hands out again once a thread has been joined, never reused.
+int threadSerial()
+{
+	static std::atomic<int> next{0};
+	thread_local const int serial = next++;
+	return serial;
+}
+
 struct Tally
 {
 	std::vector<std::atomic<int>> runs;
 	std::mutex mutex;
-	std::set<std::thread::id> threads;
+	std::set<int> threads;
 	explicit Tally(size_t n) : runs(n) {}
 	static void Job(void* context, Int64 chunk)
 	{
 		auto& t = *static_cast<Tally*>(context);
 		++t.runs[size_t(chunk)];
 		std::lock_guard<std::mutex> lock(t.mutex);
-		t.threads.insert(std::this_thread::get_id());
+		t.threads.insert(threadSerial());
 	}
 };
 
@@ -65,7 +74,7 @@ TEST_F(Workers, EveryChunkRunsOnceOnTheSameFewThreads)
 		for (size_t c = 0; c < 250; ++c)
 			ASSERT_EQ(tally.runs[c].load(), 20) << "chunk " << c;
 		EXPECT_LE(tally.threads.size(), size_t(workers)) << "20 runs, the same " << workers << " worker(s)";
-		EXPECT_EQ(tally.threads.count(std::this_thread::get_id()), 0u);
+		EXPECT_EQ(tally.threads.count(threadSerial()), 0u);
 	}
 }
 
@@ -85,6 +94,94 @@ TEST_F(Workers, RunsFromTwoThreadsShareTheWorkers)
 	EXPECT_TRUE(ok_b);
 	for (size_t c = 0; c < 4000; ++c)
 		ASSERT_TRUE(a.runs[c] == 1 && b.runs[c] == 1) << "chunk " << c;
+	std::set<int> both = a.threads;
+	both.insert(b.threads.begin(), b.threads.end());
+	EXPECT_LE(both.size(), 2u) << "both runs on the same two workers";
+}
+
+// A run of two chunks: chunk 0 ends at once, so its worker finds nothing
+// more to take and lets the run go; chunk 1 waits until told.
+struct HeldRun
+{
+	std::atomic<bool> go{false};
+	std::atomic<int> done{0};
+	void (*then)(HeldRun&) = nullptr;  // what chunk 1 does once the other worker let go
+	static void Job(void* context, Int64 chunk)
+	{
+		auto& h = *static_cast<HeldRun*>(context);
+		if (chunk == 1)
+		{
+			while (h.done == 0)
+				std::this_thread::yield();
+			std::this_thread::sleep_for(std::chrono::milliseconds(5));
+			if (h.then)
+				h.then(h);
+			while (!h.go)
+				std::this_thread::yield();
+		}
+		++h.done;
+	}
+};
+
+TEST_F(Workers, ANewCountWaitsForTheRunsUnderWay)
+{
+	unitHost().setWorkerCount(2);
+	HeldRun held;
+	HostPool first;
+	ASSERT_TRUE(first.Start(HeldRun::Job, &held, 2));
+	while (held.done == 0)
+		std::this_thread::yield();
+	std::this_thread::sleep_for(std::chrono::milliseconds(10));
+	// A new count, and a second run from another thread, while chunk 1 is held:
+	// the second run goes to the workers there are, without waiting.
+	unitHost().setWorkerCount(3);
+	Tally tally(100);
+	std::atomic<bool> second_done{false};
+	bool ended_while_held = false;
+	std::thread other([&] {
+		HostPool second;
+		EXPECT_TRUE(second.Start(Tally::Job, &tally, 100) && runToEnd(second));
+		ended_while_held = !held.go;
+		second_done = true;
+	});
+	for (int i = 0; i < 500 && !second_done; ++i)
+		std::this_thread::sleep_for(std::chrono::milliseconds(1));
+	held.go = true;
+	other.join();
+	ASSERT_TRUE(runToEnd(first));
+	EXPECT_EQ(held.done.load(), 2);
+	EXPECT_TRUE(ended_while_held) << "the second run waited for the first";
+	for (size_t c = 0; c < 100; ++c)
+		ASSERT_EQ(tally.runs[c].load(), 1) << "chunk " << c;
+	EXPECT_LE(tally.threads.size(), 2u) << "the second run went to the two workers there were";
+	// Once nothing is under way, the next run gets the three workers.
+	Tally after(3000);
+	HostPool third;
+	ASSERT_TRUE(third.Start(Tally::Job, &after, 3000));
+	ASSERT_TRUE(runToEnd(third));
+	EXPECT_LE(after.threads.size(), 3u);
+}
+
+TEST_F(Workers, AJobMayStartARunOfItsOwn)
+{
+	unitHost().setWorkerCount(2);
+	static Tally inner(50);
+	static std::atomic<bool> inner_ok{false};
+	HeldRun held;
+	// From a worker, with a new count asked: the set must not join the very
+	// thread that asks.
+	held.then = [](HeldRun& h) {
+		unitHost().setWorkerCount(3);
+		HostPool pool;
+		inner_ok = pool.Start(Tally::Job, &inner, 50) && runToEnd(pool);
+		h.go = true;
+	};
+	HostPool outer;
+	ASSERT_TRUE(outer.Start(HeldRun::Job, &held, 2));
+	ASSERT_TRUE(runToEnd(outer));
+	EXPECT_TRUE(inner_ok);
+	for (size_t c = 0; c < 50; ++c)
+		ASSERT_EQ(inner.runs[c].load(), 1) << "chunk " << c;
 }
 
 TEST_F(Workers, AStoppedRunStartsNoFurtherChunk)
