@@ -492,3 +492,19 @@ TEST(ClosedFormMath, Log1pAgreesWithTheLibraryFromZeroToInfinity)
 	// Where the reduction halves the mantissa: 1 + y = sqrt(2).
 	EXPECT_NEAR(ClosedFormLog1p(std::sqrt(2.0) - 1.0), 0.5 * std::log(2.0), 2e-16);
 }
+
+TEST_F(ClosedForm, AFaceWithoutAreaAddsNothing)
+{
+	// A box with one more face, (a, b, a): no area, and an edge of no length.
+	Mesh cage = testmesh::boxTriangles({-1, -1, -1}, {1, 1, 1});
+	const CPolygon first = cage.polygons.front();
+	cage.polygons.push_back({first.a, first.b, first.a, first.a});
+	Mesh inside;
+	for (const LVector& p : testmesh::randomPointsInBox({-0.9, -0.9, -0.9}, {0.9, 0.9, 0.9}, 60, 3))
+		inside.points.push_back(p);
+	expectSame(inside, cage);
+	const Tables t = bind(inside, cage, false);
+	ASSERT_EQ(t.rows, 60);
+	for (Int32 r = 0; r < t.rows; ++r)
+		EXPECT_EQ(t.psi[size_t(r) * t.faces + size_t(t.faces - 1)], 0.0f) << "row " << r;
+}
