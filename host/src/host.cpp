@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <algorithm>
 #include <cstring>
+#include <chrono>
 #include <thread>
 
 #include "tables.h"
@@ -369,6 +370,7 @@ std::vector<Object*> deformersFor(Object* op)
 
 void Host::evaluate(Document* doc, Thread* thread)
 {
+	lastDeformerSeconds_ = 0.0;
 	for (Object* o : doc->objects())
 		if (o->plugin())
 			o->callCheckDirty(doc);
@@ -387,8 +389,10 @@ void Host::evaluate(Document* doc, Thread* thread)
 		std::vector<LVector> buffer = std::move(target->spareCachePoints);
 		buffer.assign(target->points.begin(), target->points.end());
 		target->setEvaluationBuffer(&buffer);
+		const auto start = std::chrono::steady_clock::now();
 		for (Object* d : deformers)
 			d->callModifyObject(doc, target, thread ? thread->asThread() : nullptr);
+		lastDeformerSeconds_ += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 		target->setEvaluationBuffer(nullptr);
 		std::unique_ptr<Object> cache = newPolygonObject(target->name, std::move(buffer), target->polygons);
 		cache->matrix = target->globalMatrix();

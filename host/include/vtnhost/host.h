@@ -151,6 +151,9 @@ public:
 	// checks of plug-in objects, then every polygon object (and generator cache)
 	// in tree order through the deformers that act on it, into its deform cache.
 	void evaluate(Document* doc, Thread* thread = nullptr);
+	// Wall-clock seconds the deformers' ModifyObject calls took in the last
+	// evaluation, the host's own work around them left out.
+	double lastDeformerSeconds() const { return lastDeformerSeconds_; }
 
 	// Presses a button of a node's description (message 18 with a one-level DescID).
 	bool pressButton(Node* node, Int32 button_id);
@@ -224,6 +227,7 @@ private:
 	int events_ = 0;
 	int liveResources_ = 0;
 	int workers_ = 1;
+	double lastDeformerSeconds_ = 0.0;
 	std::unique_ptr<WorkerSet> workerSet_;
 	std::vector<PluginRegistration> registrations_;
 	std::map<Int32, Description> descriptions_;
