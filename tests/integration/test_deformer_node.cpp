@@ -72,7 +72,11 @@ TEST_F(DeformerNode, RegistrationRecordIsLaidOutAsTheHostReadsIt)
 		EXPECT_TRUE(present);
 
 	// Every byte the layout does not name stays zero.
-	EXPECT_EQ(r.node.pad0, 0);
+	const auto* bytes = reinterpret_cast<const unsigned char*>(&r.node);
+	const size_t info_end = offsetof(NODEPLUGIN, info) + sizeof r.node.info;
+	const size_t level_end = offsetof(NODEPLUGIN, disk_level) + sizeof r.node.disk_level;
+	EXPECT_TRUE(allZero(bytes + info_end, offsetof(NODEPLUGIN, destroy) - info_end)) << "the padding behind info";
+	EXPECT_TRUE(allZero(bytes + level_end, offsetof(NODEPLUGIN, reserved1) - level_end)) << "the padding behind the disk level";
 	EXPECT_EQ(r.node.zero0, nullptr);
 	EXPECT_EQ(r.node.zero1, nullptr);
 	EXPECT_TRUE(allZero(r.node.reserved0, sizeof r.node.reserved0));

@@ -62,4 +62,12 @@ struct VTN_CompressionLib
 
 }  // extern "C"
 
+
+// Each library: the head, then its slots; new slots go at the end (callers
+// check the size the head announces before they use one).
+static_assert(sizeof(VTN_DescriptionLib) == sizeof(VTNLibrary) + VTN_WORDS(3), "VTN_DescriptionLib: 3 slots");
+static_assert(sizeof(VTN_IconLib) == sizeof(VTNLibrary) + VTN_WORDS(3), "VTN_IconLib: 3 slots");
+static_assert(sizeof(VTN_RayColliderLib) == sizeof(VTNLibrary) + VTN_WORDS(4), "VTN_RayColliderLib: 4 slots");
+static_assert(sizeof(VTN_CompressionLib) == sizeof(VTNLibrary) + VTN_WORDS(2), "VTN_CompressionLib: 2 slots");
+
 #endif

@@ -49,21 +49,29 @@ enum
 	OBJECT_ISSPLINE = 128,
 };
 
+// Member-function references are two words, function then object adjustment:
+// the Itanium C++ ABI, which GCC, Clang and MinGW follow on every platform.
+// A compiler that lays them out otherwise (MSVC uses one word for classes like
+// these) cannot fill or read the record.
+#if defined(_MSC_VER) && !defined(__clang__)
+#error "the registration record holds Itanium member-function references (two words); build with GCC, Clang or MinGW"
+#endif
+static_assert(sizeof(NodeInitRef) == VTN_WORDS(2) && sizeof(ObjectModifyObjectRef) == VTN_WORDS(2),
+              "member-function references must be two words (Itanium C++ ABI): this compiler cannot build the record");
+
 struct NODEPLUGIN
 {
-	Int32 info;
-	Int32 pad0;
-	void (*destroy)(BaseData*);
-	void* zero0;
-	void* reserved0[(128 - 24) / 8];  // 24 .. 127, zero
-	Int32 disk_level;
-	Int32 pad1;
-	void* reserved1;
-	void* emulation;
-	void* zero1;
-	BaseBitmap* icon;
-	DataAllocator allocator;
-	NodeInitRef Init;
+	Int32 info;                       // word 0
+	void (*destroy)(BaseData*);       // 1
+	void* zero0;                      // 2
+	void* reserved0[13];              // 3 .. 15
+	Int32 disk_level;                 // 16
+	void* reserved1;                  // 17
+	void* emulation;                  // 18
+	void* zero1;                      // 19
+	BaseBitmap* icon;                 // 20
+	DataAllocator allocator;          // 21
+	NodeInitRef Init;                 // 22, two words each from here
 	NodeFreeRef Free;
 	NodeReadRef Read;
 	NodeWriteRef Write;
@@ -78,15 +86,15 @@ struct NODEPLUGIN
 	NodeIsInstanceOfRef IsInstanceOf;
 	NodeGetBranchInfoRef GetBranchInfo;
 	NodeTranslateDescIDRef TranslateDescID;
-	NodeIsDocumentRelatedRef IsDocumentRelated;
-	void* reserved2[(640 - 432) / 8];  // 432 .. 639, zero
+	NodeIsDocumentRelatedRef IsDocumentRelated;  // 52, 53
+	void* reserved2[26];              // 54 .. 79
 };
 
 struct OBJECTPLUGIN
 {
-	NODEPLUGIN node;
-	BaseBitmap* icon;
-	ObjectGetDimensionRef GetDimension;
+	NODEPLUGIN node;                  // words 0 .. 79
+	BaseBitmap* icon;                 // 80
+	ObjectGetDimensionRef GetDimension;  // 81, two words each from here
 	ObjectDrawRef Draw;
 	ObjectDetectHandleRef DetectHandle;
 	ObjectMoveHandleRef MoveHandle;
@@ -97,31 +105,30 @@ struct OBJECTPLUGIN
 	ObjectModifyParticlesRef ModifyParticles;
 	ObjectAddToExecutionRef AddToExecution;
 	ObjectExecuteRef Execute;
-	ObjectGetModelingAxisRef GetModelingAxis;
-	void* reserved[(1152 - 840) / 8];  // 840 .. 1151, zero
+	ObjectGetModelingAxisRef GetModelingAxis;  // 103, 104
+	void* reserved[39];               // 105 .. 143
 };
 
-#if UINTPTR_MAX == 0xFFFFFFFFFFFFFFFFu
-static_assert(sizeof(NodeInitRef) == 16, "member-function references are two words");
+// The record in words: on 64 bits the published byte offsets (node part 640
+// bytes, object record 1152), on 32 bits the same words.
 static_assert(offsetof(NODEPLUGIN, info) == 0, "record: info");
-static_assert(offsetof(NODEPLUGIN, destroy) == 8, "record: destroy");
-static_assert(offsetof(NODEPLUGIN, zero0) == 16, "record: zero word");
-static_assert(offsetof(NODEPLUGIN, disk_level) == 128, "record: disk level");
-static_assert(offsetof(NODEPLUGIN, emulation) == 144, "record: emulation");
-static_assert(offsetof(NODEPLUGIN, zero1) == 152, "record: zero word");
-static_assert(offsetof(NODEPLUGIN, icon) == 160, "record: icon");
-static_assert(offsetof(NODEPLUGIN, allocator) == 168, "record: allocator");
-static_assert(offsetof(NODEPLUGIN, Init) == 176, "record: first node reference");
-static_assert(offsetof(NODEPLUGIN, IsDocumentRelated) == 416, "record: last node reference");
-static_assert(sizeof(NODEPLUGIN) == 640, "record: node part size");
-static_assert(offsetof(OBJECTPLUGIN, icon) == 640, "record: object icon");
-static_assert(offsetof(OBJECTPLUGIN, GetDimension) == 648, "record: first object reference");
-static_assert(offsetof(OBJECTPLUGIN, GetVirtualObjects) == 712, "record: GetVirtualObjects");
-static_assert(offsetof(OBJECTPLUGIN, ModifyObject) == 728, "record: ModifyObject");
-static_assert(offsetof(OBJECTPLUGIN, GetContour) == 760, "record: GetContour");
-static_assert(offsetof(OBJECTPLUGIN, ModifyParticles) == 776, "record: ModifyParticles");
-static_assert(offsetof(OBJECTPLUGIN, GetModelingAxis) == 824, "record: last object reference");
-static_assert(sizeof(OBJECTPLUGIN) == 1152, "record: object size");
-#endif
+static_assert(offsetof(NODEPLUGIN, destroy) == VTN_WORDS(1), "record: destroy");
+static_assert(offsetof(NODEPLUGIN, zero0) == VTN_WORDS(2), "record: zero word");
+static_assert(offsetof(NODEPLUGIN, disk_level) == VTN_WORDS(16), "record: disk level");
+static_assert(offsetof(NODEPLUGIN, emulation) == VTN_WORDS(18), "record: emulation");
+static_assert(offsetof(NODEPLUGIN, zero1) == VTN_WORDS(19), "record: zero word");
+static_assert(offsetof(NODEPLUGIN, icon) == VTN_WORDS(20), "record: icon");
+static_assert(offsetof(NODEPLUGIN, allocator) == VTN_WORDS(21), "record: allocator");
+static_assert(offsetof(NODEPLUGIN, Init) == VTN_WORDS(22), "record: first node reference");
+static_assert(offsetof(NODEPLUGIN, IsDocumentRelated) == VTN_WORDS(52), "record: last node reference");
+static_assert(sizeof(NODEPLUGIN) == VTN_WORDS(80), "record: node part size");
+static_assert(offsetof(OBJECTPLUGIN, icon) == VTN_WORDS(80), "record: object icon");
+static_assert(offsetof(OBJECTPLUGIN, GetDimension) == VTN_WORDS(81), "record: first object reference");
+static_assert(offsetof(OBJECTPLUGIN, GetVirtualObjects) == VTN_WORDS(89), "record: GetVirtualObjects");
+static_assert(offsetof(OBJECTPLUGIN, ModifyObject) == VTN_WORDS(91), "record: ModifyObject");
+static_assert(offsetof(OBJECTPLUGIN, GetContour) == VTN_WORDS(95), "record: GetContour");
+static_assert(offsetof(OBJECTPLUGIN, ModifyParticles) == VTN_WORDS(97), "record: ModifyParticles");
+static_assert(offsetof(OBJECTPLUGIN, GetModelingAxis) == VTN_WORDS(103), "record: last object reference");
+static_assert(sizeof(OBJECTPLUGIN) == VTN_WORDS(144), "record: object size");
 
 #endif

@@ -330,4 +330,25 @@ struct VTN_Atom
 
 }  // extern "C"
 
+
+// Slots per sub-table: a slot appended at the end is the only change that
+// keeps a table compatible, and the only one that needs these numbers raised.
+static_assert(sizeof(VTN_General) == VTN_WORDS(15), "VTN_General: 15 slots");
+static_assert(sizeof(VTN_HyperFile) == VTN_WORDS(12), "VTN_HyperFile: 12 slots");
+static_assert(sizeof(VTN_Container) == VTN_WORDS(17), "VTN_Container: 17 slots");
+static_assert(sizeof(VTN_String) == VTN_WORDS(9), "VTN_String: 9 slots");
+static_assert(sizeof(VTN_Bitmap) == VTN_WORDS(6), "VTN_Bitmap: 6 slots");
+static_assert(sizeof(VTN_Filename) == VTN_WORDS(9), "VTN_Filename: 9 slots");
+static_assert(sizeof(VTN_Resource) == VTN_WORDS(4), "VTN_Resource: 4 slots");
+static_assert(sizeof(VTN_List) == VTN_WORDS(7), "VTN_List: 7 slots");
+static_assert(sizeof(VTN_Tag) == VTN_WORDS(4), "VTN_Tag: 4 slots");
+static_assert(sizeof(VTN_Object) == VTN_WORDS(26), "VTN_Object: 26 slots");
+static_assert(sizeof(VTN_Document) == VTN_WORDS(6), "VTN_Document: 6 slots");
+static_assert(sizeof(VTN_Thread) == VTN_WORDS(7), "VTN_Thread: 7 slots");
+static_assert(sizeof(VTN_Select) == VTN_WORDS(11), "VTN_Select: 11 slots");
+static_assert(sizeof(VTN_Draw) == VTN_WORDS(5), "VTN_Draw: 5 slots");
+static_assert(sizeof(VTN_Link) == VTN_WORDS(7), "VTN_Link: 7 slots");
+static_assert(sizeof(VTN_Value) == VTN_WORDS(9), "VTN_Value: 9 slots");
+static_assert(sizeof(VTN_Atom) == VTN_WORDS(12), "VTN_Atom: 12 slots");
+
 #endif

@@ -12,6 +12,12 @@ typedef int64_t Int64;
 typedef uint32_t UInt32;
 typedef uint8_t UChar;
 
+// Offsets and sizes of the boundary's records in pointer-size words. The 64-bit
+// layout is published in bytes; a 32-bit build keeps the same words, so every
+// record is laid out by its members (reserved areas as arrays of words) and
+// asserted in words for both pointer sizes.
+#define VTN_WORDS(n) (static_cast<size_t>(n) * sizeof(void*))
+
 // Three doubles; the geometry type of every point, normal and direction.
 struct LVector
 {
@@ -123,6 +129,8 @@ struct ModelingCommandData
 	Int32 flags;
 	BaseObject* result;  // filled by commands that produce a new object
 };
+static_assert(offsetof(ModelingCommandData, mode) == VTN_WORDS(3), "modeling command: mode");
+static_assert(offsetof(ModelingCommandData, result) == VTN_WORDS(3) + 2 * sizeof(Int32), "modeling command: result");
 
 // Plug-in message 1002: the host's command line, entries writable (null removes one).
 struct VTNPL_CommandLineArgs
