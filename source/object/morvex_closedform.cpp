@@ -1,6 +1,7 @@
 #define VTN_SOURCE "Morvex"
 #include "morvex_closedform.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstring>
@@ -37,6 +38,23 @@ double OnFaceAngle(double t0, double t1, double t2, const ClosedFormCage::FaceBl
 	// At vertex i the two edges beside it have t = 0; m_j . m_k = -cos(angle at i).
 	const int i = t0 != 0.0 ? 0 : (t1 != 0.0 ? 1 : 2);
 	return std::acos(-F.mm[(i + 1) % 3][(i + 2) % 3][lane]);
+}
+
+// The faces' phi contributions into phi, a column at a time: each column's
+// float sum takes its contributions in face order, as adding them face after
+// face would, without a read and write of phi for each one.
+void AddColumns(const ClosedFormCage::Layout& c, const ClosedFormCage::Scratch& s, float* phi, Int32 cage_count)
+{
+	for (Int64 i = 0; i < c.columns.GetCount(); ++i)
+	{
+		const Int32 col = c.columns[i];
+		if (col >= cage_count)
+			break;
+		float sum = phi[col];
+		for (Int32 k = c.column_start[i]; k < c.column_start[i + 1]; ++k)
+			sum += s.phi.data[c.slots[k]];
+		phi[col] = sum;
+	}
 }
 
 // One path's entry points.
@@ -235,6 +253,43 @@ struct Edge
 	LVector tau;
 };
 
+// Which contributions each phi column adds, in face order; a face without
+// area adds nothing. Sorted rather than counted per column, so that a corner
+// index far beyond the cage costs nothing.
+bool IndexColumns(const GeDynamicArray<Face>& faces, ClosedFormCage::Layout& out)
+{
+	struct Entry
+	{
+		Int32 column;
+		Int32 order;  // 3 face + corner
+	};
+	GeDynamicArray<Entry> entries;
+	if (!entries.SetCount(3 * faces.GetCount()))
+		return false;
+	Int64 n = 0;
+	for (Int64 j = 0; j < faces.GetCount(); ++j)
+		for (int k = 0; k < 3; ++k)
+			if (!(faces[j].two_area <= 0.0) && faces[j].corner[k] >= 0)
+				entries[n++] = Entry{faces[j].corner[k], static_cast<Int32>(3 * j + k)};
+	std::sort(entries.data, entries.data + n, [](const Entry& a, const Entry& b) {
+		return a.column != b.column ? a.column < b.column : a.order < b.order;
+	});
+	out.columns.Clear();
+	out.column_start.Clear();
+	if (!Fresh(out.slots, n))
+		return false;
+	const Int64 stride = out.faces.GetCount() * ClosedFormCage::kBlock;
+	for (Int64 e = 0; e < n; ++e)
+	{
+		const Entry& entry = entries[e];
+		if ((e == 0 || entry.column != entries[e - 1].column) &&
+		    (!out.columns.Append(entry.column) || !out.column_start.Append(static_cast<Int32>(e))))
+			return false;
+		out.slots[e] = static_cast<Int32>(entry.order % 3 * stride + entry.order / 3);
+	}
+	return out.column_start.Append(static_cast<Int32>(n));
+}
+
 }  // namespace
 
 bool ClosedFormCage::Init(const LVector* corners, Int64 corner_count, const LVector& origin, const CPolygon* polys,
@@ -333,18 +388,12 @@ bool ClosedFormCage::Init(const LVector* corners, Int64 corner_count, const LVec
 		FaceBlock& B = out.faces[j / kBlock];
 		const Int64 i = j % kBlock;
 		if (j >= face_count)
-		{
-			for (int k = 0; k < 3; ++k)
-				B.column[k][i] = -1;
 			continue;
-		}
 		const Face& f = faces[j];
 		for (int k = 0; k < 3; ++k)
 		{
 			B.v[k][i] = f.v[k];
 			B.edge[k][i] = f.edge[k];
-			// A face without area adds nothing to phi.
-			B.column[k][i] = f.two_area <= 0.0 ? -1 : f.corner[k];
 			B.mx[k][i] = f.m[k].x;
 			B.my[k][i] = f.m[k].y;
 			B.mz[k][i] = f.m[k].z;
@@ -358,13 +407,13 @@ bool ClosedFormCage::Init(const LVector* corners, Int64 corner_count, const LVec
 		B.two_area[i] = f.two_area;
 		B.tol[i] = f.tol;
 	}
-	return true;
+	return IndexColumns(faces, out);
 }
 
 bool ClosedFormCage::Prepare(Scratch& s) const
 {
 	const Int64 nv = layout_.x.GetCount(), ne = layout_.edges.GetCount() * kBlock;
-	return s.vertex.SetCount(4 * nv) && s.edge.SetCount(2 * ne);
+	return s.vertex.SetCount(4 * nv) && s.edge.SetCount(2 * ne) && s.phi.SetCount(3 * layout_.faces.GetCount() * kBlock);
 }
 
 void ClosedFormCage::Evaluate(const LVector& x, Scratch& s, float* phi, float* psi, Int32 cage_count) const

@@ -93,7 +93,6 @@ public:
 	{
 		Int32 v[3][kBlock];       // vertices (corner_count stands for the origin)
 		Int32 edge[3][kBlock];    // edge k is opposite vertex k
-		Int32 column[3][kBlock];  // phi columns: the polygon's corners, -1 for a face without area
 		double nx[kBlock], ny[kBlock], nz[kBlock];
 		double two_area[kBlock];
 		// In-plane unit normals of the edges, pointing out of the face.
@@ -107,16 +106,23 @@ public:
 		GeDynamicArray<double> x, y, z;  // the vertices, padded to whole blocks
 		GeDynamicArray<EdgeBlock> edges;
 		GeDynamicArray<FaceBlock> faces;
+		// The phi columns the faces add to (their polygons' corners, but not
+		// those of faces without area), ascending; column i's contributions are
+		// slots[column_start[i]] .. slots[column_start[i + 1] - 1] of the
+		// scratch's phi, in face order, corners a, b, c.
+		GeDynamicArray<Int32> columns, column_start, slots;
 		Int64 vertex_count = 0, edge_count = 0, face_count = 0;
 	};
 
 	// Scratch for one point, in records that a face reads whole: per vertex
 	// (padded as the vertices) its offset from the point and distance, ex, ey,
-	// ez, r; per edge (padded) its logarithm and e_a . e_b, L, dot.
+	// ez, r; per edge (padded) its logarithm and e_a . e_b, L, dot. Then each
+	// face's phi contributions, corner k of face j at k * (padded face count) + j.
 	struct Scratch
 	{
 		GeDynamicArray<double> vertex;
 		GeDynamicArray<double> edge;
+		GeDynamicArray<float> phi;
 	};
 	bool Prepare(Scratch& s) const;
 

@@ -407,14 +407,17 @@ TEST(ClosedFormPaths, EveryTailLengthBindsTheSame)
 	}
 }
 
-// A face without area, an edge without length, a corner that names no cage
-// point (it stands at the origin) and a face of three points on one line.
+// A face without area, an edge without length, corners that name no cage
+// point (they stand at the origin and have no phi column, however far out of
+// range) and a face of three points on one line.
 TEST(ClosedFormPaths, DegenerateFacesBindTheSame)
 {
 	Mesh cage = testmesh::triangulated(testmesh::box({-1, -1, -1}, {1, 1, 1}));
 	const CPolygon first = cage.polygons.front();
 	cage.polygons.push_back({first.a, first.b, first.a, first.a});
 	cage.polygons.push_back({first.a, 99, first.b, first.b});
+	cage.polygons.push_back({first.c, first.b, 2147483647, 2147483647});
+	cage.polygons.push_back({-5, first.c, first.a, first.a});
 	cage.points.push_back({3.0, 3.0, 3.0});
 	cage.points.push_back({4.0, 4.0, 4.0});
 	cage.points.push_back({5.0, 5.0, 5.0});
@@ -424,6 +427,40 @@ TEST(ClosedFormPaths, DegenerateFacesBindTheSame)
 	const std::vector<LVector> awkward = awkwardPoints(cage);
 	points.insert(points.end(), awkward.begin(), awkward.end());
 	expectEveryPathAsScalar(cage, points, "degenerate faces");
+}
+
+// phi sums, in float, each face's contributions in face order, corners a, b,
+// c: the same bits as binding the cage one face at a time into the same row,
+// which adds them that way by construction. Every path, as each must.
+TEST(ClosedFormPaths, PhiAddsTheFacesInTheirOrder)
+{
+	const Mesh cage = testmesh::triangulated(testmesh::subdividedBox({-5.5, -0.5, -4.3}, {5.5, 10.2, 4.4}, 3));
+	const Int64 n = static_cast<Int64>(cage.points.size());
+	std::vector<LVector> normals;
+	for (const CPolygon& f : cage.polygons)
+	{
+		const LVector c = Cross(cage.points[size_t(f.b)] - cage.points[size_t(f.a)], cage.points[size_t(f.c)] - cage.points[size_t(f.a)]);
+		normals.push_back(c / Len(c));
+	}
+	const std::vector<LVector> points = testmesh::randomPointsInBox({-5, 0, -4}, {5, 10, 4}, 20, 17);
+	PathScope scope;
+	for (ClosedFormPath p : runnablePaths())
+	{
+		SetClosedFormPath(p);
+		const Tables whole = closedForm(cage, points);
+		std::vector<float> phi(whole.phi.size(), 0.0f), psi(whole.psi.size(), 0.0f);
+		const size_t faces = cage.polygons.size();
+		for (size_t j = 0; j < faces; ++j)
+		{
+			ClosedFormCage one;
+			ClosedFormCage::Scratch scratch;
+			ASSERT_TRUE(one.Init(cage.points.data(), n, LVector{0, 0, 0}, &cage.polygons[j], 1, &normals[j]) && one.Prepare(scratch));
+			for (size_t q = 0; q < points.size(); ++q)
+				one.Evaluate(points[q], scratch, phi.data() + q * size_t(n), psi.data() + q * faces + j, static_cast<Int32>(n));
+		}
+		EXPECT_EQ(firstDifference(whole.phi, phi), -1) << ClosedFormPathName(p);
+		EXPECT_EQ(firstDifference(whole.psi, psi), -1) << ClosedFormPathName(p);
+	}
 }
 
 // The comparison the tests above rest on sees a single bit, in any lane,
