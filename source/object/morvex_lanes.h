@@ -17,23 +17,20 @@
 
 #include "abi/vtn_types.h"
 
-// The vector types need GCC's target attributes (GCC and MinGW; Clang takes
-// them too) and doubles computed in SSE2 registers: where the scalar code
-// keeps x87 extended precision (32-bit x86 without -mfpmath=sse), the lanes
-// could not match it.
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__)) && defined(__SSE2_MATH__)
+// The vector types need GCC's target attributes and `#pragma GCC target`
+// (GCC and MinGW; Clang ignores the pragma, so it builds the scalar path
+// alone) and doubles computed in SSE2 registers: where the scalar code keeps
+// x87 extended precision (32-bit x86 without -mfpmath=sse), the lanes could
+// not match it.
+#if defined(__GNUC__) && !defined(__clang__) && (defined(__x86_64__) || defined(__i386__)) && defined(__SSE2_MATH__)
 #define MORVEX_LANES_X86 1
-#if !defined(__clang__)
 // GCC 12 flags its own _mm512_undefined_* placeholders (self-initialised on
 // purpose) as possibly uninitialised wherever an AVX-512 intrinsic that uses
 // one is inlined; the warning is false.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
 #include <immintrin.h>
-#if !defined(__clang__)
 #pragma GCC diagnostic pop
-#endif
 #endif
 
 // For every function that takes or returns lanes. GCC 12 clears the upper
