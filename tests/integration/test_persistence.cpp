@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <cstdlib>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -13,6 +12,7 @@
 #include "support/plugin_files.h"
 #include "support/scene.h"
 #include "vtnhost/host.h"
+#include "vtnhost/platform.h"
 
 using vtnhost::Object;
 
@@ -73,8 +73,7 @@ TEST_F(Persistence, ASavedSceneDeformsIdenticallyInAFreshProcess)
 	const std::string scene = files.dir() + "/scene.vtn", out = files.dir() + "/points.bin";
 	std::string error;
 	ASSERT_TRUE(host.saveDocument(doc, scene, &error)) << error;
-	const std::string command = std::string(SCENE_PROBE_PATH) + " " + builtPluginPath() + " " + scene + " " + out;
-	ASSERT_EQ(std::system(command.c_str()), 0);
+	ASSERT_EQ(vtnhost::platform::runProcess({SCENE_PROBE_PATH, builtPluginPath(), scene, out}), 0);
 	std::ifstream in(out, std::ios::binary);
 	std::ostringstream got;
 	got << in.rdbuf();
