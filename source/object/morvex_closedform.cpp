@@ -9,7 +9,6 @@
 #include "morvex_lanes.h"
 
 #ifdef MORVEX_LANES_X86
-#include <cpuid.h>
 #endif
 
 namespace {
@@ -125,7 +124,7 @@ ClosedFormPath Narrower(ClosedFormPath a, ClosedFormPath b) { return static_cast
 
 ClosedFormPath MachineBest()
 {
-	static const ClosedFormPath best = BestClosedFormPath(ReadClosedFormCpu());
+	static const ClosedFormPath best = BestClosedFormPath(MachineCpu());
 	return best;
 }
 
@@ -167,41 +166,12 @@ bool ClosedFormPathFromName(const char* name, ClosedFormPath* path)
 	return false;
 }
 
-ClosedFormCpu ReadClosedFormCpu()
-{
-	ClosedFormCpu cpu;
-#ifdef MORVEX_LANES_X86
-	unsigned a = 0, b = 0, c = 0, d = 0;
-	if (__get_cpuid(1, &a, &b, &c, &d))
-	{
-		cpu.sse2 = (d & bit_SSE2) != 0;
-		cpu.avx = (c & bit_AVX) != 0;
-		cpu.osxsave = (c & bit_OSXSAVE) != 0;
-	}
-	if (cpu.osxsave)
-	{
-		unsigned lo = 0, hi = 0;
-		__asm__ __volatile__("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
-		cpu.xcr0 = (static_cast<std::uint64_t>(hi) << 32) | lo;
-	}
-	if (__get_cpuid_count(7, 0, &a, &b, &c, &d))
-	{
-		cpu.avx2 = (b & bit_AVX2) != 0;
-		cpu.avx512f = (b & bit_AVX512F) != 0;
-	}
-#endif
-	return cpu;
-}
-
-ClosedFormPath BestClosedFormPath(const ClosedFormCpu& cpu)
+ClosedFormPath BestClosedFormPath(const CpuFeatures& cpu)
 {
 #ifdef MORVEX_LANES_X86
-	// XCR0: SSE and AVX state (bits 1, 2); opmask, upper halves of ZMM0-15 and ZMM16-31 (bits 5 to 7).
-	constexpr std::uint64_t kYmmState = 0x6, kZmmState = 0xE6;
-	const bool ymm = cpu.osxsave && (cpu.xcr0 & kYmmState) == kYmmState && cpu.avx;
-	if (ymm && cpu.avx2 && cpu.avx512f && (cpu.xcr0 & kZmmState) == kZmmState)
+	if (RunsAvx512(cpu) && cpu.avx2)
 		return ClosedFormPath::Avx512;
-	if (ymm && cpu.avx2)
+	if (RunsAvx(cpu) && cpu.avx2)
 		return ClosedFormPath::Avx2;
 	if (cpu.sse2)
 		return ClosedFormPath::Sse2;
@@ -218,7 +188,7 @@ ClosedFormPath SetClosedFormPath(ClosedFormPath wanted)
 	return taken;
 }
 
-ClosedFormPath SetClosedFormPath(ClosedFormPath wanted, const ClosedFormCpu& lesser)
+ClosedFormPath SetClosedFormPath(ClosedFormPath wanted, const CpuFeatures& lesser)
 {
 	return SetClosedFormPath(Narrower(wanted, BestClosedFormPath(lesser)));
 }

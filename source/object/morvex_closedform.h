@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "ge_dynamicarray.h"
+#include "morvex_cpu.h"
 #include "vtn_math.h"
 
 // atan2(y, x) within a few units in the last place, in (-pi, pi], +pi on the
@@ -36,21 +37,9 @@ const char* ClosedFormPathName(ClosedFormPath path);  // "scalar", "sse2", "avx2
 // The path of that name; false for any other name.
 bool ClosedFormPathFromName(const char* name, ClosedFormPath* path);
 
-// What a CPU and its operating system offer, as cpuid and xgetbv tell.
-struct ClosedFormCpu
-{
-	bool sse2 = false;
-	bool avx = false;
-	bool osxsave = false;  // xgetbv usable: the OS manages the extended register state
-	bool avx2 = false;
-	bool avx512f = false;
-	std::uint64_t xcr0 = 0;  // the register state the OS saves on a thread switch
-};
-// This machine's; nothing set where the paths are not built (non-x86).
-ClosedFormCpu ReadClosedFormCpu();
 // The widest path a CPU runs: AVX2 and AVX-512 also need the OS to save the
 // YMM, respectively the ZMM and mask, registers.
-ClosedFormPath BestClosedFormPath(const ClosedFormCpu& cpu);
+ClosedFormPath BestClosedFormPath(const CpuFeatures& cpu);
 
 // Cages set up from now on (ClosedFormCage::Init) run on `wanted`, or on the
 // best path this machine runs where it lacks `wanted`; returns the path taken.
@@ -59,7 +48,7 @@ ClosedFormPath BestClosedFormPath(const ClosedFormCpu& cpu);
 ClosedFormPath SetClosedFormPath(ClosedFormPath wanted);
 // The same for a CPU that offers no more than `lesser` (nor more than this
 // machine): how a narrower machine would fall back.
-ClosedFormPath SetClosedFormPath(ClosedFormPath wanted, const ClosedFormCpu& lesser);
+ClosedFormPath SetClosedFormPath(ClosedFormPath wanted, const CpuFeatures& lesser);
 ClosedFormPath CurrentClosedFormPath();
 
 // ClosedFormAtan2 and ClosedFormLog1p over n values, in the lanes of the

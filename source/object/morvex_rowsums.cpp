@@ -1,11 +1,13 @@
 #define VTN_SOURCE "Morvex"
 #include "morvex_rowsums.h"
 
+#include "morvex_cpu.h"
+
 #include <cstdint>
 
-// x86-64 only: on 32-bit x86 the plain loop may keep x87 excess precision,
-// and the lanes would no longer match it bit for bit.
-#if defined(__GNUC__) && defined(__x86_64__)
+// x86 with SSE arithmetic only: where the plain loop may keep x87 excess
+// precision, the lanes would no longer match it bit for bit.
+#if defined(__GNUC__) && (defined(__x86_64__) || (defined(__i386__) && defined(__SSE2_MATH__)))
 #if !defined(__clang__)
 // GCC 12 warns about its own _mm512_undefined_ps (a self-initialised
 // placeholder) wherever an AVX-512 shuffle is inlined; the warning is false.
@@ -254,8 +256,8 @@ MORVEX_AVX512 void SumSixteenAvx512(const RowSumTerms& t, const float* const* fi
 	Store16(bx, by, bz, B);
 }
 
-bool HasAvx() { return __builtin_cpu_supports("avx"); }
-bool HasAvx512() { return __builtin_cpu_supports("avx512f"); }
+bool HasAvx() { return RunsAvx(MachineCpu()); }
+bool HasAvx512() { return RunsAvx512(MachineCpu()); }
 
 #endif
 

@@ -530,7 +530,7 @@ TEST_F(ClosedForm, EveryPathBindsTheSameTables)
 	SetClosedFormPath(ClosedFormPath::Scalar);
 	const Tables scalar = bind(some, cage, false);
 	ASSERT_EQ(scalar.rows, static_cast<Int32>(some.points.size()));
-	const int best = static_cast<int>(BestClosedFormPath(ReadClosedFormCpu()));
+	const int best = static_cast<int>(BestClosedFormPath(ReadCpuFeatures()));
 	for (int p = 1; p <= best; ++p)
 	{
 		const ClosedFormPath path = static_cast<ClosedFormPath>(p);

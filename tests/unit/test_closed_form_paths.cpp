@@ -43,7 +43,7 @@ const EnvironmentPath kEnvironment = [] {
 	return e;
 }();
 
-ClosedFormPath machineBest() { return BestClosedFormPath(ReadClosedFormCpu()); }
+ClosedFormPath machineBest() { return BestClosedFormPath(ReadCpuFeatures()); }
 
 // The paths this machine runs, narrowest first.
 std::vector<ClosedFormPath> runnablePaths()
@@ -214,37 +214,37 @@ TEST(ClosedFormPaths, NamesGoBothWays)
 // save their registers on a thread switch, as XCR0 tells.
 TEST(ClosedFormPaths, TheCpuCheckAsksTheOsForTheRegisters)
 {
-	ClosedFormCpu all;
+	CpuFeatures all;
 	all.sse2 = all.avx = all.osxsave = all.avx2 = all.avx512f = true;
 	all.xcr0 = 0xE7;  // x87, SSE, AVX, opmask, ZMM upper halves, ZMM16-31
 	EXPECT_EQ(BestClosedFormPath(all), ClosedFormPath::Avx512);
 
-	ClosedFormCpu no_zmm = all;
+	CpuFeatures no_zmm = all;
 	no_zmm.xcr0 = 0x7;
 	EXPECT_EQ(BestClosedFormPath(no_zmm), ClosedFormPath::Avx2);
-	ClosedFormCpu no_hi16 = all;
+	CpuFeatures no_hi16 = all;
 	no_hi16.xcr0 = 0x67;
 	EXPECT_EQ(BestClosedFormPath(no_hi16), ClosedFormPath::Avx2);
-	ClosedFormCpu no_avx512 = all;
+	CpuFeatures no_avx512 = all;
 	no_avx512.avx512f = false;
 	EXPECT_EQ(BestClosedFormPath(no_avx512), ClosedFormPath::Avx2);
 
-	ClosedFormCpu no_ymm = all;
+	CpuFeatures no_ymm = all;
 	no_ymm.xcr0 = 0x3;
 	EXPECT_EQ(BestClosedFormPath(no_ymm), ClosedFormPath::Sse2) << "AVX-512 without the OS saving YMM";
-	ClosedFormCpu no_osxsave = all;
+	CpuFeatures no_osxsave = all;
 	no_osxsave.osxsave = false;
 	EXPECT_EQ(BestClosedFormPath(no_osxsave), ClosedFormPath::Sse2) << "xcr0 cannot be read";
-	ClosedFormCpu no_avx = no_avx512;
+	CpuFeatures no_avx = no_avx512;
 	no_avx.avx = false;
 	EXPECT_EQ(BestClosedFormPath(no_avx), ClosedFormPath::Sse2);
-	ClosedFormCpu no_avx2 = no_avx512;
+	CpuFeatures no_avx2 = no_avx512;
 	no_avx2.avx2 = false;
 	EXPECT_EQ(BestClosedFormPath(no_avx2), ClosedFormPath::Sse2);
 
-	EXPECT_EQ(BestClosedFormPath(ClosedFormCpu{}), ClosedFormPath::Scalar);
+	EXPECT_EQ(BestClosedFormPath(CpuFeatures{}), ClosedFormPath::Scalar);
 	// The build needs SSE2, so every machine it runs on has it.
-	EXPECT_TRUE(ReadClosedFormCpu().sse2);
+	EXPECT_TRUE(ReadCpuFeatures().sse2);
 	EXPECT_GE(static_cast<int>(machineBest()), static_cast<int>(ClosedFormPath::Sse2));
 }
 
@@ -254,20 +254,20 @@ TEST(ClosedFormPaths, AMissingPathFallsBackAndSaysWhichRuns)
 	const Mesh cage = testmesh::triangulated(testmesh::box({-1, -1, -1}, {1, 1, 1}));
 	const std::vector<LVector> points = {{0.1, 0.2, 0.3}, {1.0, 0.0, 0.5}};
 
-	ClosedFormCpu avx2_only;
+	CpuFeatures avx2_only;
 	avx2_only.sse2 = avx2_only.avx = avx2_only.osxsave = avx2_only.avx2 = true;
 	avx2_only.xcr0 = 0x7;
-	ClosedFormCpu zmm_unsaved = avx2_only;
+	CpuFeatures zmm_unsaved = avx2_only;
 	zmm_unsaved.avx512f = true;
 	struct Case
 	{
 		const char* what;
-		ClosedFormCpu cpu;
+		CpuFeatures cpu;
 		ClosedFormPath expected;
 	};
 	for (const Case& c : {Case{"AVX2 only", avx2_only, ClosedFormPath::Avx2},
 	                      Case{"AVX-512 with the ZMM state unsaved", zmm_unsaved, ClosedFormPath::Avx2},
-	                      Case{"no vector unit", ClosedFormCpu{}, ClosedFormPath::Scalar}})
+	                      Case{"no vector unit", CpuFeatures{}, ClosedFormPath::Scalar}})
 	{
 		const ClosedFormPath expected = narrower(c.expected, machineBest());
 		EXPECT_EQ(SetClosedFormPath(ClosedFormPath::Avx512, c.cpu), expected) << c.what;
