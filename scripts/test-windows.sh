@@ -30,6 +30,27 @@ fail() {
   exit 1
 }
 trap 'fail "line $LINENO: \"$BASH_COMMAND\" failed"' ERR
+logs=$root/build/logs
+mkdir -p "$logs"
+# Runs a command with its output in build/logs/NAME.log, shown when it fails.
+quietly() {
+  local log=$logs/$1.log
+  shift
+  "$@" >"$log" 2>&1 </dev/null && return 0
+  tail -n 40 "$log" >&2
+  echo "(the whole output: $log)" >&2
+  return 1
+}
+# What the run set up for itself goes on the way out: the Wine server, and the
+# binfmt_misc entry (machine-wide, so it must not outlive the run).
+registered_binfmt=0
+cleanup() {
+  /usr/lib/wine/wineserver -k 2>/dev/null || true
+  if [ $registered_binfmt = 1 ] && [ -e "$binfmt/morvexer-qemu-i386" ]; then
+    echo -1 >"$binfmt/morvexer-qemu-i386" || echo "test-windows: cannot remove $binfmt/morvexer-qemu-i386" >&2
+  fi
+}
+trap cleanup EXIT
 
 # ---- packages ----
 # A mirror caught mid-sync fails an index or two; what is missing shows later.
@@ -63,7 +84,8 @@ lap "packages"
 # (7.2) needs about a minute to start each Wine process, because it tracks the
 # guest's memory page by page; qemu 8 and later start it in a fraction of a
 # second, so that one is used (from the release's backports, unpacked under
-# build/, the machine's own packages left alone) and registered in front.
+# build/, the machine's own packages left alone) and registered in front for
+# the length of the run.
 binfmt=/proc/sys/fs/binfmt_misc
 i386_magic='7f454c4601010100000000000000000002000300'
 i386_handlers() {
@@ -129,6 +151,7 @@ ensure_i386() {
   fi
   printf '%s' ":morvexer-qemu-i386:M::\\x7fELF\\x01\\x01\\x01\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x02\\x00\\x03\\x00:\\xff\\xff\\xff\\xff\\xff\\xfe\\xfe\\x00\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xfe\\xff\\xff\\xff:$qemu:F" >"$binfmt/register" ||
     return 1
+  registered_binfmt=1
   echo "test-windows: i386 code runs under $qemu ($("$qemu" --version | head -n 1)), registered with binfmt_misc"
   /usr/lib/wine/wine --version >/dev/null 2>&1
 }
@@ -140,12 +163,13 @@ scripts/windows-deps.sh
 lap "libtiff and libpng from Debian sources"
 for preset in windows-x64 windows-x86; do
   echo "== $preset"
-  cmake --preset "$preset" >/dev/null
+  quietly "configure-$preset" cmake --preset "$preset" || fail "cannot configure $preset"
   cmake --build --preset "$preset"
   lap "build $preset"
 done
-# The scene checks need the Linux tool and probe (scripts/test.sh has built them).
-cmake --preset default >/dev/null
+# The scene checks need the Linux tool and probe (built already when
+# scripts/test.sh runs this; built here when run alone).
+quietly configure-default cmake --preset default || fail "cannot configure the Linux build"
 cmake --build --preset default --target morvexer_tool morvexer_scene_probe
 lap "Linux tool and probe"
 
@@ -153,17 +177,16 @@ lap "Linux tool and probe"
 /usr/lib/wine/wineserver -k 2>/dev/null || true
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "test-windows: making the Wine prefix $WINEPREFIX"
-  /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 || fail "cannot make the Wine prefix $WINEPREFIX"
+  quietly wineboot /usr/lib/wine/wine64 wineboot -i || fail "cannot make the Wine prefix $WINEPREFIX"
 fi
 # One server for every program of the run, ended on the way out; the one that
 # made the prefix saves it and leaves first.
 /usr/lib/wine/wineserver -w
 /usr/lib/wine/wineserver -p || fail "cannot start a Wine server for $WINEPREFIX"
-trap '/usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
 # Wine's own services start with the first program and live as long as the
 # server; started here, they do not hold on to a test's output, which would
 # keep ctest waiting for the end of it.
-/usr/lib/wine/wine64 cmd /c exit 0 </dev/null >/dev/null 2>&1 || fail "Wine cannot run a program in $WINEPREFIX"
+quietly first-wine-program /usr/lib/wine/wine64 cmd /c exit 0 || fail "Wine cannot run a program in $WINEPREFIX"
 lap "Wine prefix"
 
 # ---- tests ----

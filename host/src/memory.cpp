@@ -7,18 +7,47 @@
 namespace vtnhost {
 namespace {
 
-// 16 bytes keep the user block as aligned as malloc's own.
+// Every block starts at a multiple of 16 whatever malloc gives (8 on 32-bit
+// Windows): the plug-in's operator new promises the compiler's default new
+// alignment, 16 on every target we build, and its SSE2 code loads from such
+// blocks with aligned operands. The header sits right before the block; the
+// slack in front of it is recorded so the block can be given back.
+constexpr size_t kBlockAlign = 16;
 struct alignas(16) BlockHeader
 {
-	uint64_t magic;
+	uint64_t offset;  // from the start of what malloc gave to the block
+	uint64_t unused;
 	uint64_t size;
+	uint64_t magic;  // the 8 bytes right before the block: never all ones
 };
-constexpr uint64_t kMagic = 0x56544e48424c4b31ull;  // never all ones
-static_assert(sizeof(BlockHeader) == 16, "block header");
+constexpr uint64_t kMagic = 0x56544e48424c4b31ull;
+static_assert(sizeof(BlockHeader) % kBlockAlign == 0, "block header");
+constexpr size_t kOverhead = sizeof(BlockHeader) + kBlockAlign - 1;
 
 BlockHeader* headerOf(void* block)
 {
 	return reinterpret_cast<BlockHeader*>(static_cast<char*>(block) - sizeof(BlockHeader));
+}
+
+char* rawOf(void* block) { return static_cast<char*>(block) - headerOf(block)->offset; }
+
+// Where the block starts in raw memory from malloc or realloc.
+char* blockIn(char* raw)
+{
+	const uintptr_t first = reinterpret_cast<uintptr_t>(raw) + sizeof(BlockHeader);
+	return raw + (((first + kBlockAlign - 1) & ~uintptr_t(kBlockAlign - 1)) - reinterpret_cast<uintptr_t>(raw));
+}
+
+// The block in raw memory, its header written.
+void* placeBlock(char* raw, size_t size)
+{
+	char* block = blockIn(raw);
+	BlockHeader* h = headerOf(block);
+	h->offset = static_cast<uint64_t>(block - raw);
+	h->unused = 0;
+	h->size = size;
+	h->magic = kMagic;
+	return block;
 }
 
 }  // namespace
@@ -41,14 +70,12 @@ void* Memory::alloc(size_t size, int line, const char* source)
 	AllocRecord rec{size, line, source ? source : ""};
 	if (recording_)
 		requests_.push_back(rec);
-	if (shouldFail() || size > SIZE_MAX - sizeof(BlockHeader))
+	if (shouldFail() || size > SIZE_MAX - kOverhead)
 		return nullptr;
-	auto* h = static_cast<BlockHeader*>(std::malloc(sizeof(BlockHeader) + size));
-	if (!h)
+	auto* raw = static_cast<char*>(std::malloc(kOverhead + size));
+	if (!raw)
 		return nullptr;
-	h->magic = kMagic;
-	h->size = size;
-	void* block = h + 1;
+	void* block = placeBlock(raw, size);
 	live_.emplace(block, std::move(rec));
 	liveBytes_ += size;
 	peakBytes_ = std::max(peakBytes_, liveBytes_);
@@ -64,15 +91,21 @@ void* Memory::realloc(void* block, size_t size, int line, const char* source)
 	if (recording_)
 		requests_.push_back(rec);
 	auto it = live_.find(block);
-	if (it == live_.end() || shouldFail() || size > SIZE_MAX - sizeof(BlockHeader))
+	if (it == live_.end() || shouldFail() || size > SIZE_MAX - kOverhead)
 		return nullptr;
 	const size_t old = it->second.size;
-	auto* h = static_cast<BlockHeader*>(std::realloc(headerOf(block), sizeof(BlockHeader) + size));
-	if (!h)
+	const size_t oldOffset = static_cast<size_t>(headerOf(block)->offset);
+	auto* raw = static_cast<char*>(std::realloc(rawOf(block), kOverhead + size));
+	if (!raw)
 		return nullptr;
-	h->size = size;
+	// realloc keeps the bytes at their offset from the start; where the new
+	// start aligns differently, the contents move to the new block.
+	char* contents = raw + oldOffset;
+	char* moved = blockIn(raw);
+	if (moved != contents)
+		std::memmove(moved, contents, std::min(old, size));
+	placeBlock(raw, size);
 	live_.erase(it);
-	void* moved = h + 1;
 	live_.emplace(moved, std::move(rec));
 	liveBytes_ = liveBytes_ - old + size;
 	peakBytes_ = std::max(peakBytes_, liveBytes_);
@@ -89,7 +122,7 @@ void Memory::free(void* block)
 		std::abort();  // not ours: a double free or a foreign block is a fatal host error
 	liveBytes_ -= it->second.size;
 	live_.erase(it);
-	std::free(headerOf(block));
+	std::free(rawOf(block));
 }
 
 bool Memory::owns(const void* block) const

@@ -358,7 +358,9 @@ int runProcess(const std::vector<std::string>& argv)
 	DWORD code = 0;
 	const bool got = GetExitCodeProcess(process.hProcess, &code);
 	CloseHandle(process.hProcess);
-	return got ? static_cast<int>(code) : -1;
+	// An exception that ended the process leaves its NTSTATUS (0xC0000005 and
+	// the like) as the exit code: not a normal exit.
+	return got && code < 0xC0000000u ? static_cast<int>(code) : -1;
 }
 
 bool isTerminal(std::FILE* stream)

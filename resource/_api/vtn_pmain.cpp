@@ -91,14 +91,20 @@ void* VtnMemAlloc(size_t n, Int32 line, const char* source)
 		return t_VTNOS->general->Alloc(n, line, source);
 	// Before attach (static initialisation): the system allocator, with an
 	// all-ones marker in front so the release can tell the block apart later.
-	if (n > SIZE_MAX - kStdlibHeader)
+	// The block is aligned to 16 as the host's are (malloc gives 8 on 32-bit
+	// Windows); what calloc gave is kept right before the marker.
+	constexpr size_t kAlign = 16, kFront = kStdlibHeader + sizeof(void*);
+	if (n > SIZE_MAX - kFront - kAlign)
 		return nullptr;
-	auto* raw = static_cast<unsigned char*>(std::calloc(1, n + kStdlibHeader));
+	auto* raw = static_cast<unsigned char*>(std::calloc(1, n + kFront + kAlign - 1));
 	if (!raw)
 		return nullptr;
-	std::memset(raw, 0xFF, kStdlibHeader);
+	const uintptr_t first = reinterpret_cast<uintptr_t>(raw) + kFront;
+	unsigned char* block = raw + (((first + kAlign - 1) & ~uintptr_t(kAlign - 1)) - reinterpret_cast<uintptr_t>(raw));
+	std::memset(block - kStdlibHeader, 0xFF, kStdlibHeader);
+	std::memcpy(block - kFront, &raw, sizeof(void*));
 	stdlib_mem_used = 1;
-	return raw + kStdlibHeader;
+	return block;
 }
 
 void VtnMemFree(void* p)
@@ -107,7 +113,9 @@ void VtnMemFree(void* p)
 		return;
 	if (stdlib_mem_used && HasStdlibMarker(p))
 	{
-		std::free(static_cast<unsigned char*>(p) - kStdlibHeader);
+		void* raw = nullptr;
+		std::memcpy(&raw, static_cast<unsigned char*>(p) - kStdlibHeader - sizeof(void*), sizeof(void*));
+		std::free(raw);
 		return;
 	}
 	t_VTNOS->general->Free(p);

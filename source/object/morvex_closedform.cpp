@@ -8,9 +8,6 @@
 
 #include "morvex_lanes.h"
 
-#ifdef MORVEX_LANES_X86
-#endif
-
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
@@ -36,7 +33,11 @@ double OnFaceAngle(double t0, double t1, double t2, const ClosedFormCage::FaceBl
 		return kPi;
 	// At vertex i the two edges beside it have t = 0; m_j . m_k = -cos(angle at i).
 	const int i = t0 != 0.0 ? 0 : (t1 != 0.0 ? 1 : 2);
-	return std::acos(-F.mm[(i + 1) % 3][(i + 2) % 3][lane]);
+	// acos(c) as atan2(sin, c) through the module's own atan2: the C
+	// libraries' acos differ in the last place between platforms, and a scene
+	// must bind the same on all of them.
+	const double c = -F.mm[(i + 1) % 3][(i + 2) % 3][lane];
+	return ClosedFormAtan2(std::sqrt(std::max(0.0, (1.0 - c) * (1.0 + c))), c);
 }
 
 // The faces' phi contributions into phi, a column at a time: each column's

@@ -14,7 +14,10 @@ std::string makeTemporaryFolder(const std::string& prefix)
 	{
 		const fs::path dir = fs::temp_directory_path() / (prefix + std::to_string(rng() % 1000000000u));
 		if (fs::create_directory(dir))
-			return dir.string();
+		{
+			const auto utf8 = dir.u8string();  // the platform layer takes UTF-8 paths
+			return std::string(utf8.begin(), utf8.end());
+		}
 	}
 	throw std::runtime_error("cannot make a temporary folder");
 }

@@ -12,7 +12,9 @@
 
 // Scene files and the plug-in's weight blocks are little-endian and copied
 // to and from memory as they stand.
+#if defined(__BYTE_ORDER__)
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "a big-endian build needs byte swaps in the scene files");
+#endif
 
 namespace vtnhost {
 namespace platform {

@@ -109,7 +109,7 @@ struct OBJECTPLUGIN
 	void* reserved[39];               // 105 .. 143
 };
 
-// The record in words: on 64 bits the published byte offsets (node part 640
+// The record in words: on 64 bits the published byte offsets (node section 640
 // bytes, object record 1152), on 32 bits the same words.
 static_assert(offsetof(NODEPLUGIN, info) == 0, "record: info");
 static_assert(offsetof(NODEPLUGIN, destroy) == VTN_WORDS(1), "record: destroy");
