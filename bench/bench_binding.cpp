@@ -30,7 +30,7 @@ vtnhost::Host& host()
 	static vtnhost::Host* h = [] {
 		auto* x = new vtnhost::Host();
 		InitOS(x->table());
-		RegisterObjectPlugin(1023954, String("Morvexer"), OBJECT_MODIFIER, Morvex::Alloc, String(), nullptr, 0);
+		RegisterObjectPlugin(ID_MORVEXER, String("Morvexer"), OBJECT_MODIFIER, Morvex::Alloc, String(), nullptr, 0);
 		return x;
 	}();
 	return *h;
@@ -90,12 +90,12 @@ Scene makeScene(const Shape& mesh_shape, const Shape& cage_shape)
 	auto mesh = h.newPolygonObject("Mesh", mesh_shape.points, mesh_shape.polygons);
 	s.mesh = mesh.get();
 	s.doc->insert(std::move(mesh), nullptr, nullptr);
-	auto deformer = h.newObject(1023954, "Morvexer");
+	auto deformer = h.newObject(ID_MORVEXER, "Morvexer");
 	s.deformer = deformer.get();
 	s.doc->insert(std::move(deformer), s.mesh, nullptr);
 	auto cage = h.newPolygonObject("Cage", cage_shape.points, cage_shape.polygons);
 	s.cage = cage.get();
-	h.setLink(s.deformer, 1000, s.cage);
+	h.setLink(s.deformer, MORVEX_CAGE, s.cage);
 	s.doc->insert(std::move(cage), nullptr, s.mesh);
 	s.morvex = static_cast<Morvex*>(s.deformer->nodeData());
 	s.points = int64_t(mesh_shape.points.size());

@@ -44,7 +44,7 @@ CliHost::Scene CliHost::buildScene(const ObjMesh& cage, const std::vector<ObjMes
 {
 	Scene s;
 	s.doc = host_.newDocument();
-	std::unique_ptr<vtnhost::Object> group = host_.newObject(vtnhost::TYPE_NULL_OBJECT, "Meshes");
+	std::unique_ptr<vtnhost::Object> group = host_.newObject(Onull, "Meshes");
 	vtnhost::Object* parent = group.get();
 	s.doc->insert(std::move(group), nullptr, nullptr);
 	for (const ObjMesh& m : meshes)

@@ -274,7 +274,7 @@ int runDeform(const CommonOptions& c, const DeformOptions& o)
 		for (size_t i = 0; i < posed.size(); ++i)
 		{
 			s.cage->points = posed[i].points;
-			s.cage->setDirty(vtnhost::DIRTY_DATA);
+			s.cage->setDirty(DIRTYFLAGS_DATA);
 			if (!h.evaluate(s.doc))
 				throw Failure{"cancelled: stopped after " + std::to_string(written) + " files"};
 			for (size_t k = 0; k < s.meshes.size(); ++k)

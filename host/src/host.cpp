@@ -214,7 +214,7 @@ std::unique_ptr<Node> Host::newNode(Int32 type)
 {
 	const PluginRegistration* reg = findRegistration(type);
 	std::unique_ptr<Node> node;
-	if (type == TYPE_SELECTION_TAG || type == TYPE_DISPLAY_TAG)
+	if (type == Tpointselection || type == Tdisplay)
 		node = std::make_unique<Tag>(nextNodeId(), type, nullptr);
 	else
 		node = std::make_unique<Object>(nextNodeId(), type, reg);
@@ -252,7 +252,7 @@ std::unique_ptr<Object> Host::newObject(Int32 type, const std::string& name)
 
 std::unique_ptr<Object> Host::newPolygonObject(const std::string& name, std::vector<LVector> points, std::vector<CPolygon> polygons)
 {
-	std::unique_ptr<Object> op = newObject(TYPE_POLYGON_OBJECT, name);
+	std::unique_ptr<Object> op = newObject(Opolygon, name);
 	op->points = std::move(points);
 	op->polygons = std::move(polygons);
 	return op;
@@ -287,7 +287,7 @@ std::unique_ptr<Object> Host::cloneInto(const Object& src, Int32 flags, VtnAlias
 		error("cannot copy " + src.name + ": its plug-in refused the copy");
 		return nullptr;
 	}
-	if (!(flags & COPY_NO_TAGS))
+	if (!(flags & COPYFLAGS_NO_BRANCHES))
 		for (const auto& t : src.tags)
 		{
 			auto copy = std::make_unique<Tag>(nextNodeId(), t->type(), nullptr);
@@ -296,7 +296,7 @@ std::unique_ptr<Object> Host::cloneInto(const Object& src, Int32 flags, VtnAlias
 			copy->select = t->select;
 			op->insertTag(std::move(copy), op->tags.empty() ? nullptr : op->tags.back().get());
 		}
-	if (!(flags & COPY_NO_HIERARCHY))
+	if (!(flags & COPYFLAGS_NO_HIERARCHY))
 		for (const auto& c : src.children())
 		{
 			std::unique_ptr<Object> child = cloneInto(*c, flags, trans);
@@ -316,7 +316,7 @@ bool Host::sendModelingCommand(Int32 command, ModelingCommandData* data)
 	if (command != MCOMMAND_TRIANGULATE || !op->isPolygonObject())
 		return false;
 	op->triangulate();
-	op->setDirty(DIRTY_DATA);
+	op->setDirty(DIRTYFLAGS_DATA);
 	return true;
 }
 

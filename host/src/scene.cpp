@@ -55,7 +55,7 @@ bool Node::callMessage(Int32 type, void* data)
 	Host::current().recordMessage(this, type);
 	// The update notice: points or settings changed.
 	if (type == MSG_UPDATE)
-		setDirty(DIRTY_DATA);
+		setDirty(DIRTYFLAGS_DATA);
 	if (!data_ || !plugin_->node().Message)
 		return true;
 	return (data_->*plugin_->node().Message)(asListNode(), type, data);
@@ -128,14 +128,14 @@ int dirtySlot(Int32 bit)
 {
 	switch (bit)
 	{
-		case DIRTY_MATRIX: return 0;
-		case DIRTY_DATA: return 1;
-		case DIRTY_SELECT: return 2;
-		case DIRTY_CACHE: return 3;
+		case DIRTYFLAGS_MATRIX: return 0;
+		case DIRTYFLAGS_DATA: return 1;
+		case DIRTYFLAGS_SELECT: return 2;
+		case DIRTYFLAGS_CACHE: return 3;
 		default: return 4;
 	}
 }
-constexpr Int32 kDirtyKinds[] = {DIRTY_MATRIX, DIRTY_DATA, DIRTY_SELECT, DIRTY_CACHE};
+constexpr Int32 kDirtyKinds[] = {DIRTYFLAGS_MATRIX, DIRTYFLAGS_DATA, DIRTYFLAGS_SELECT, DIRTYFLAGS_CACHE};
 }  // namespace
 
 Int32 Node::dirty(Int32 flags) const
@@ -175,7 +175,7 @@ LMatrix Object::globalMatrix() const { return parent_ ? multiply(parent_->global
 void Object::setGlobalMatrix(const LMatrix& mg)
 {
 	matrix = parent_ ? multiply(invert(parent_->globalMatrix()), mg) : mg;
-	setDirty(DIRTY_MATRIX);
+	setDirty(DIRTYFLAGS_MATRIX);
 }
 
 Tag* Object::firstTag(Int32 type, int nr) const

@@ -227,7 +227,7 @@ BaseObject* ObAllocPolygonObject(Int32 pcnt, Int32 vcnt)
 {
 	if (pcnt < 0 || vcnt < 0)
 		return nullptr;
-	std::unique_ptr<Object> o = H().newObject(TYPE_POLYGON_OBJECT);
+	std::unique_ptr<Object> o = H().newObject(Opolygon);
 	o->points.assign(static_cast<size_t>(pcnt), LVector{0, 0, 0});
 	o->polygons.assign(static_cast<size_t>(vcnt), CPolygon{0, 0, 0, 0});
 	return asBase(o.release());
@@ -276,7 +276,7 @@ void TgFree(BaseTag* tag)
 BaseSelect* TgGetBaseSelect(BaseTag* tag)
 {
 	Tag* t = T(tag);
-	return t && t->type() == TYPE_SELECTION_TAG ? reinterpret_cast<BaseSelect*>(&t->select) : nullptr;
+	return t && t->type() == Tpointselection ? reinterpret_cast<BaseSelect*>(&t->select) : nullptr;
 }
 BaseObject* TgGetObject(BaseTag* tag)
 {

@@ -10,30 +10,12 @@
 #include "vtn_baseselect.h"
 #include "vtn_math.h"
 #include "abi/vtn_nodedata.h"
+#include "omorvexer.h"
 
-// Parameters of the deformer (entries of its data container).
-enum
-{
-	MORVEX_CAGE = 1000,
-	MORVEX_BIND = 1001,
-	MORVEX_STRETCH = 1003,
-	MORVEX_MEMORY = 1004,
-	MORVEX_RESTORE_CAGE = 1006,
-	MORVEX_CHECK = 1010,
-	MORVEX_CHECK_OBJECT = 1011,
-	MORVEX_INSIDE_ONLY = 1012,
-	MORVEX_SAFE_DISTANCE = 1013,
-	MORVEX_STRENGTH = 1015,
-};
-
-// Values of the host that several parts of the deformer use.
+// Points between two break tests.
 enum : Int32
 {
-	Opolygon = 5100,           // polygon object type
-	MSG_UPDATE = 5,            // an object's points or settings changed
-	MORVEX_BREAK_EVERY = 64,   // points between two break tests
-	ID_MORVEXER = 1023954,     // the deformer's object type
-	ID_MORVEXER_ICONS = 1025067,  // the icon strip
+	MORVEX_BREAK_EVERY = 64,
 };
 
 // Pseudo-random numbers for perturbing rays: a 31-bit linear congruential step.

@@ -7,9 +7,9 @@
 
 namespace {
 
-constexpr Int32 MCOMMAND_TRIANGULATE = 221;
-constexpr Int32 CLONE_FOR_TEST = 0x118;
-constexpr Int32 CLONE_FOR_BACKUP = 0x18;
+// The backup keeps the cage's tags; the clone that is only tried on needs none.
+constexpr Int32 CLONE_FOR_BACKUP = COPYFLAGS_NO_ANIMATION | COPYFLAGS_NO_BITS;
+constexpr Int32 CLONE_FOR_TEST = CLONE_FOR_BACKUP | COPYFLAGS_NO_BRANCHES;
 
 bool Triangulate(BaseDocument* doc, BaseObject* op)
 {

@@ -9,14 +9,8 @@
 
 namespace {
 
-constexpr Int32 MSG_DESCRIPTION_COMMAND = 18;
-constexpr Int32 MSG_MENUPREPARE = 22;
-constexpr Int32 MSG_GETCUSTOMICON = 1001090;
-constexpr Int32 DIRTYFLAGS_CAGE = 0x16;  // matrix, data and cache
-constexpr Int32 DIRTYFLAGS_DATA = 4;
-constexpr Int32 DTYPE_LONG = 15;
-constexpr Int32 DTYPE_BOOL = 400006001;
-constexpr Int32 DESCFLAGS_SET_USERINTERACTION = 8;
+// What of the cage the deformer follows: where it is, its shape, what other deformers made of it.
+constexpr Int32 DIRTYFLAGS_CAGE = DIRTYFLAGS_MATRIX | DIRTYFLAGS_DATA | DIRTYFLAGS_CACHE;
 
 // The display tag that marks a prepared cage.
 void AddCageTag(BaseObject* cage, BaseDocument* doc)
@@ -27,11 +21,11 @@ void AddCageTag(BaseObject* cage, BaseDocument* doc)
 	if (!tag)
 		return;
 	BaseContainer* bc = tag->GetDataInstance();
-	bc->SetParameter(DescID(DescLevel{1000, DTYPE_LONG, 0}), GeData(Int32(6)));
-	bc->SetParameter(DescID(DescLevel{1013, DTYPE_LONG, 0}), GeData(Int32(0)));
+	bc->SetParameter(DescID(DescLevel{1000, VTN_DA_LONG, 0}), GeData(Int32(6)));
+	bc->SetParameter(DescID(DescLevel{1013, VTN_DA_LONG, 0}), GeData(Int32(0)));
 	GeData on;
 	on.SetLong(1);
-	tag->SetParameter(DescID(DescLevel{1007, DTYPE_BOOL, 0}), on, DESCFLAGS_SET_USERINTERACTION);
+	tag->SetParameter(DescID(DescLevel{1007, VTN_DA_BOOL, 0}), on, DESCFLAGS_SET_USERINTERACTION);
 	cage->InsertTag(tag, nullptr);
 	doc->AddUndo(UNDOTYPE_NEW, tag);
 }

@@ -10,8 +10,6 @@
 
 namespace {
 
-constexpr Int32 MOUSE_BUSY = 3;
-constexpr Int32 MOUSE_NORMAL = 2;
 // 2 * sqrt(2), in single precision as the rest areas are.
 constexpr double kStretchNorm = 2.8284270763397217;
 

@@ -10,9 +10,6 @@ using vtnhost::Object;
 
 namespace {
 
-constexpr Int32 MORVEX_CAGE = 1000, MORVEX_BIND = 1001, MORVEX_MEMORY = 1004, MORVEX_RESTORE_CAGE = 1006;
-constexpr Int32 MORVEX_CHECK = 1010, MORVEX_CHECK_OBJECT = 1011, MORVEX_SAFE_DISTANCE = 1013;
-
 class ModuleCommands : public ::testing::Test
 {
 protected:
@@ -20,10 +17,10 @@ protected:
 	{
 		ASSERT_TRUE(host.loadPlugin(builtPluginPath()));
 		doc = host.newDocument();
-		deformer = testscene::addObject(host, doc, testscene::kMorvexer, "Morvexer");
+		deformer = testscene::addObject(host, doc, ID_MORVEXER, "Morvexer");
 		ASSERT_NE(deformer, nullptr);
 		// A rig: the cage sits under a moved and turned parent.
-		rig = testscene::addObject(host, doc, vtnhost::TYPE_NULL_OBJECT, "Rig");
+		rig = testscene::addObject(host, doc, Onull, "Rig");
 		rig->matrix = testmesh::product(testmesh::translation({3, 0, -1}), testmesh::rotation({0, 1, 0}, 0.4));
 		cage = testscene::addMesh(host, doc, "Cage", testmesh::icosphere({0, 0, 0}, 1.3, 2), rig);
 		host.setLink(deformer, MORVEX_CAGE, cage);
@@ -44,9 +41,9 @@ TEST_F(ModuleCommands, BindCheckAndRestoreOnADenseMesh)
 	ASSERT_EQ(cage->polygons.size(), 320u);
 	ASSERT_TRUE(host.pressButton(deformer, MORVEX_BIND));
 	EXPECT_EQ(deformer->container().find(MORVEX_MEMORY)->s, "0 B");
-	EXPECT_NE(cage->firstTag(vtnhost::TYPE_DISPLAY_TAG), nullptr);
+	EXPECT_NE(cage->firstTag(Tdisplay), nullptr);
 	EXPECT_TRUE(cage->colors.xray);
-	EXPECT_EQ(host.messageCount(cage, 5), 1u);
+	EXPECT_EQ(host.messageCount(cage, MSG_UPDATE), 1u);
 
 	// A mesh of 2562 points, every seventh pushed out of the cage.
 	const testmesh::PushedMesh pushed = testmesh::pushedIcosphere({0, 0, 0}, 1.0, 4, 1.6, 7);

@@ -13,8 +13,6 @@ using vtnhost::Object;
 
 namespace {
 
-constexpr Int32 MORVEX_CAGE = 1000, MORVEX_BIND = 1001, MORVEX_MEMORY = 1004;
-
 // A bar of 10 088 points in a box cage of 6 x 6 quads a side (432 triangles once bound).
 const LVector kBarLo{-2, -0.4, -0.4}, kBarHi{2, 0.4, 0.4};
 const LVector kCageLo{-2.25, -0.65, -0.65}, kCageHi{2.25, 0.65, 0.65};
@@ -43,7 +41,7 @@ protected:
 		doc = host.newDocument();
 		bar = testscene::addMesh(host, doc, "Bar", testmesh::subdividedBox(kBarLo, kBarHi, 41));
 		ASSERT_GE(bar->points.size(), 10000u);
-		deformer = host.newObject(testscene::kMorvexer, "Morvexer").release();
+		deformer = host.newObject(ID_MORVEXER, "Morvexer").release();
 		doc->insert(std::unique_ptr<Object>(deformer), bar, nullptr);
 		cage = testscene::addMesh(host, doc, "Cage", testmesh::subdividedBox(kCageLo, kCageHi, 6));
 		host.setLink(deformer, MORVEX_CAGE, cage);

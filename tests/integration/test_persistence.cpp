@@ -18,8 +18,6 @@ using vtnhost::Object;
 
 namespace {
 
-constexpr Int32 MORVEX_CAGE = 1000, MORVEX_BIND = 1001, MORVEX_MEMORY = 1004;
-
 std::string deformedBytes(const vtnhost::Document* doc)
 {
 	std::ostringstream out;
@@ -42,10 +40,10 @@ protected:
 	{
 		ASSERT_TRUE(host.loadPlugin(builtPluginPath()));
 		doc = host.newDocument();
-		Object* rig = testscene::addObject(host, doc, vtnhost::TYPE_NULL_OBJECT, "Rig");
+		Object* rig = testscene::addObject(host, doc, Onull, "Rig");
 		testscene::addMesh(host, doc, "Ball", testmesh::icosphere({0.3, 0, 0}, 0.6, 2), rig);
 		testscene::addMesh(host, doc, "Box", testmesh::subdividedBox({-0.9, -0.5, -0.5}, {-0.1, 0.5, 0.5}, 3), rig);
-		deformer = host.newObject(testscene::kMorvexer, "Morvexer").release();
+		deformer = host.newObject(ID_MORVEXER, "Morvexer").release();
 		doc->insert(std::unique_ptr<Object>(deformer), rig, nullptr);
 		cage = testscene::addMesh(host, doc, "Cage", testmesh::subdividedBox({-1.2, -1, -1}, {1.2, 1, 1}, 2));
 		host.setLink(deformer, MORVEX_CAGE, cage);

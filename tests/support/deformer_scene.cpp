@@ -4,13 +4,13 @@
 
 void DeformerScene::SetUp()
 {
-	if (!host.findRegistration(testscene::kMorvexer))
+	if (!host.findRegistration(ID_MORVEXER))
 	{
-		ASSERT_TRUE(RegisterObjectPlugin(testscene::kMorvexer, String("Morvexer"), OBJECT_MODIFIER, Morvex::Alloc, String(), nullptr, 0));
+		ASSERT_TRUE(RegisterObjectPlugin(ID_MORVEXER, String("Morvexer"), OBJECT_MODIFIER, Morvex::Alloc, String(), nullptr, 0));
 	}
 	baseline = host.memory().liveBlocks();
 	doc = host.newDocument();
-	deformer = testscene::addObject(host, doc, testscene::kMorvexer, "Morvexer");
+	deformer = testscene::addObject(host, doc, ID_MORVEXER, "Morvexer");
 	ASSERT_NE(deformer, nullptr);
 	m = static_cast<Morvex*>(deformer->nodeData());
 }

@@ -26,7 +26,7 @@ vtnhost::Object* addObject(vtnhost::Host& host, vtnhost::Document* doc, Int32 ty
 
 std::vector<Int32> selectedPoints(const vtnhost::Object* op, int nr)
 {
-	const vtnhost::Tag* tag = op->firstTag(vtnhost::TYPE_SELECTION_TAG, nr);
+	const vtnhost::Tag* tag = op->firstTag(Tpointselection, nr);
 	if (!tag)
 		return {};
 	return std::vector<Int32>(tag->select.indices.begin(), tag->select.indices.end());

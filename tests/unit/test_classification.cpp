@@ -244,7 +244,7 @@ TEST_F(Classification, AnOpenCageLetsTheRaysOut)
 
 TEST_F(Classification, CheckOutsideADocumentDoesNothing)
 {
-	std::unique_ptr<Object> loose = host.newObject(testscene::kMorvexer);
+	std::unique_ptr<Object> loose = host.newObject(ID_MORVEXER);
 	Object* cage = cageOf(testmesh::boxTriangles(kLo, kHi));
 	Object* mesh = meshOf({{5, 5, 5}});
 	host.setLink(loose.get(), MORVEX_CAGE, cage);

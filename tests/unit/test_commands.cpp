@@ -12,19 +12,17 @@ using vtnhost::Object;
 
 namespace {
 
-constexpr Int32 kIcons = 1025067;
-
 class Commands : public DeformerScene
 {
 protected:
 	void SetUp() override
 	{
 		DeformerScene::SetUp();
-		if (!host.icon(kIcons))
+		if (!host.icon(ID_MORVEXER_ICONS))
 		{
 			vtnhost::Bitmap strip;
 			strip.resize(64, 32);
-			ASSERT_TRUE(host.registerIcon(kIcons, strip, 0, 0, 64, 32));
+			ASSERT_TRUE(host.registerIcon(ID_MORVEXER_ICONS, strip, 0, 0, 64, 32));
 		}
 	}
 
@@ -86,7 +84,7 @@ TEST_F(Commands, BindOnATriangulatedCageCapturesTheRestPose)
 	EXPECT_EQ(cage->renderMode, 1);
 	EXPECT_TRUE(cage->colors.xray);
 	EXPECT_TRUE(deformer->deformMode);
-	EXPECT_EQ(host.messageCount(cage, 5), 1u);
+	EXPECT_EQ(host.messageCount(cage, MSG_UPDATE), 1u);
 	EXPECT_EQ(host.eventCount(), events + 1);
 
 	// No copy, no triangulation and no undo step for a cage that is triangulated already.
@@ -101,7 +99,7 @@ TEST_F(Commands, BindAddsTheDisplayTagOnce)
 	ASSERT_TRUE(bind());
 	ASSERT_TRUE(bind());
 	ASSERT_EQ(cage->tags.size(), 1u);
-	const vtnhost::Tag* tag = cage->firstTag(vtnhost::TYPE_DISPLAY_TAG);
+	const vtnhost::Tag* tag = cage->firstTag(Tdisplay);
 	ASSERT_NE(tag, nullptr);
 	EXPECT_EQ(tag->container().find(1000)->l, 6);
 	EXPECT_EQ(tag->container().find(1013)->l, 0);
@@ -145,7 +143,7 @@ TEST_F(Commands, BindTriangulatesAQuadCageAndKeepsAHiddenCopy)
 TEST_F(Commands, BindStopsCleanlyOnBadInput)
 {
 	// Not in a document.
-	auto loose = host.newObject(testscene::kMorvexer);
+	auto loose = host.newObject(ID_MORVEXER);
 	auto* lm = static_cast<Morvex*>(loose->nodeData());
 	ASSERT_TRUE(host.pressButton(loose.get(), MORVEX_BIND));
 	EXPECT_EQ(lm->bindArmed, 0);
@@ -205,12 +203,12 @@ TEST_F(Commands, RestorePutsMatrixAndPointsBack)
 	ASSERT_TRUE(bind());
 	cage->matrix = testmesh::rotation({1, 1, 0}, 1.0);
 	cage->points[2] = {9, 9, 9};
-	const size_t updates = host.messageCount(cage, 5);
+	const size_t updates = host.messageCount(cage, MSG_UPDATE);
 	ASSERT_TRUE(host.pressButton(deformer, MORVEX_RESTORE_CAGE));
 	EXPECT_EQ(cage->globalMatrix().off.z, 3);
 	EXPECT_EQ(cage->globalMatrix().v1.x, 1);
 	EXPECT_EQ(cage->points[2].x, rest.points[2].x);
-	EXPECT_EQ(host.messageCount(cage, 5), updates + 1);
+	EXPECT_EQ(host.messageCount(cage, MSG_UPDATE), updates + 1);
 	EXPECT_TRUE(doc->undo.size() == 1u) << "restore records no undo";
 
 	// With points added the points stay; only the matrix comes back.
@@ -224,7 +222,7 @@ TEST_F(Commands, RestorePutsMatrixAndPointsBack)
 
 TEST_F(Commands, RestoreWorksThroughAParent)
 {
-	Object* parent = testscene::addObject(host, doc, vtnhost::TYPE_NULL_OBJECT, "Rig");
+	Object* parent = testscene::addObject(host, doc, Onull, "Rig");
 	parent->matrix = testmesh::translation({10, 0, 0});
 	Object* cage = testscene::addMesh(host, doc, "Cage", testmesh::boxTriangles(kLo, kHi), parent);
 	host.setLink(deformer, MORVEX_CAGE, cage);
@@ -245,7 +243,7 @@ TEST_F(Commands, TheIconShowsOnlyWhileSomethingIsBound)
 	EXPECT_EQ(icon.w, -1);
 	m->memoryUsed = 4;
 	ASSERT_TRUE(host.requestIcon(deformer, &icon));
-	EXPECT_EQ(icon.bmp, reinterpret_cast<const BaseBitmap*>(host.icon(kIcons)));
+	EXPECT_EQ(icon.bmp, reinterpret_cast<const BaseBitmap*>(host.icon(ID_MORVEXER_ICONS)));
 	EXPECT_EQ(icon.x, 0);
 	EXPECT_EQ(icon.y, 0);
 	EXPECT_EQ(icon.w, 32);
@@ -268,19 +266,19 @@ TEST_F(Commands, OtherMessagesAnswerTrue)
 TEST_F(Commands, CheckDirtyFollowsTheCagesCountForMatrixDataAndCache)
 {
 	Object* cage = addCage(testmesh::boxTriangles(kLo, kHi));
-	const Int32 before = deformer->dirty(vtnhost::DIRTY_DATA);
+	const Int32 before = deformer->dirty(DIRTYFLAGS_DATA);
 	deformer->callCheckDirty(doc);
-	EXPECT_EQ(deformer->dirty(vtnhost::DIRTY_DATA), before) << "an unchanged count changes nothing";
-	cage->setDirty(vtnhost::DIRTY_SELECT);
+	EXPECT_EQ(deformer->dirty(DIRTYFLAGS_DATA), before) << "an unchanged count changes nothing";
+	cage->setDirty(DIRTYFLAGS_SELECT);
 	deformer->callCheckDirty(doc);
-	EXPECT_EQ(deformer->dirty(vtnhost::DIRTY_DATA), before) << "selection changes are not watched";
-	cage->setDirty(vtnhost::DIRTY_MATRIX);
+	EXPECT_EQ(deformer->dirty(DIRTYFLAGS_DATA), before) << "selection changes are not watched";
+	cage->setDirty(DIRTYFLAGS_MATRIX);
 	deformer->callCheckDirty(doc);
-	EXPECT_EQ(deformer->dirty(vtnhost::DIRTY_DATA), before + 1);
-	EXPECT_EQ(m->cageDirty, cage->dirty(0x16));
+	EXPECT_EQ(deformer->dirty(DIRTYFLAGS_DATA), before + 1);
+	EXPECT_EQ(m->cageDirty, cage->dirty(DIRTYFLAGS_MATRIX | DIRTYFLAGS_DATA | DIRTYFLAGS_CACHE));
 	deformer->callCheckDirty(doc);
-	EXPECT_EQ(deformer->dirty(vtnhost::DIRTY_DATA), before + 1);
-	cage->setDirty(vtnhost::DIRTY_CACHE);
+	EXPECT_EQ(deformer->dirty(DIRTYFLAGS_DATA), before + 1);
+	cage->setDirty(DIRTYFLAGS_CACHE);
 	deformer->callCheckDirty(doc);
-	EXPECT_EQ(deformer->dirty(vtnhost::DIRTY_DATA), before + 2);
+	EXPECT_EQ(deformer->dirty(DIRTYFLAGS_DATA), before + 2);
 }

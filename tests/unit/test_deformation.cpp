@@ -320,10 +320,10 @@ TEST_F(Deformation, ABreakAtOnceMovesNothingButStillNotifies)
 	cage->points = mapped(kCage.points, testmesh::translation({1, 0, 0}));
 	vtnhost::Thread thread;
 	thread.requestBreak();
-	const size_t updates = host.messageCount(mesh, 5);
+	const size_t updates = host.messageCount(mesh, MSG_UPDATE);
 	host.evaluate(doc, &thread);
 	EXPECT_EQ(maxError(mesh, mesh->points), 0.0);
-	EXPECT_EQ(host.messageCount(mesh, 5), updates + 1);
+	EXPECT_EQ(host.messageCount(mesh, MSG_UPDATE), updates + 1);
 	EXPECT_EQ(m->bindings.GetCount(), 1);
 
 	// A break after a few tests: the points before it are deformed.
@@ -387,7 +387,7 @@ TEST_F(Deformation, ACageBentByAnotherDeformerIsFollowedThroughItsCache)
 TEST_F(Deformation, AGeneratorsCacheIsBoundThroughItsOwnObject)
 {
 	cage = addLinked(MORVEX_CAGE, kCage, "Cage");
-	Object* gen = testscene::addObject(host, doc, vtnhost::TYPE_NULL_OBJECT, "Generator");
+	Object* gen = testscene::addObject(host, doc, Onull, "Generator");
 	gen->generatorCache = host.newPolygonObject("Generated", kMesh.points, kMesh.polygons);
 	gen->generatorCache->cacheParent = gen;
 	std::unique_ptr<Object> d = doc->remove(deformer);

@@ -43,7 +43,7 @@ TEST(HostScene, CommandTriangulatesQuadsAndNgonsInPlace)
 	const std::vector<LVector> points = op->points;
 	ModelingCommandData mcd{};
 	mcd.op = op->asObject();
-	ASSERT_TRUE(host.sendModelingCommand(vtnhost::MCOMMAND_TRIANGULATE, &mcd));
+	ASSERT_TRUE(host.sendModelingCommand(MCOMMAND_TRIANGULATE, &mcd));
 	EXPECT_EQ(op->polygons.size(), 4u + 2u + 1u);
 	EXPECT_TRUE(op->ngons.empty());
 	double after = 0;
@@ -58,11 +58,11 @@ TEST(HostScene, CommandTriangulatesQuadsAndNgonsInPlace)
 		EXPECT_EQ(op->points[i].x, points[i].x) << "points keep their indices and places";
 
 	host.setModelingCommandsFail(true);
-	EXPECT_FALSE(host.sendModelingCommand(vtnhost::MCOMMAND_TRIANGULATE, &mcd));
+	EXPECT_FALSE(host.sendModelingCommand(MCOMMAND_TRIANGULATE, &mcd));
 	host.setModelingCommandsFail(false);
-	std::unique_ptr<Object> null = host.newObject(vtnhost::TYPE_NULL_OBJECT);
+	std::unique_ptr<Object> null = host.newObject(Onull);
 	mcd.op = null->asObject();
-	EXPECT_FALSE(host.sendModelingCommand(vtnhost::MCOMMAND_TRIANGULATE, &mcd)) << "only polygon objects triangulate";
+	EXPECT_FALSE(host.sendModelingCommand(MCOMMAND_TRIANGULATE, &mcd)) << "only polygon objects triangulate";
 }
 
 TEST(HostScene, ClonesCopyGeometryTagsAndChildrenByFlag)
@@ -71,10 +71,10 @@ TEST(HostScene, ClonesCopyGeometryTagsAndChildrenByFlag)
 	vtnhost::Document* doc = host.newDocument();
 	Object* cage = testscene::addMesh(host, doc, "Cage", testmesh::box({0, 0, 0}, {1, 1, 1}));
 	testscene::addMesh(host, doc, "Child", testmesh::box({0, 0, 0}, {1, 1, 1}), cage);
-	cage->insertTag(std::unique_ptr<vtnhost::Tag>(static_cast<vtnhost::Tag*>(host.newNode(vtnhost::TYPE_DISPLAY_TAG).release())), nullptr);
+	cage->insertTag(std::unique_ptr<vtnhost::Tag>(static_cast<vtnhost::Tag*>(host.newNode(Tdisplay).release())), nullptr);
 	cage->colors.xray = true;
 
-	std::unique_ptr<Object> all = host.cloneObject(*cage, 0x18);
+	std::unique_ptr<Object> all = host.cloneObject(*cage, COPYFLAGS_NO_ANIMATION | COPYFLAGS_NO_BITS);
 	EXPECT_EQ(all->name, "Cage");
 	EXPECT_EQ(all->points.size(), 8u);
 	EXPECT_TRUE(all->colors.xray);
@@ -82,7 +82,7 @@ TEST(HostScene, ClonesCopyGeometryTagsAndChildrenByFlag)
 	EXPECT_EQ(all->children().size(), 1u);
 	EXPECT_EQ(all->document(), nullptr) << "a clone belongs to no document until inserted";
 
-	std::unique_ptr<Object> bare = host.cloneObject(*cage, 0x118 | vtnhost::COPY_NO_HIERARCHY);
+	std::unique_ptr<Object> bare = host.cloneObject(*cage, COPYFLAGS_NO_ANIMATION | COPYFLAGS_NO_BITS | COPYFLAGS_NO_BRANCHES | COPYFLAGS_NO_HIERARCHY);
 	EXPECT_TRUE(bare->tags.empty());
 	EXPECT_TRUE(bare->children().empty());
 	host.destroyDocument(doc);
@@ -92,10 +92,10 @@ TEST(HostScene, TreeOrderInsertionBeforeAndGlobalMatrices)
 {
 	vtnhost::Host& host = unitHost();
 	vtnhost::Document* doc = host.newDocument();
-	Object* a = testscene::addObject(host, doc, vtnhost::TYPE_NULL_OBJECT, "A");
-	Object* b = testscene::addObject(host, doc, vtnhost::TYPE_NULL_OBJECT, "B");
-	doc->insertBefore(host.newObject(vtnhost::TYPE_NULL_OBJECT, "X"), b);
-	doc->insertBefore(host.newObject(vtnhost::TYPE_NULL_OBJECT, "W"), a);
+	Object* a = testscene::addObject(host, doc, Onull, "A");
+	Object* b = testscene::addObject(host, doc, Onull, "B");
+	doc->insertBefore(host.newObject(Onull, "X"), b);
+	doc->insertBefore(host.newObject(Onull, "W"), a);
 	std::vector<std::string> names;
 	for (Object* o : doc->objects())
 		names.push_back(o->name);
@@ -108,7 +108,7 @@ TEST(HostScene, TreeOrderInsertionBeforeAndGlobalMatrices)
 	const LMatrix got = child->globalMatrix();
 	for (double d : {got.off.x - want.off.x, got.off.z - want.off.z, got.v2.y - want.v2.y, got.v3.x - want.v3.x})
 		EXPECT_NEAR(d, 0.0, 1e-12);
-	EXPECT_EQ(child->dirty(vtnhost::DIRTY_MATRIX), 1);
+	EXPECT_EQ(child->dirty(DIRTYFLAGS_MATRIX), 1);
 	EXPECT_EQ(child->boundingRadius().z, 3.0);
 	EXPECT_EQ(child->document(), doc);
 

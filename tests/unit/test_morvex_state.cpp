@@ -8,19 +8,17 @@
 
 namespace {
 
-constexpr Int32 kMorvexer = 1023954;
-
 class MorvexState : public ::testing::Test
 {
 protected:
 	void SetUp() override
 	{
-		if (!unitHost().findRegistration(kMorvexer))
+		if (!unitHost().findRegistration(ID_MORVEXER))
 		{
-			ASSERT_TRUE(RegisterObjectPlugin(kMorvexer, String("Morvexer"), OBJECT_MODIFIER, Morvex::Alloc, String(), nullptr, 0));
+			ASSERT_TRUE(RegisterObjectPlugin(ID_MORVEXER, String("Morvexer"), OBJECT_MODIFIER, Morvex::Alloc, String(), nullptr, 0));
 		}
 		baseline = unitHost().memory().liveBlocks();
-		node = unitHost().createNode(kMorvexer);
+		node = unitHost().createNode(ID_MORVEXER);
 		ASSERT_NE(node, nullptr);
 		m = static_cast<Morvex*>(node->nodeData());
 	}

@@ -37,7 +37,7 @@ protected:
 	// A second deformer in the same document that reads the stream.
 	Morvex* readInto(const std::vector<uint8_t>& bytes, Object** node_out = nullptr)
 	{
-		Object* node = testscene::addObject(host, doc, testscene::kMorvexer, "Copy");
+		Object* node = testscene::addObject(host, doc, ID_MORVEXER, "Copy");
 		HyperStream hs(bytes);
 		hs.links = {};
 		for (Object* o : doc->objects())

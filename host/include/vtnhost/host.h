@@ -121,7 +121,7 @@ public:
 	std::unique_ptr<Object> newObject(Int32 type, const std::string& name = std::string());
 	std::unique_ptr<Object> newPolygonObject(const std::string& name, std::vector<LVector> points, std::vector<CPolygon> polygons);
 	// A copy of an object (plug-in objects through their CopyTo), with its tags unless
-	// COPY_NO_TAGS and its children unless COPY_NO_HIERARCHY; not in any document.
+	// COPYFLAGS_NO_BRANCHES and its children unless COPYFLAGS_NO_HIERARCHY; not in any document.
 	std::unique_ptr<Object> cloneObject(const Object& src, Int32 flags);
 
 	// Scene files: the host's own binary format. Saving writes a temporary file

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "abi/vtn_ids.h"
 #include "abi/vtn_plugin.h"
 #include "vtnhost/values.h"
 
@@ -48,46 +49,6 @@ struct PluginRegistration;
 class Document;
 class Object;
 class Tag;
-
-// Host type numbers.
-enum : Int32
-{
-	TYPE_POLYGON_OBJECT = 5100,
-	TYPE_NULL_OBJECT = 5140,
-	TYPE_SELECTION_TAG = 5674,
-	TYPE_DISPLAY_TAG = 5613,
-};
-
-// Messages the host itself sends or understands.
-enum : Int32
-{
-	MSG_UPDATE = 5,  // points or settings of an object changed
-	MSG_DESCRIPTION_COMMAND = 18,
-	MSG_MENUPREPARE = 22,
-	MSG_GETCUSTOMICON = 1001090,
-};
-
-// Modeling commands.
-enum : Int32
-{
-	MCOMMAND_TRIANGULATE = 221,
-};
-
-// Dirty kinds; a node keeps one count per kind.
-enum : Int32
-{
-	DIRTY_MATRIX = 2,
-	DIRTY_DATA = 4,
-	DIRTY_SELECT = 8,
-	DIRTY_CACHE = 16,
-};
-
-// Clone flags of this host.
-enum : Int32
-{
-	COPY_NO_HIERARCHY = 0x04,  // children are not copied
-	COPY_NO_TAGS = 0x100,      // tags are not copied
-};
 
 class Node
 {
@@ -226,8 +187,8 @@ public:
 	LMatrix globalMatrix() const;
 	void setGlobalMatrix(const LMatrix& mg);
 
-	Int32 editorMode = 2;  // 0 on, 1 off, 2 undefined (follow the parent)
-	Int32 renderMode = 2;
+	Int32 editorMode = MODE_UNDEF;
+	Int32 renderMode = MODE_UNDEF;
 	bool deformMode = true;
 	ColorProperties colors;
 
@@ -250,7 +211,7 @@ public:
 	LVector boundingRadius() const;
 	LVector boundingCentre() const;
 
-	bool isPolygonObject() const { return type() == TYPE_POLYGON_OBJECT; }
+	bool isPolygonObject() const { return type() == Opolygon; }
 
 private:
 	friend class Document;
