@@ -10,6 +10,7 @@
 #include "vtn_baseselect.h"
 #include "vtn_math.h"
 #include "abi/vtn_nodedata.h"
+#include "morvex_geometry.h"
 #include "omorvexer.h"
 
 // Points between two break tests.
@@ -35,17 +36,6 @@ public:
 private:
 	UInt32 state_;
 };
-
-// True when the bit patterns of x and y, read as signed 64-bit integers, are at
-// most 7 apart: x and y are equal up to a few units in the last place.
-bool CompareFloatTolerant(double x, double y);
-
-// True when every corner of the polygons names one of point_count points.
-bool CornersInRange(const CPolygon* polys, Int32 poly_count, Int32 point_count);
-
-// Area of a triangle by Heron's formula in single precision, from side lengths
-// measured in double. A triangle without area (or with NaN corners) gives 0.
-float HeronArea(const LVector& a, const LVector& b, const LVector& c);
 
 // One bound object: its link and the weights of its bound points.
 struct Cobjbuff
@@ -93,12 +83,15 @@ public:
 	bool trova_punti_ext(BaseObject* obj, BaseObject* cage, BaseSelect* outside);
 	SVector get_new_dir(SVector dir, float angle);
 	Int32 Find_Valid_Pts(Cobjbuff* buff, BaseObject* cage);
-	static double Find_Tri2Point_Dist(LVector a, LVector b, LVector c, LVector p);
+	static double Find_Tri2Point_Dist(LVector a, LVector b, LVector c, LVector p) { return ::Find_Tri2Point_Dist(a, b, c, p); }
 	void Crea_mappa_distanze(BaseObject* mod, BaseObject* obj, BaseObject* cage);
 
 	// Binding: the Green coordinates of the points of buff's object against the rest cage.
 	bool Calcola_GC(BaseObject* mod, BaseObject* cage, Cobjbuff* buff, BaseThread* thread);
-	static double GCTriIn(LVector p, LVector va, LVector vb, LVector eta, Int32* degenerate);
+	static double GCTriIn(LVector p, LVector va, LVector vb, LVector eta, Int32* degenerate)
+	{
+		return ::GCTriIn(p, va, vb, eta, degenerate);
+	}
 
 	// Weight tables: rows x cols zero-filled floats behind row pointers; null on failure.
 	static float** NewTable(Int32 rows, Int32 cols);

@@ -2,8 +2,6 @@
 #define VTN_SOURCE "Morvex"
 #include "morvex.h"
 
-#include <initializer_list>
-
 #include "vtn_basebitmap.h"
 #include "vtn_general.h"
 
@@ -31,29 +29,6 @@ void AddCageTag(BaseObject* cage, BaseDocument* doc)
 }
 
 }  // namespace
-
-bool CornersInRange(const CPolygon* polys, Int32 poly_count, Int32 point_count)
-{
-	for (Int32 i = 0; i < poly_count; ++i)
-	{
-		const CPolygon& p = polys[i];
-		for (Int32 k : {p.a, p.b, p.c, p.d})
-			if (k < 0 || k >= point_count)
-				return false;
-	}
-	return true;
-}
-
-float HeronArea(const LVector& pa, const LVector& pb, const LVector& pc)
-{
-	const float e = float(Len(pa - pc));
-	const float f = float(Len(pc - pb));
-	const float g = float(Len(pb - pa));
-	const float s = ((f + e) + g) * 0.5f;
-	const float product = (((s - g) * (s - f)) * s) * (s - e);
-	// Rounding can take a flat triangle's product just below 0, where the root is NaN.
-	return product > 0.0f ? std::sqrt(product) : 0.0f;
-}
 
 bool Morvex::Message(GeListNode* node, Int32 type, void* data)
 {

@@ -10,16 +10,6 @@
 
 namespace {
 
-// 2 * sqrt(2), in single precision as the rest areas are.
-constexpr double kStretchNorm = 2.8284270763397217;
-
-// A normal divided by its length, or zero when the length is exactly 0.
-LVector UnitOrZero(const LVector& v)
-{
-	const double len = Len(v);
-	return len != 0.0 ? v / len : LVector{0, 0, 0};
-}
-
 // The face factor for stretch amount g and a face's conformal stretch s: 1 at
 // g <= 0 (no stretch), s from g = 1 up, and in between a straight blend
 // 1 + g (s - 1), so that the amount moves smoothly from none to full.
@@ -284,16 +274,11 @@ bool Morvex::ModifyObject(BaseObject* mod, BaseDocument* doc, BaseObject* op, co
 	{
 		const CPolygon& f = polys[j];
 		const LVector a = m1 * cage_points[f.a], b = m1 * cage_points[f.b], c = m1 * cage_points[f.c], d = m1 * cage_points[f.d];
-		normals[j] = UnitOrZero(UnitOrZero(f.c == f.d ? Cross(b - a, c - a) : Cross(b - d, c - a)));
-		// A face without rest area has no stretch to measure: it keeps its plain normal.
-		const float area = restAreas[j];
-		double s = 1.0;
-		if (area > 0.0f)
-		{
-			const LVector U = restPoints[f.b] - restPoints[f.a], V = restPoints[f.c] - restPoints[f.a];
-			const LVector U1 = cage_points[f.b] - cage_points[f.a], V1 = cage_points[f.c] - cage_points[f.a];
-			s = std::sqrt(Dot(U1, U1) * Dot(V, V) + Dot(V1, V1) * Dot(U, U) - 2.0 * Dot(U1, V1) * Dot(U, V)) / (double(area) * kStretchNorm);
-		}
+		// Once more through its length: the deformation has always divided twice,
+		// and the second division can move the last bit of a unit normal.
+		normals[j] = UnitOrZero(FaceNormal(a, b, c, d, f.c == f.d));
+		const double s = ConformalStretch(restPoints[f.a], restPoints[f.b], restPoints[f.c], cage_points[f.a], cage_points[f.b],
+		                                  cage_points[f.c], restAreas[j]);
 		factors[j] = FaceFactor(g, s);
 		// The stretched normal as the face term uses it: the same for every point.
 		face_terms[j] = ToSingle(normals[j] * factors[j]);

@@ -36,26 +36,6 @@ const LVector kLo{-1, -1, -1}, kHi{1, 1, 1};
 
 }  // namespace
 
-TEST(PointTriangleDistance, FollowsTheNearestFeature)
-{
-	const LVector a{0, 0, 0}, b{4, 0, 0}, c{0, 4, 0};
-	EXPECT_EQ(Morvex::Find_Tri2Point_Dist(a, b, c, {1, 1, 3}), 9.0) << "above the face";
-	EXPECT_EQ(Morvex::Find_Tri2Point_Dist(a, b, c, {-1, -2, 0}), 5.0) << "beyond corner a";
-	EXPECT_EQ(Morvex::Find_Tri2Point_Dist(a, b, c, {6, -1, 0}), 5.0) << "beyond corner b";
-	EXPECT_EQ(Morvex::Find_Tri2Point_Dist(a, b, c, {-1, 7, 2}), 14.0) << "beyond corner c";
-	EXPECT_EQ(Morvex::Find_Tri2Point_Dist(a, b, c, {2, -3, 0}), 9.0) << "beside edge ab";
-	EXPECT_EQ(Morvex::Find_Tri2Point_Dist(a, b, c, {-2, 1, 1}), 5.0) << "beside edge ca";
-	EXPECT_NEAR(Morvex::Find_Tri2Point_Dist(a, b, c, {3, 3, 0}), 2.0, 1e-6) << "beside edge bc";
-	EXPECT_EQ(Morvex::Find_Tri2Point_Dist(a, b, c, {1, 1, 0}), 0.0) << "on the face";
-	// Rounded to single precision.
-	const double d = Morvex::Find_Tri2Point_Dist(a, b, c, {0.1, 0.1, 0.1});
-	EXPECT_EQ(d, double(float(d)));
-	EXPECT_EQ(d, double(float(0.1 * 0.1)));
-	// A triangle without area still measures to its sides.
-	EXPECT_EQ(Morvex::Find_Tri2Point_Dist(a, {2, 0, 0}, {4, 0, 0}, {2, 3, 0}), 9.0);
-	EXPECT_EQ(Morvex::Find_Tri2Point_Dist(a, a, a, {0, 3, 4}), 25.0);
-}
-
 TEST(MatrixInverse, UndoesTheMatrixAndFallsBackToIdentity)
 {
 	const LMatrix m = testmesh::product(testmesh::translation({1, -2, 3}),

@@ -60,33 +60,6 @@ std::vector<LVector> mapped(const std::vector<LVector>& pts, const LMatrix& m)
 
 }  // namespace
 
-TEST(GreenCoordinates, CompareFloatTolerantAllowsSevenUnits)
-{
-	EXPECT_TRUE(CompareFloatTolerant(0.0, 0.0));
-	EXPECT_TRUE(CompareFloatTolerant(7 * 4.9406564584124654e-324, 0.0));
-	EXPECT_FALSE(CompareFloatTolerant(8 * 4.9406564584124654e-324, 0.0));
-	EXPECT_FALSE(CompareFloatTolerant(-0.0, 0.0)) << "-0.0 is the farthest pattern from +0.0";
-	EXPECT_TRUE(CompareFloatTolerant(1.0, std::nextafter(std::nextafter(1.0, 2.0), 2.0)));
-	EXPECT_FALSE(CompareFloatTolerant(1.0, 1.0 + 1e-10));
-	EXPECT_FALSE(CompareFloatTolerant(std::nan(""), 0.0));
-}
-
-TEST(GreenCoordinates, TriangleIntegralFlagsDegenerateInput)
-{
-	Int32 degenerate = -1;
-	const LVector o{0, 0, 0};
-	EXPECT_EQ(Morvex::GCTriIn(o, o, {1, 0, 0}, o, &degenerate), 0.0);
-	EXPECT_EQ(degenerate, 1) << "p on a corner";
-	EXPECT_EQ(Morvex::GCTriIn({0, 1, 0}, {1, 1, 0}, {1, 1, 0}, o, &degenerate), 0.0);
-	EXPECT_EQ(degenerate, 1) << "an edge without length";
-	const double v = Morvex::GCTriIn({0, 0, 1}, {1, 0, 1}, {0, 1, 1}, o, &degenerate);
-	EXPECT_EQ(degenerate, 0);
-	EXPECT_TRUE(std::isfinite(v));
-	EXPECT_LE(v, 0.0);
-	// The face integral of a point in the face's plane (gamma = 0) is finite.
-	EXPECT_TRUE(std::isfinite(Morvex::GCTriIn({0.2, 0.2, 0}, {1, 0, 0}, {0, 1, 0}, o, &degenerate)));
-}
-
 TEST_F(Deformation, AnUnchangedCageReproducesTheMesh)
 {
 	build(kMesh, kCage);
