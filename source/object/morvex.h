@@ -11,6 +11,7 @@
 #include "vtn_math.h"
 #include "abi/vtn_nodedata.h"
 #include "morvex_geometry.h"
+#include "morvex_weights.h"
 #include "omorvexer.h"
 
 // Points between two break tests.
@@ -35,19 +36,6 @@ public:
 
 private:
 	UInt32 state_;
-};
-
-// One bound object: its link and the weights of its bound points.
-struct Cobjbuff
-{
-	BaseLink* link;
-	float** FI;   // pointCount rows of cagePointCount vertex weights
-	float** PSI;  // pointCount rows of faceCount face weights
-	Int32 pointCount;
-	Int32 faceCount;
-	Int32 cagePointCount;
-	// The covered point indices (row r is the r-th in ascending order); null: all points.
-	BaseSelect* validPoints;
 };
 
 class Morvex : public ObjectData
@@ -93,17 +81,11 @@ public:
 		return ::GCTriIn(p, va, vb, eta, degenerate);
 	}
 
-	// Weight tables: rows x cols zero-filled floats behind row pointers; null on failure.
-	static float** NewTable(Int32 rows, Int32 cols);
-	static void FreeTable(float**& table, Int32 rows);
-
 	// The reset: drops every binding and the rest pose, shows "0" as the memory figure.
 	void Azzera_memoria(BaseContainer* data);
 	// Bytes held by the weight tables of all bindings.
 	Int64 Calcola_memoria() const;
 
-	// Releases one record (every pointer may be null) and clears its slot.
-	static void FreeRecord(Cobjbuff*& rec);
 	void FreeAllBindings();
 	void ClearRestPose();
 	// Reads the binding headers and weights of a stream; false when the stream

@@ -145,14 +145,10 @@ bool Morvex::Calcola_GC(BaseObject* mod, BaseObject* cage, Cobjbuff* buff, BaseT
 	if (n <= 0 || !points || face_count == 0 || !polys || cage_count == 0)
 		return false;
 
-	FreeTable(buff->FI, buff->pointCount);
-	FreeTable(buff->PSI, buff->pointCount);
-	buff->FI = NewTable(n, cage_count);
-	buff->PSI = NewTable(n, face_count);
-	if (!buff->FI || !buff->PSI)
+	if (!buff->FI.Allocate(n, cage_count) || !buff->PSI.Allocate(n, face_count))
 	{
-		FreeTable(buff->FI, n);
-		FreeTable(buff->PSI, n);
+		buff->FI.Free();
+		buff->PSI.Free();
 		buff->pointCount = 0;
 		return false;
 	}

@@ -27,8 +27,7 @@ struct DeformContext
 {
 	LVector* P;
 	const float* weights;
-	// The tables' rows, one block each as NewTable lays them out: row r starts
-	// r rows in, so no row pointer needs reading.
+	// The tables' blocks: row r starts r rows in.
 	const float* fi_rows;
 	const float* psi_rows;
 	RowSumTerms terms;
@@ -201,7 +200,7 @@ bool Morvex::ModifyObject(BaseObject* mod, BaseDocument* doc, BaseObject* op, co
 			const Int32 selected = rec->validPoints ? rec->validPoints->GetCount() : 0;
 			const Int32 n = selected > 0 ? selected : ToPoly(r)->GetPointCount();
 			// A record without tables never deforms: like a point-count change, it is dropped.
-			if (n != rec->pointCount || !rec->FI || !rec->PSI)
+			if (n != rec->pointCount || !HasTables(*rec))
 			{
 				if (bindings.GetCount() < 2)
 					Azzera_memoria(data);
@@ -301,7 +300,7 @@ bool Morvex::ModifyObject(BaseObject* mod, BaseDocument* doc, BaseObject* op, co
 	}
 	const RowSumTerms terms{frame_points.data, cage_count, face_terms.data, face_count};
 	const Int32* rows = selective ? row_of.data : nullptr;
-	const DeformContext context{P, weights, rec->FI[0], rec->PSI[0], terms, F, t, rows, rec->pointCount, N,
+	const DeformContext context{P, weights, rec->FI.Data(), rec->PSI.Data(), terms, F, t, rows, rec->pointCount, N,
 	                            referenceDeformation, 0, 0, 1};
 	DeformPoints(context, thread);
 	if (weights)

@@ -1,8 +1,6 @@
 #define VTN_SOURCE "Morvex"
 #include "morvex.h"
 
-#include <cstring>
-
 #include "vtn_general.h"
 #include "vtn_memory.h"
 
@@ -36,51 +34,6 @@ Morvex::~Morvex()
 	restAreas.Clear();
 	restPoints.Clear();
 	bindings.Clear();
-}
-
-float** Morvex::NewTable(Int32 rows, Int32 cols)
-{
-	if (rows <= 0 || cols < 0)
-		return nullptr;
-	float** table = NewMem(float*, rows);
-	if (!table)
-		return nullptr;
-	const Int64 size = static_cast<Int64>(rows) * cols;
-	table[0] = NewMem(float, size);
-	if (!table[0])
-	{
-		DeleteMem(table);
-		return nullptr;
-	}
-	// One block, row r at r * cols: the deformation finds rows by that offset.
-	// Vertex weights are accumulated into the table: it starts at zero.
-	std::memset(table[0], 0, static_cast<size_t>(size) * sizeof(float));
-	for (Int32 r = 1; r < rows; ++r)
-		table[r] = table[0] + static_cast<Int64>(r) * cols;
-	return table;
-}
-
-// A table without rows has no row 0 and owns no block: only its row array.
-void Morvex::FreeTable(float**& table, Int32 rows)
-{
-	if (!table)
-		return;
-	if (rows > 0 && table[0])
-		DeleteMem(table[0]);
-	DeleteMem(table);
-}
-
-void Morvex::FreeRecord(Cobjbuff*& rec)
-{
-	if (!rec)
-		return;
-	if (rec->link)
-		BaseLink::Free(rec->link);
-	FreeTable(rec->FI, rec->pointCount);
-	FreeTable(rec->PSI, rec->pointCount);
-	if (rec->validPoints)
-		BaseSelect::Free(rec->validPoints);
-	DeleteObj(rec);
 }
 
 void Morvex::FreeAllBindings()

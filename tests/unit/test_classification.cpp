@@ -130,7 +130,7 @@ TEST_F(Classification, ValidPointsAreTheOnesNotOutside)
 	EXPECT_FALSE(buff->validPoints->IsSelected(1));
 	EXPECT_TRUE(buff->validPoints->IsSelected(2));
 	EXPECT_EQ(m->Find_Valid_Pts(buff, cage->asObject()), 2) << "a second run replaces the set";
-	Morvex::FreeRecord(buff);
+	FreeRecord(buff);
 }
 
 TEST_F(Classification, CheckTagsOutsidePointsAndAddsATagEachTime)

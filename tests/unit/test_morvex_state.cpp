@@ -35,20 +35,9 @@ protected:
 		rec->pointCount = points;
 		rec->cagePointCount = cage_points;
 		rec->faceCount = faces;
-		rec->FI = table(points, cage_points);
-		rec->PSI = table(points, faces);
+		rec->FI.Allocate(points, cage_points);
+		rec->PSI.Allocate(points, faces);
 		return rec;
-	}
-	static float** table(Int32 rows, Int32 cols)
-	{
-		float** t = NewMem(float*, rows);
-		if (rows > 0)
-		{
-			t[0] = NewMem(float, static_cast<Int64>(rows) * cols);
-			for (Int32 i = 1; i < rows; ++i)
-				t[i] = t[0] + static_cast<Int64>(i) * cols;
-		}
-		return t;
 	}
 	void addRestPose(int points, int faces)
 	{
@@ -174,14 +163,14 @@ TEST_F(MorvexState, FreeReleasesBindingsOnly)
 TEST_F(MorvexState, RecordsHalfBuiltOrWithoutRowsAreReleasedSafely)
 {
 	Cobjbuff* empty = NewObj(Cobjbuff);  // every pointer null
-	Cobjbuff* no_rows = record(0, 8, 12);  // row arrays without a row 0
+	Cobjbuff* no_rows = record(0, 8, 12);  // tables of no rows are never made
 	Cobjbuff* half = record(6, 8, 12);
-	DeleteMem(half->PSI[0]);  // the second table's block never came
+	half->PSI.Free();  // the second table never came
 	ASSERT_TRUE(m->bindings.Append(empty));
 	ASSERT_TRUE(m->bindings.Append(no_rows));
 	ASSERT_TRUE(m->bindings.Append(half));
 	Cobjbuff* slot = m->bindings[1];
-	Morvex::FreeRecord(slot);
+	FreeRecord(slot);
 	EXPECT_EQ(slot, nullptr);
 	m->bindings[1] = nullptr;
 	m->FreeAllBindings();  // a null slot is passed over

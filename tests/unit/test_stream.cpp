@@ -129,8 +129,8 @@ TEST_F(Stream, TwoBindingsShareOneBlockInListOrder)
 		r->pointCount = 2;
 		r->cagePointCount = 3;
 		r->faceCount = 1;
-		r->FI = Morvex::NewTable(2, 3);
-		r->PSI = Morvex::NewTable(2, 1);
+		ASSERT_TRUE(r->FI.Allocate(2, 3));
+		ASSERT_TRUE(r->PSI.Allocate(2, 1));
 		for (int i = 0; i < 6; ++i)
 			r->FI[0][i] = float(100 * (k + 1) + i);
 		r->PSI[0][0] = float(-(k + 1));
