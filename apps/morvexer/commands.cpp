@@ -358,7 +358,7 @@ int runInfo(const CommonOptions& c, const std::string& scene)
 		for (const std::string& e : h.host().errors())
 			std::fprintf(stderr, "warning: %s\n", e.c_str());
 		CliHost::Scene s = h.findScene(doc, scene);
-		std::printf("%s", describeDeformer(*doc, *s.deformer).c_str());
+		std::printf("%s", describeDeformer(*s.deformer, scene).c_str());
 		return 0;
 	}
 	catch (const Failure& f)

@@ -339,7 +339,6 @@ Document* Host::decodeDocument(const std::vector<uint8_t>& bytes, std::string* e
 				this->error(o->name + ": the plug-in of type " + std::to_string(o->type()) + " is not loaded; its data is ignored");
 			continue;
 		}
-		o->loadedBlock = blocks[i];
 		HyperStream hs(std::move(blocks[i]));
 		hs.links = ids;
 		hs.document = raw->asDocument();

@@ -14,10 +14,10 @@
 #include "morvex_weights.h"
 #include "omorvexer.h"
 
-// Points between two break tests.
 enum : Int32
 {
-	MORVEX_BREAK_EVERY = 64,
+	MORVEX_BREAK_EVERY = 64,    // points between two break tests
+	MORVEX_STREAM_VERSION = 2,  // of the scene-file block this deformer writes, the newest it reads
 };
 
 // Pseudo-random numbers for perturbing rays: a 31-bit linear congruential step.
@@ -95,6 +95,8 @@ public:
 	void DropRecordsWithoutTables();
 	// memoryUsed and its text in the deformer's container.
 	void RefreshMemory(BaseContainer* data);
+	// The answer to MSG_MORVEX_SUMMARY.
+	void Summarise(GeListNode* node, MorvexSummary* summary) const;
 
 	// Binds by the per-face integration instead of the closed form: the
 	// reference the faster form is checked against.
@@ -111,6 +113,8 @@ public:
 	GeDynamicArray<LVector> restPoints;
 	LMatrix restMatrix = IdentityMatrix();
 	GeDynamicArray<float> restAreas;
+	// The version of the scene-file block last read; 0 when none was.
+	Int32 streamVersion = 0;
 };
 
 #endif

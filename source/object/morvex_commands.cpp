@@ -65,6 +65,7 @@ bool Morvex::Message(GeListNode* node, Int32 type, void* data)
 			}
 			break;
 		}
+		case MSG_MORVEX_SUMMARY: Summarise(node, static_cast<MorvexSummary*>(data)); break;
 		default: break;
 	}
 	return true;

@@ -1,6 +1,8 @@
 #define VTN_SOURCE "Morvex"
 #include "morvex.h"
 
+#include <algorithm>
+
 #include "vtn_general.h"
 #include "vtn_memory.h"
 
@@ -73,4 +75,37 @@ Int64 Morvex::Calcola_memoria() const
 		total += 4 * ((static_cast<Int64>(rec->faceCount) + rec->cagePointCount) * rec->pointCount);
 	}
 	return total;
+}
+
+void Morvex::Summarise(GeListNode* node, MorvexSummary* s) const
+{
+	if (!s || s->version != MORVEX_SUMMARY_VERSION)
+		return;
+	BaseDocument* doc = node->GetDocument();
+	s->bindingCount = static_cast<Int32>(bindings.GetCount());
+	for (Int32 i = 0; s->bindings && i < s->capacity && i < s->bindingCount; ++i)
+	{
+		const Cobjbuff* r = bindings.data[i];
+		s->bindings[i] = {r->link ? r->link->GetLink(doc) : nullptr, r->pointCount, r->cagePointCount, r->faceCount,
+		                  r->validPoints ? 1 : 0};
+	}
+	s->weightBytes = Calcola_memoria();
+	s->restPointCount = static_cast<Int32>(restPoints.GetCount());
+	s->restAreaCount = static_cast<Int32>(restAreas.GetCount());
+	s->restLow = s->restHigh = LVector{0, 0, 0};
+	for (Int64 i = 0; i < restPoints.GetCount(); ++i)
+	{
+		const LVector& p = restPoints.data[i];
+		if (i == 0)
+			s->restLow = s->restHigh = p;
+		s->restLow = {std::min(s->restLow.x, p.x), std::min(s->restLow.y, p.y), std::min(s->restLow.z, p.z)};
+		s->restHigh = {std::max(s->restHigh.x, p.x), std::max(s->restHigh.y, p.y), std::max(s->restHigh.z, p.z)};
+	}
+	s->restAreaSum = 0.0;
+	for (Int64 i = 0; i < restAreas.GetCount(); ++i)
+		s->restAreaSum += restAreas.data[i];
+	s->restMatrix = restMatrix;
+	s->streamVersion = streamVersion;
+	s->streamKnown = streamVersion <= MORVEX_STREAM_VERSION ? 1 : 0;
+	s->filled = 1;
 }

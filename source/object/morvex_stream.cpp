@@ -10,7 +10,6 @@
 
 namespace {
 
-constexpr Int32 kStreamVersion = 2;
 constexpr Int32 kRecordVersion = 2;
 constexpr Int32 kCompressionLevel = 5;
 
@@ -18,7 +17,7 @@ constexpr Int32 kCompressionLevel = 5;
 
 bool Morvex::Write(GeListNode*, HyperFile* hf)
 {
-	hf->WriteLong(kStreamVersion);
+	hf->WriteLong(MORVEX_STREAM_VERSION);
 	hf->WriteLong(static_cast<Int32>(bindings.GetCount()));
 	Int64 total = 0;
 	for (Int64 i = 0; i < bindings.GetCount(); ++i)
@@ -131,7 +130,13 @@ bool Morvex::Read(GeListNode* node, HyperFile* hf, Int32)
 	// A damaged stream is read no further: what is incomplete is dropped, what
 	// was read whole is kept, and the host sees the stream stop early.
 	Int32 version = 0;
-	if (!hf->ReadLong(&version) || !ReadBindings(hf))
+	if (!hf->ReadLong(&version))
+		return true;
+	streamVersion = version;
+	// A newer layout than this code knows: nothing of it is taken for what it is not.
+	if (version > MORVEX_STREAM_VERSION)
+		return true;
+	if (!ReadBindings(hf))
 	{
 		FreeAllBindings();
 		return true;

@@ -191,6 +191,41 @@ TEST_F(Stream, OlderStreamsReadAsTheyWereWritten)
 	EXPECT_EQ(other->restMatrix.v3.z, 1) << "the rest matrix is left as it was";
 }
 
+TEST_F(Stream, AStreamOfANewerVersionIsNotRead)
+{
+	// Laid out as version 2, but announced as 3: nothing of it is taken.
+	bindMesh(testmesh::icosphere({0, 0, 0}, 1.0, 1));
+	HyperStream hs;
+	identityLinks(hs, doc);
+	m->Write(deformer->asListNode(), hs.asHyperFile());
+	std::vector<uint8_t> bytes = hs.data();
+	ASSERT_EQ(bytes[1], 2);
+	bytes[1] = 3;
+	Object* node = nullptr;
+	Morvex* other = readInto(bytes, &node);
+	EXPECT_EQ(other->bindings.GetCount(), 0);
+	EXPECT_EQ(other->restPoints.GetCount(), 0);
+	EXPECT_EQ(other->restMatrix.off.x, 0);
+	EXPECT_EQ(node->container().find(MORVEX_MEMORY)->s, "0 B");
+	MorvexSummary s{};
+	s.version = MORVEX_SUMMARY_VERSION;
+	EXPECT_TRUE(node->callMessage(MSG_MORVEX_SUMMARY, &s));
+	EXPECT_EQ(s.filled, 1);
+	EXPECT_EQ(s.streamVersion, 3);
+	EXPECT_EQ(s.streamKnown, 0);
+	EXPECT_EQ(s.bindingCount, 0);
+
+	// The versions it knows are read as before, and say so.
+	bytes[1] = 2;
+	readInto(bytes, &node);
+	MorvexSummary known{};
+	known.version = MORVEX_SUMMARY_VERSION;
+	node->callMessage(MSG_MORVEX_SUMMARY, &known);
+	EXPECT_EQ(known.streamVersion, 2);
+	EXPECT_EQ(known.streamKnown, 1);
+	EXPECT_EQ(known.bindingCount, 1);
+}
+
 TEST_F(Stream, WeightsThatDoNotComeBackLeaveNoBinding)
 {
 	bindMesh(testmesh::icosphere({0, 0, 0}, 1.0, 1));

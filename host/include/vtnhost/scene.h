@@ -163,9 +163,6 @@ public:
 	// A generator's cache: the polygon object it builds (a child-less stand-in).
 	std::unique_ptr<Object> generatorCache;
 
-	// The plug-in's block as the last scene file held it, for tools that inspect files.
-	std::vector<uint8_t> loadedBlock;
-
 	// Restriction weights of a deformer, per object it acts on (by node id).
 	std::map<uint64_t, std::vector<float>> restrictions;
 
