@@ -38,6 +38,9 @@ private:
 	UInt32 state_;
 };
 
+// The deformer's node data: its rest pose, its bindings and the operations
+// behind the host's callbacks. Its state is its own; tests reach it through
+// MorvexTestAccess (tests/support/morvex_access.h) alone.
 class Morvex : public ObjectData
 {
 public:
@@ -54,15 +57,20 @@ public:
 	void CheckDirty(BaseObject* op, BaseDocument* doc) override;
 	~Morvex() override;
 
-	// Commands behind the deformer's buttons.
-	void BindCommand(GeListNode* node);
+	// The reference paths the fast ones are checked and timed against.
+	// Binds op afresh by the per-face integration, in place of its binding if
+	// it has one; false as Calcola_GC, or when there is no cage or rest pose to bind to.
+	bool BindReference(BaseObject* mod, BaseObject* op, BaseThread* thread);
+	// The evaluation ModifyObject makes, with the plain per-point pass on the
+	// evaluating thread; its result equals ModifyObject's bit for bit.
+	bool ModifyObjectReference(BaseObject* mod, BaseDocument* doc, BaseObject* op, const LMatrix& op_mg, const LMatrix& mod_mg,
+	                           double lod, Int32 flags, BaseThread* thread);
+
+	// The restore-cage command.
 	void Set_to_orig_pos(GeListNode* node);
-	void CheckCommand(GeListNode* node);
 
 	// Cage preparation.
 	bool Is_Triangulated(PolygonObject* cage);
-	// Keeps a hidden copy of the cage before it, then triangulates the cage in place.
-	bool TriangulateCage(BaseObject* cage, BaseDocument* doc);
 	// Tags the points of obj outside the cage ("Points outside", false), or when
 	// there are none builds the safe-distance map (true).
 	bool Valuta_struttura(BaseObject* mod, BaseObject* obj, BaseObject* cage);
@@ -74,7 +82,8 @@ public:
 	static double Find_Tri2Point_Dist(LVector a, LVector b, LVector c, LVector p) { return ::Find_Tri2Point_Dist(a, b, c, p); }
 	void Crea_mappa_distanze(BaseObject* mod, BaseObject* obj, BaseObject* cage);
 
-	// Binding: the Green coordinates of the points of buff's object against the rest cage.
+	// Binding: the Green coordinates, in closed form, of the points of buff's
+	// object against the rest cage.
 	bool Calcola_GC(BaseObject* mod, BaseObject* cage, Cobjbuff* buff, BaseThread* thread);
 	static double GCTriIn(LVector p, LVector va, LVector vb, LVector eta, Int32* degenerate)
 	{
@@ -85,6 +94,40 @@ public:
 	void Azzera_memoria(BaseContainer* data);
 	// Bytes held by the weight tables of all bindings.
 	Int64 Calcola_memoria() const;
+
+private:
+	friend struct MorvexTestAccess;
+
+	// How a binding is computed: the closed form, or the per-face integration it replaced.
+	enum class Scheme
+	{
+		ClosedForm,
+		Integration,
+	};
+	// How the points are moved: in rows side by side on the host's workers, or one at a time here.
+	enum class Pass
+	{
+		Fast,
+		Plain,
+	};
+	// The cage as one evaluation sees it (morvex_deform.cpp).
+	struct CageView;
+
+	// Commands behind the buttons.
+	void BindCommand(GeListNode* node);
+	void CheckCommand(GeListNode* node);
+	// Keeps a hidden copy of the cage before it, then triangulates the cage in place.
+	bool TriangulateCage(BaseObject* cage, BaseDocument* doc);
+
+	bool Bind(BaseObject* mod, BaseObject* cage, Cobjbuff* buff, BaseThread* thread, Scheme scheme);
+	// A new binding of obj, appended to bindings; null when it could not be made.
+	Cobjbuff* MakeBinding(BaseObject* mod, BaseContainer* data, BaseObject* obj, BaseObject* cage, BaseThread* thread, Scheme scheme);
+
+	// The evaluation's steps.
+	bool Evaluate(BaseObject* mod, BaseDocument* doc, BaseObject* op, const LMatrix& mod_mg, BaseThread* thread, Pass pass);
+	bool ViewCage(BaseContainer* data, BaseDocument* doc, CageView& cage) const;
+	Cobjbuff* FindOrMakeBinding(BaseObject* mod, BaseContainer* data, BaseObject* obj, const CageView& cage, BaseThread* thread);
+	void DropBinding(Int64 index, BaseContainer* data);
 
 	void FreeAllBindings();
 	void ClearRestPose();
@@ -97,13 +140,6 @@ public:
 	void RefreshMemory(BaseContainer* data);
 	// The answer to MSG_MORVEX_SUMMARY.
 	void Summarise(GeListNode* node, MorvexSummary* summary) const;
-
-	// Binds by the per-face integration instead of the closed form: the
-	// reference the faster form is checked against.
-	bool referenceBinding = false;
-	// Deforms one point at a time on the evaluating thread: the plain loop the
-	// faster pass must match bit for bit.
-	bool referenceDeformation = false;
 
 	Int32 cageDirty = 0;
 	Int64 memoryUsed = 0;

@@ -127,6 +127,54 @@ void BindChunk(void* context, Int64 chunk)
 
 bool Morvex::Calcola_GC(BaseObject* mod, BaseObject* cage, Cobjbuff* buff, BaseThread* thread)
 {
+	return Bind(mod, cage, buff, thread, Scheme::ClosedForm);
+}
+
+bool Morvex::BindReference(BaseObject* mod, BaseObject* op, BaseThread* thread)
+{
+	BaseContainer* data = mod->GetDataInstance();
+	auto* cage = static_cast<BaseObject*>(data->GetObjectLink(MORVEX_CAGE, mod->GetDocument()));
+	if (!cage || !op || restPoints.GetCount() == 0 || restPoints.GetCount() != ToPoly(cage)->GetPointCount())
+		return false;
+	for (Int64 i = 0; i < bindings.GetCount(); ++i)
+		if (bindings[i]->link && bindings[i]->link->GetLink(nullptr) == op)
+		{
+			FreeRecord(bindings[i]);
+			bindings.Remove(i, 1);
+			break;
+		}
+	const bool bound = MakeBinding(mod, data, op, cage, thread, Scheme::Integration) != nullptr;
+	RefreshMemory(data);
+	return bound;
+}
+
+Cobjbuff* Morvex::MakeBinding(BaseObject* mod, BaseContainer* data, BaseObject* obj, BaseObject* cage, BaseThread* thread,
+                              Scheme scheme)
+{
+	Cobjbuff* rec = NewObj(Cobjbuff);
+	if (!rec)
+		return nullptr;
+	rec->link = BaseLink::Alloc();
+	if (!rec->link)
+	{
+		FreeRecord(rec);
+		return nullptr;
+	}
+	rec->link->SetLink(obj);
+	GeShowMouse(MOUSE_BUSY);
+	const bool bound = Bind(mod, cage, rec, thread, scheme);
+	GeShowMouse(MOUSE_NORMAL);
+	if (!bound || !bindings.Append(rec))
+	{
+		FreeRecord(rec);
+		return nullptr;
+	}
+	RefreshMemory(data);
+	return rec;
+}
+
+bool Morvex::Bind(BaseObject* mod, BaseObject* cage, Cobjbuff* buff, BaseThread* thread, Scheme scheme)
+{
 	if (!cage || !buff->link)
 		return false;
 	BaseContainer* data = mod->GetDataInstance();
@@ -192,7 +240,7 @@ bool Morvex::Calcola_GC(BaseObject* mod, BaseObject* cage, Cobjbuff* buff, BaseT
 		row_of[q] = !inside_only || buff->validPoints->IsSelected(q) ? row++ : -1;
 	ClosedFormCage closed;
 	ClosedFormCage::Scratch scratch;
-	const bool use_closed = !referenceBinding;
+	const bool use_closed = scheme == Scheme::ClosedForm;
 	if (use_closed && (!closed.Init(corners.data, rest_count, origin, polys, face_count, normals.data) || !closed.Prepare(scratch)))
 	{
 		StatusClear();

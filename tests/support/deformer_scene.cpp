@@ -22,6 +22,16 @@ void DeformerScene::TearDown()
 	EXPECT_EQ(host.memory().liveBlocks(), baseline) << "the deformer left blocks behind";
 }
 
+std::vector<LVector> DeformerScene::evaluateReference(vtnhost::Object* op, vtnhost::Thread* thread)
+{
+	std::vector<LVector> buffer = op->points;
+	op->setEvaluationBuffer(&buffer);
+	m->ModifyObjectReference(deformer->asObject(), doc->asDocument(), op->asObject(), op->globalMatrix(), deformer->globalMatrix(), 1.0,
+	                         0, thread ? thread->asThread() : nullptr);
+	op->setEvaluationBuffer(nullptr);
+	return buffer;
+}
+
 vtnhost::Object* DeformerScene::addLinked(Int32 param_id, const testmesh::Mesh& mesh, const std::string& name)
 {
 	vtnhost::Object* op = testscene::addMesh(host, doc, name, mesh);

@@ -65,7 +65,7 @@ TEST_F(Classification, PerturbedDirectionsStayNearTheirAxis)
 	const SVector axes[3] = {{-1, 0, 0}, {0, 1, 0}, {0, 0, -1}};
 	for (const SVector& axis : axes)
 	{
-		m->random.Init(4729848);
+		internals(m).random.Init(4729848);
 		for (int k = 0; k < 7; ++k)
 		{
 			const SVector d = m->get_new_dir(axis, 0.5235988f);
@@ -76,9 +76,9 @@ TEST_F(Classification, PerturbedDirectionsStayNearTheirAxis)
 		}
 	}
 	// Re-seeding repeats the series.
-	m->random.Init(4729848);
+	internals(m).random.Init(4729848);
 	const SVector first = m->get_new_dir({1, 0, 0}, 0.5235988f);
-	m->random.Init(4729848);
+	internals(m).random.Init(4729848);
 	EXPECT_EQ(m->get_new_dir({1, 0, 0}, 0.5235988f).y, first.y);
 }
 

@@ -55,20 +55,20 @@ TEST_F(Commands, BindOnATriangulatedCageCapturesTheRestPose)
 	const int events = host.eventCount();
 	ASSERT_TRUE(bind());
 
-	EXPECT_EQ(m->bindArmed, 1);
-	ASSERT_EQ(m->restPoints.GetCount(), 8);
-	ASSERT_EQ(m->restAreas.GetCount(), 12);
+	EXPECT_EQ(internals(m).bindArmed, 1);
+	ASSERT_EQ(internals(m).restPoints.GetCount(), 8);
+	ASSERT_EQ(internals(m).restAreas.GetCount(), 12);
 	for (int i = 0; i < 8; ++i)
-		EXPECT_EQ(m->restPoints[i].z, cage->points[static_cast<size_t>(i)].z);
+		EXPECT_EQ(internals(m).restPoints[i].z, cage->points[static_cast<size_t>(i)].z);
 	for (int i = 0; i < 12; ++i)
 	{
 		const CPolygon& p = cage->polygons[static_cast<size_t>(i)];
-		EXPECT_EQ(m->restAreas[i], HeronArea(cage->points[size_t(p.a)], cage->points[size_t(p.b)], cage->points[size_t(p.c)]));
+		EXPECT_EQ(internals(m).restAreas[i], HeronArea(cage->points[size_t(p.a)], cage->points[size_t(p.b)], cage->points[size_t(p.c)]));
 	}
-	EXPECT_EQ(m->restMatrix.off.x, 5);
-	EXPECT_EQ(m->restMatrix.v1.y, cage->matrix.v1.y);
+	EXPECT_EQ(internals(m).restMatrix.off.x, 5);
+	EXPECT_EQ(internals(m).restMatrix.v1.y, cage->matrix.v1.y);
 	EXPECT_EQ(memoryText(), "0 B");
-	EXPECT_EQ(m->memoryUsed, 0);
+	EXPECT_EQ(internals(m).memoryUsed, 0);
 
 	// The cage is shown see-through and not rendered; the deformer is switched on.
 	EXPECT_EQ(cage->renderMode, 1);
@@ -121,8 +121,8 @@ TEST_F(Commands, BindTriangulatesAQuadCageAndKeepsAHiddenCopy)
 	EXPECT_EQ(doc->undo[1].type, 40);
 	EXPECT_EQ(doc->undo[1].node, cage->id());
 	EXPECT_EQ(doc->undo[2].type, 44);
-	EXPECT_EQ(m->restAreas.GetCount(), 12);
-	EXPECT_EQ(m->bindArmed, 1);
+	EXPECT_EQ(internals(m).restAreas.GetCount(), 12);
+	EXPECT_EQ(internals(m).bindArmed, 1);
 
 	// The cage is triangulated now: a second bind makes no second copy.
 	ASSERT_TRUE(bind());
@@ -136,25 +136,25 @@ TEST_F(Commands, BindStopsCleanlyOnBadInput)
 	auto loose = host.newObject(ID_MORVEXER);
 	auto* lm = static_cast<Morvex*>(loose->nodeData());
 	ASSERT_TRUE(host.pressButton(loose.get(), MORVEX_BIND));
-	EXPECT_EQ(lm->bindArmed, 0);
+	EXPECT_EQ(internals(lm).bindArmed, 0);
 	EXPECT_EQ(loose->container().find(MORVEX_MEMORY)->s, "0 B");
 	loose.reset();
 
 	// No cage linked.
 	ASSERT_TRUE(bind());
-	EXPECT_EQ(m->bindArmed, 0);
+	EXPECT_EQ(internals(m).bindArmed, 0);
 	EXPECT_EQ(memoryText(), "0 B");
 
 	// A cage without points, and a polygon whose corner names no point.
 	Object* cage = addCage(Mesh{});
 	ASSERT_TRUE(bind());
-	EXPECT_EQ(m->bindArmed, 0);
+	EXPECT_EQ(internals(m).bindArmed, 0);
 	cage->points = testmesh::boxTriangles(kLo, kHi).points;
 	cage->polygons = testmesh::boxTriangles(kLo, kHi).polygons;
 	cage->polygons[3].b = 8;
 	ASSERT_TRUE(bind());
-	EXPECT_EQ(m->bindArmed, 0);
-	EXPECT_EQ(m->restPoints.GetCount() + m->restAreas.GetCount(), 0);
+	EXPECT_EQ(internals(m).bindArmed, 0);
+	EXPECT_EQ(internals(m).restPoints.GetCount() + internals(m).restAreas.GetCount(), 0);
 }
 
 TEST_F(Commands, AFailedTriangulationLeavesTheCopyAndNothingElse)
@@ -162,8 +162,8 @@ TEST_F(Commands, AFailedTriangulationLeavesTheCopyAndNothingElse)
 	Object* cage = addCage(testmesh::box(kLo, kHi), "Box");
 	host.setModelingCommandsFail(true);
 	ASSERT_TRUE(bind());
-	EXPECT_EQ(m->bindArmed, 0);
-	EXPECT_EQ(m->restPoints.GetCount(), 0);
+	EXPECT_EQ(internals(m).bindArmed, 0);
+	EXPECT_EQ(internals(m).restPoints.GetCount(), 0);
 	ASSERT_NE(doc->predecessor(cage), nullptr);
 	EXPECT_EQ(doc->predecessor(cage)->name, "Box-copy");
 	ASSERT_EQ(doc->undo.size(), 2u);
@@ -179,10 +179,10 @@ TEST_F(Commands, BindKeepsDegenerateAndOpenCagesWithoutCrashing)
 	cage->polygons.push_back({0, 1, 2, 2});
 	cage->polygons.push_back({4, 4, 5, 5});
 	ASSERT_TRUE(bind());
-	EXPECT_EQ(m->bindArmed, 1);
-	ASSERT_EQ(m->restAreas.GetCount(), static_cast<Int64>(cage->polygons.size()));
-	EXPECT_EQ(m->restAreas[m->restAreas.GetCount() - 2], 0.0f);
-	EXPECT_EQ(m->restAreas[m->restAreas.GetCount() - 1], 0.0f);
+	EXPECT_EQ(internals(m).bindArmed, 1);
+	ASSERT_EQ(internals(m).restAreas.GetCount(), static_cast<Int64>(cage->polygons.size()));
+	EXPECT_EQ(internals(m).restAreas[internals(m).restAreas.GetCount() - 2], 0.0f);
+	EXPECT_EQ(internals(m).restAreas[internals(m).restAreas.GetCount() - 1], 0.0f);
 }
 
 TEST_F(Commands, RestorePutsMatrixAndPointsBack)
@@ -218,8 +218,8 @@ TEST_F(Commands, RestoreWorksThroughAParent)
 	host.setLink(deformer, MORVEX_CAGE, cage);
 	cage->matrix = testmesh::translation({0, 1, 0});
 	ASSERT_TRUE(bind());
-	EXPECT_EQ(m->restMatrix.off.x, 10);
-	EXPECT_EQ(m->restMatrix.off.y, 1);
+	EXPECT_EQ(internals(m).restMatrix.off.x, 10);
+	EXPECT_EQ(internals(m).restMatrix.off.y, 1);
 	parent->matrix = testmesh::translation({-5, 0, 0});
 	ASSERT_TRUE(host.pressButton(deformer, MORVEX_RESTORE_CAGE));
 	EXPECT_DOUBLE_EQ(cage->globalMatrix().off.x, 10) << "the global matrix comes back, whatever the parent";
@@ -231,14 +231,14 @@ TEST_F(Commands, TheIconShowsOnlyWhileSomethingIsBound)
 	IconData icon{nullptr, -1, -1, -1, -1};
 	EXPECT_FALSE(host.requestIcon(deformer, &icon));
 	EXPECT_EQ(icon.w, -1);
-	m->memoryUsed = 4;
+	internals(m).memoryUsed = 4;
 	ASSERT_TRUE(host.requestIcon(deformer, &icon));
 	EXPECT_EQ(icon.bmp, reinterpret_cast<const BaseBitmap*>(host.icon(ID_MORVEXER_ICONS)));
 	EXPECT_EQ(icon.x, 0);
 	EXPECT_EQ(icon.y, 0);
 	EXPECT_EQ(icon.w, 32);
 	EXPECT_EQ(icon.h, 32);
-	m->memoryUsed = 0;
+	internals(m).memoryUsed = 0;
 }
 
 TEST_F(Commands, OtherMessagesAnswerTrue)
@@ -250,7 +250,7 @@ TEST_F(Commands, OtherMessagesAnswerTrue)
 		EXPECT_TRUE(deformer->callMessage(type, nullptr));
 	EXPECT_TRUE(deformer->callMessage(18, nullptr)) << "a command without its record";
 	EXPECT_TRUE(host.pressButton(deformer, 1002));
-	EXPECT_EQ(m->bindArmed, 0);
+	EXPECT_EQ(internals(m).bindArmed, 0);
 }
 
 TEST_F(Commands, CheckDirtyFollowsTheCagesCountForMatrixDataAndCache)
@@ -265,7 +265,7 @@ TEST_F(Commands, CheckDirtyFollowsTheCagesCountForMatrixDataAndCache)
 	cage->setDirty(DIRTYFLAGS_MATRIX);
 	deformer->callCheckDirty(doc);
 	EXPECT_EQ(deformer->dirty(DIRTYFLAGS_DATA), before + 1);
-	EXPECT_EQ(m->cageDirty, cage->dirty(DIRTYFLAGS_MATRIX | DIRTYFLAGS_DATA | DIRTYFLAGS_CACHE));
+	EXPECT_EQ(internals(m).cageDirty, cage->dirty(DIRTYFLAGS_MATRIX | DIRTYFLAGS_DATA | DIRTYFLAGS_CACHE));
 	deformer->callCheckDirty(doc);
 	EXPECT_EQ(deformer->dirty(DIRTYFLAGS_DATA), before + 1);
 	cage->setDirty(DIRTYFLAGS_CACHE);
