@@ -116,8 +116,20 @@ private:
 	// Commands behind the buttons.
 	void BindCommand(GeListNode* node);
 	void CheckCommand(GeListNode* node);
+	// What triangulating a clone of the cage shows: it is all triangles, it has
+	// other polygons, or the host cannot triangulate it (no clone, a failed
+	// command, an object that is no polygon object).
+	enum class CageForm
+	{
+		Triangles,
+		Polygons,
+		Untriangulable,
+	};
+	CageForm TestTriangulation(BaseObject* cage);
 	// Keeps a hidden copy of the cage before it, then triangulates the cage in place.
 	bool TriangulateCage(BaseObject* cage, BaseDocument* doc);
+	// Tells the user, on the status bar and the console, that the bind stopped at the cage.
+	void ReportUntriangulable(BaseObject* cage);
 
 	bool Bind(BaseObject* mod, BaseObject* cage, Cobjbuff* buff, BaseThread* thread, Scheme scheme);
 	// A new binding of obj, appended to bindings; null when it could not be made.

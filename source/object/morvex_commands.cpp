@@ -74,19 +74,28 @@ bool Morvex::Message(GeListNode* node, Int32 type, void* data)
 void Morvex::BindCommand(GeListNode* node)
 {
 	auto* op = static_cast<BaseObject*>(node);
+	BaseDocument* doc = op->GetDocument();
+	auto* cage = doc ? static_cast<BaseObject*>(op->GetData().GetObjectLink(MORVEX_CAGE, doc)) : nullptr;
+	// A cage the host cannot triangulate stops the bind before anything changes:
+	// the scene, its undo records and the bindings the deformer holds.
+	const CageForm form = cage ? TestTriangulation(cage) : CageForm::Triangles;
+	if (form == CageForm::Untriangulable)
+	{
+		ReportUntriangulable(cage);
+		return;
+	}
+
 	FreeAllBindings();
 	ClearRestPose();
 	memoryUsed = 0;
 	op->GetDataInstance()->SetString(MORVEX_MEMORY, MemoryToString(0));
-
-	BaseDocument* doc = op->GetDocument();
-	if (!doc)
+	if (!doc || !cage)
 		return;
-	auto* cage = static_cast<BaseObject*>(op->GetData().GetObjectLink(MORVEX_CAGE, doc));
-	if (!cage)
+	if (form == CageForm::Polygons && !TriangulateCage(cage, doc))
+	{
+		ReportUntriangulable(cage);
 		return;
-	if (!Is_Triangulated(ToPoly(cage)) && !TriangulateCage(cage, doc))
-		return;
+	}
 
 	PolygonObject* poly = ToPoly(cage);
 	const LVector* points = poly->GetPointR();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "support/deformer_scene.h"
 #include "vtnhost/matrix.h"
@@ -157,18 +158,54 @@ TEST_F(Commands, BindStopsCleanlyOnBadInput)
 	EXPECT_EQ(internals(m).restPoints.GetCount() + internals(m).restAreas.GetCount(), 0);
 }
 
-TEST_F(Commands, AFailedTriangulationLeavesTheCopyAndNothingElse)
+// A cage the host cannot triangulate (its command fails, or the linked object
+// is no polygon object) stops the bind with a message, before anything of the
+// scene or of the deformer changes.
+TEST_F(Commands, ACageThatCannotBeTriangulatedStopsTheBindAndChangesNothing)
 {
-	Object* cage = addCage(testmesh::box(kLo, kHi), "Box");
-	host.setModelingCommandsFail(true);
+	Object* mesh = testscene::addMesh(host, doc, "Mesh", testmesh::icosphere({0, 0.5, 1}, 0.5, 1));
+	std::unique_ptr<Object> d = doc->remove(deformer);
+	doc->insert(std::move(d), mesh, nullptr);
+	Object* good = addCage(testmesh::boxTriangles(kLo, kHi), "Good");
 	ASSERT_TRUE(bind());
-	EXPECT_EQ(internals(m).bindArmed, 0);
-	EXPECT_EQ(internals(m).restPoints.GetCount(), 0);
-	ASSERT_NE(doc->predecessor(cage), nullptr);
-	EXPECT_EQ(doc->predecessor(cage)->name, "Box-copy");
-	ASSERT_EQ(doc->undo.size(), 2u);
-	EXPECT_EQ(cage->polygons.size(), 6u);
-	EXPECT_TRUE(cage->tags.empty());
+	host.evaluate(doc);
+	ASSERT_EQ(internals(m).bindings.GetCount(), 1);
+	const std::string memory = memoryText();
+	const std::vector<LVector> bound = mesh->deformCache->points;
+
+	for (bool null_object : {false, true})
+	{
+		Object* bad = null_object ? testscene::addObject(host, doc, Onull, "Null") : addCage(testmesh::box(kLo, kHi), "Box");
+		host.setLink(deformer, MORVEX_CAGE, bad);
+		host.setModelingCommandsFail(!null_object);
+		const std::vector<Object*> objects = doc->objects();
+		const size_t undo = doc->undo.size(), console = host.console().size();
+		const size_t polygons = bad->polygons.size();
+		ASSERT_TRUE(bind());
+		host.setModelingCommandsFail(false);
+
+		EXPECT_EQ(doc->objects(), objects) << "no backup copy, nothing moved";
+		EXPECT_EQ(doc->undo.size(), undo) << "no undo record";
+		EXPECT_EQ(bad->polygons.size(), polygons);
+		EXPECT_TRUE(bad->tags.empty());
+		EXPECT_EQ(bad->renderMode, MODE_UNDEF);
+		EXPECT_FALSE(bad->colors.xray);
+		EXPECT_EQ(internals(m).bindings.GetCount(), 1) << "the bindings stay";
+		EXPECT_EQ(internals(m).restPoints.GetCount(), 8);
+		EXPECT_EQ(internals(m).restAreas.GetCount(), 12);
+		EXPECT_EQ(internals(m).bindArmed, 1);
+		EXPECT_EQ(memoryText(), memory);
+		const std::string message = "cannot triangulate the cage " + bad->name;
+		ASSERT_EQ(host.console().size(), console + 1);
+		EXPECT_EQ(host.console().back(), message);
+		EXPECT_EQ(host.statusText(), message);
+	}
+	// The deformer is as it was: with its cage linked again, the same binding deforms.
+	host.setLink(deformer, MORVEX_CAGE, good);
+	host.evaluate(doc);
+	ASSERT_EQ(internals(m).bindings.GetCount(), 1);
+	EXPECT_EQ(mesh->deformCache->points.size(), bound.size());
+	EXPECT_EQ(std::memcmp(mesh->deformCache->points.data(), bound.data(), bound.size() * sizeof(LVector)), 0);
 }
 
 TEST_F(Commands, BindKeepsDegenerateAndOpenCagesWithoutCrashing)
