@@ -241,6 +241,8 @@ bool Morvex::CopyTo(NodeData* dest, GeListNode* snode, GeListNode* dnode, COPYFL
 			FreeRecord(r);
 			continue;
 		}
+		// Without its link the record keeps no counts and no weights, but the
+		// points it covered still go with it, as a save of the copy stores them.
 		if (src->link->CopyTo(r->link, 0, reinterpret_cast<VtnAliasTrans*>(trans)))
 		{
 			r->pointCount = src->pointCount;
@@ -252,9 +254,9 @@ bool Morvex::CopyTo(NodeData* dest, GeListNode* snode, GeListNode* dnode, COPYFL
 				FreeRecord(r);
 				continue;
 			}
-			if (src->validPoints)
-				r->validPoints = src->validPoints->GetClone();
 		}
+		if (src->validPoints)
+			r->validPoints = src->validPoints->GetClone();
 		if (!target->bindings.Append(r))
 			FreeRecord(r);
 	}

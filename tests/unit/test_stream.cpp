@@ -320,6 +320,47 @@ TEST_F(Stream, ACopyCarriesBindingsAndRestPoseButNotTheMatrix)
 	EXPECT_EQ(internals(cm).bindings[0]->link->GetLink(nullptr), both->asObject());
 }
 
+// The link copy can fail (the host's call, swapped here for one that does):
+// the copy's record then has no counts and no weights, but still the
+// selection of the points it covered, which a save of the copy stores.
+TEST_F(Stream, ACopyWhoseLinkCannotBeCopiedKeepsItsSelection)
+{
+	deformer->container().entries[MORVEX_INSIDE_ONLY] = vtnhost::Value::Bool(true);
+	bindMesh(testmesh::pushedIcosphere({0, 0, 0}, 1.0, 1, 1.8, 4).mesh);
+	const Cobjbuff* a = internals(m).bindings[0];
+	ASSERT_NE(a->validPoints, nullptr);
+	VTN_Link* links = host.table()->link;
+	const auto copy_link = links->CopyTo;
+	links->CopyTo = [](const BaseLink*, BaseLink*, Int32, VtnAliasTrans*) { return false; };
+	std::unique_ptr<Object> copy = host.cloneObject(*deformer, 0);
+	links->CopyTo = copy_link;
+	ASSERT_NE(copy, nullptr);
+	auto* c = static_cast<Morvex*>(copy->nodeData());
+	ASSERT_EQ(internals(c).bindings.GetCount(), 1);
+	const Cobjbuff* b = internals(c).bindings[0];
+	EXPECT_EQ(b->pointCount + b->cagePointCount + b->faceCount, 0);
+	EXPECT_FALSE(b->FI);
+	ASSERT_NE(b->validPoints, nullptr) << "the selection is copied all the same";
+	EXPECT_EQ(b->validPoints->GetCount(), a->validPoints->GetCount());
+	EXPECT_NE(b->validPoints, a->validPoints);
+
+	HyperStream saved = written(c, copy.get());
+	HyperStream in(saved.data());
+	Int32 v = 0;
+	uint64_t link = 0;
+	for (Int32 want : {2, 1, 2, 0, 0, 0})
+	{
+		ASSERT_TRUE(in.readLong(&v));
+		EXPECT_EQ(v, want);
+	}
+	ASSERT_TRUE(in.readLink(&link));
+	ASSERT_TRUE(in.readLong(&v));
+	EXPECT_EQ(v, 1) << "the save stores the selection";
+	Int32 selected = 0;
+	ASSERT_TRUE(in.readLong(&selected));
+	EXPECT_EQ(selected, a->validPoints->GetCount());
+}
+
 TEST_F(Stream, TheBoundPointSelectionComesBack)
 {
 	deformer->container().entries[MORVEX_INSIDE_ONLY] = vtnhost::Value::Bool(true);
