@@ -62,8 +62,7 @@ struct DeformContext
 	Int32 row_count;
 	Int32 count;
 	bool plain;         // one point at a time, on the evaluating thread
-	Int64 first_chunk;  // the chunk the pool's span 0 starts at
-	Int64 end_chunk;    // the wave's end
+	Int64 chunks;       // of 64 points
 	Int64 span_chunks;  // chunks a worker takes at once
 };
 
@@ -127,7 +126,7 @@ bool Morvex::Evaluate(BaseObject* mod, BaseDocument* doc, BaseObject* op, const 
 	const RowSumTerms sums{terms.points.data, cage.pointCount, terms.faces.data, cage.faceCount};
 	const Int32* rows = row_of.GetCount() > 0 ? row_of.data : nullptr;
 	const DeformContext context{P, weights, rec->FI.Data(), rec->PSI.Data(), sums, F, t, rows, rec->pointCount, N,
-	                            pass == Pass::Plain, 0, 0, 1};
+	                            pass == Pass::Plain, 0, 1};
 	DeformPoints(context, thread);
 	if (weights)
 		GeFree(weights);
@@ -320,55 +319,61 @@ void DeformChunk(const DeformContext& c, Int64 chunk)
 	}
 }
 
-// The workers take the chunks of a wave in spans: a run of 64 points is over
-// in a microsecond or two, less than handing it to a worker costs, and long
-// runs of rows stream from memory best. A pass of 16 chunks or more is cut into
-// at least 16 spans, so the workers share out a small mesh too.
+// The workers take the chunks in spans: a run of 64 points is over in a
+// microsecond or two, less than handing it to a worker costs, and long runs of
+// rows stream from memory best; but a span is also what a worker finishes
+// after a break, so it stays at 4096 points. A pass of 16 chunks or more is
+// cut into at least 16 spans, so the workers share out a small mesh too.
 constexpr Int64 kMaxSpanChunks = 64;
-constexpr Int64 kWaveSpans = 32;
+// How often the evaluating thread asks for a break while the workers run.
+constexpr Int32 kWatchMs = 2;
 
 void DeformSpan(void* context, Int64 span)
 {
 	const auto& c = *static_cast<const DeformContext*>(context);
-	const Int64 first = c.first_chunk + span * c.span_chunks;
-	for (Int64 chunk = first; chunk < first + c.span_chunks && chunk < c.end_chunk; ++chunk)
+	const Int64 first = span * c.span_chunks;
+	for (Int64 chunk = first; chunk < first + c.span_chunks && chunk < c.chunks; ++chunk)
 		DeformChunk(c, chunk);
 }
 
-// The points in chunks of 64, a wave of chunks at a time. Before a wave this
-// thread asks for a break once per chunk, as a plain loop asks every 64
-// points, so a break leaves exactly the points a plain loop would have left;
-// then the host's workers run the wave's chunks.
+// The points in chunks of 64. On the host's workers, in spans handed out in
+// order while this thread asks for a break every few milliseconds, as the
+// binding does; a break hands out no further span and the spans under way
+// are finished, so what is deformed is a prefix of whole chunks. Here, one
+// chunk at a time with a break test before each, as a plain loop asks every
+// 64 points.
 void DeformPoints(DeformContext c, BaseThread* thread)
 {
-	const Int64 chunks = (static_cast<Int64>(c.count) + MORVEX_BREAK_EVERY - 1) / MORVEX_BREAK_EVERY;
-	const Int64 span = chunks / 16;
+	c.chunks = (static_cast<Int64>(c.count) + MORVEX_BREAK_EVERY - 1) / MORVEX_BREAK_EVERY;
+	const Int64 span = c.chunks / 16;
 	c.span_chunks = span < 1 ? 1 : (span > kMaxSpanChunks ? kMaxSpanChunks : span);
-	const Int64 wave = c.plain ? 1 : c.span_chunks * kWaveSpans;
-	for (Int64 k = 0; k < chunks;)
+	// The first test comes before any point, wherever the points run: a break
+	// at once moves nothing.
+	if (c.chunks == 0 || (thread && thread->TestBreak()))
+		return;
+	HostPool pool;
+	if (!c.plain && pool.Start(DeformSpan, &c, (c.chunks + c.span_chunks - 1) / c.span_chunks))
 	{
-		const Int64 wave_end = k + wave < chunks ? k + wave : chunks;
-		Int64 allowed = wave_end;
-		for (Int64 q = k; q < wave_end; ++q)
+		do
+		{
 			if (thread && thread->TestBreak())
 			{
-				allowed = q;
-				break;
+				pool.Stop();
+				while (!pool.Wait(100))
+				{
+				}
+				return;
 			}
-		c.first_chunk = k;
-		c.end_chunk = allowed;
-		const Int64 spans = (allowed - k + c.span_chunks - 1) / c.span_chunks;
-		HostPool pool;
-		if (!c.plain && pool.Start(DeformSpan, &c, spans))
-			while (!pool.Wait(50))
-			{
-			}
-		else
-			for (Int64 q = 0; q < spans; ++q)
-				DeformSpan(&c, q);
-		if (allowed < wave_end)
+		} while (!pool.Wait(kWatchMs));
+		return;
+	}
+	// One chunk at a time: the span here is a chunk.
+	c.span_chunks = 1;
+	for (Int64 k = 0; k < c.chunks; ++k)
+	{
+		if (k > 0 && thread && thread->TestBreak())
 			return;
-		k = allowed;
+		DeformSpan(&c, k);
 	}
 }
 

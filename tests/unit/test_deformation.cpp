@@ -3,8 +3,12 @@
 // that no longer fit.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 
 #include "support/deformer_scene.h"
 #include "vtnhost/matrix.h"
@@ -49,6 +53,96 @@ protected:
 // A cage of 320 triangles around a mesh of 162 points.
 const Mesh kCage = testmesh::icosphere({0, 0, 0}, 1.5, 2);
 const Mesh kMesh = testmesh::icosphere({0.1, -0.2, 0.05}, 1.0, 2);
+
+// A break that arrives just as the host's workers take up a pass: the host's
+// pool slots are wrapped while it lives. Starting a run requests the break on
+// `thread`; every chunk a worker takes waits until the run is stopped (or two
+// seconds went by), and the stop waits until a worker has taken a chunk. So
+// when the run stops, the workers hold a chunk each at the most, and what
+// they do after it is up to the deformer.
+class BreakAsWorkersStart
+{
+public:
+	BreakAsWorkersStart(vtnhost::Host& host, vtnhost::Thread& thread) : table_(host.table()->thread)
+	{
+		self_ = this;
+		thread_ = &thread;
+		start_ = table_->PoolStart;
+		stop_ = table_->PoolStop;
+		table_->PoolStart = Start;
+		table_->PoolStop = Stop;
+	}
+	~BreakAsWorkersStart()
+	{
+		table_->PoolStart = start_;
+		table_->PoolStop = stop_;
+		self_ = nullptr;
+	}
+	BreakAsWorkersStart(const BreakAsWorkersStart&) = delete;
+	BreakAsWorkersStart& operator=(const BreakAsWorkersStart&) = delete;
+
+	bool stopped() const { return stopped_; }
+
+private:
+	static VtnPool* Start(void (*job)(void*, Int64), void* context, Int64 count)
+	{
+		self_->job_ = job;
+		self_->context_ = context;
+		VtnPool* pool = self_->start_(Gated, self_, count);
+		if (pool)
+			self_->thread_->requestBreak();
+		return pool;
+	}
+	static void Gated(void* self, Int64 chunk)
+	{
+		auto* me = static_cast<BreakAsWorkersStart*>(self);
+		{
+			std::unique_lock<std::mutex> lock(me->mutex_);
+			++me->taken_;
+			me->changed_.notify_all();
+			me->changed_.wait_for(lock, std::chrono::seconds(2), [me] { return me->open_; });
+			me->open_ = true;
+		}
+		me->job_(me->context_, chunk);
+	}
+	static void Stop(VtnPool* pool)
+	{
+		{
+			std::unique_lock<std::mutex> lock(self_->mutex_);
+			self_->changed_.wait_for(lock, std::chrono::seconds(2), [] { return self_->taken_ > 0; });
+		}
+		self_->stop_(pool);
+		self_->stopped_ = true;
+		std::lock_guard<std::mutex> lock(self_->mutex_);
+		self_->open_ = true;
+		self_->changed_.notify_all();
+	}
+
+	static inline BreakAsWorkersStart* self_ = nullptr;
+	VTN_Thread* table_;
+	vtnhost::Thread* thread_ = nullptr;
+	VtnPool* (*start_)(void (*)(void*, Int64), void*, Int64) = nullptr;
+	void (*stop_)(VtnPool*) = nullptr;
+	void (*job_)(void*, Int64) = nullptr;
+	void* context_ = nullptr;
+	std::mutex mutex_;
+	std::condition_variable changed_;
+	int taken_ = 0;
+	bool open_ = false;
+	std::atomic<bool> stopped_{false};
+};
+
+// The points up to which `got` is `full`, bit for bit; from there on `got`
+// must be `incoming`, bit for bit, or -1 is returned.
+long deformedPrefix(const std::vector<LVector>& got, const std::vector<LVector>& full, const std::vector<LVector>& incoming)
+{
+	size_t k = 0;
+	while (k < got.size() && std::memcmp(&got[k], &full[k], sizeof(LVector)) == 0)
+		++k;
+	if (k < got.size() && std::memcmp(got.data() + k, incoming.data() + k, (got.size() - k) * sizeof(LVector)) != 0)
+		return -1;
+	return static_cast<long>(k);
+}
 
 std::vector<LVector> mapped(const std::vector<LVector>& pts, const LMatrix& m)
 {
@@ -299,10 +393,15 @@ TEST_F(Deformation, ABreakAtOnceMovesNothingButStillNotifies)
 	EXPECT_EQ(host.messageCount(mesh, MSG_UPDATE), updates + 1);
 	EXPECT_EQ(internals(m).bindings.GetCount(), 1);
 
-	// A break after a few tests: the points before it are deformed.
+	// Without workers the break is asked for every 64 points: a break at the
+	// third test leaves the first two chunks deformed.
+	const int workers_before = host.workerCount();
+	host.setWorkerCount(0);
 	vtnhost::Thread later;
 	later.breakAfterTests(2);
 	host.evaluate(doc, &later);
+	host.setWorkerCount(workers_before);
+	EXPECT_EQ(later.tests(), 3);
 	EXPECT_NEAR(deformed(mesh)[127].x - mesh->points[127].x, 1.0, 1e-4);
 	EXPECT_EQ(deformed(mesh)[128].x, mesh->points[128].x);
 }
@@ -313,26 +412,59 @@ TEST_F(Deformation, ABreakOnAFineMeshLeavesWhatThePlainLoopLeaves)
 	build(testmesh::icosphere({0.1, -0.2, 0.05}, 1.0, 5), kCage);
 	bindAndEvaluate();
 	cage->points = mapped(kCage.points, testmesh::translation({1, 0, 0}));
+	const std::vector<LVector> full = evaluateReference(mesh);
 	const int workers_before = host.workerCount();
-	std::vector<std::vector<LVector>> results;
-	for (bool plain : {true, false})
+
+	// The plain loop asks every 64 points: the 38th test breaks after 37 chunks.
+	host.setWorkerCount(0);
+	vtnhost::Thread thread;
+	thread.breakAfterTests(37);
+	EXPECT_EQ(deformedPrefix(evaluateReference(mesh, &thread), full, mesh->points), 37 * 64);
+
+	// On two workers a break stops the spans not yet taken; those taken are
+	// finished: a prefix of whole chunks, each as the plain loop deforms it.
+	host.setWorkerCount(2);
+	vtnhost::Thread racing;
 	{
-		host.setWorkerCount(plain ? 0 : 2);
-		vtnhost::Thread thread;
-		thread.breakAfterTests(37);
-		if (plain)
-			results.push_back(evaluateReference(mesh, &thread));
-		else
-		{
-			host.evaluate(doc, &thread);
-			results.push_back(deformed(mesh));
-		}
+		BreakAsWorkersStart gate(host, racing);
+		host.evaluate(doc, &racing);
+		EXPECT_TRUE(gate.stopped());
 	}
 	host.setWorkerCount(workers_before);
-	ASSERT_EQ(results[0].size(), results[1].size());
-	EXPECT_EQ(std::memcmp(results[0].data(), results[1].data(), results[0].size() * sizeof(LVector)), 0);
-	EXPECT_NEAR(results[1][37 * 64 - 1].x - mesh->points[37 * 64 - 1].x, 1.0, 1e-4);
-	EXPECT_EQ(results[1][37 * 64].x, mesh->points[37 * 64].x);
+	const long prefix = deformedPrefix(deformed(mesh), full, mesh->points);
+	ASSERT_GE(prefix, 0) << "what is not deformed is untouched";
+	EXPECT_GT(prefix, 0) << "the spans taken are finished";
+	EXPECT_TRUE(prefix % (10 * 64) == 0 || prefix == long(full.size())) << "whole spans of ten chunks";
+	EXPECT_LE(prefix, 2 * 10 * 64) << "one span a worker";
+}
+
+// A break that comes while the workers deform a large mesh is acted on at
+// once: no worker takes a span after it, so at the most a span of 4096
+// points a worker is written after the break.
+TEST_F(Deformation, ABreakDuringALargePassStopsTheWorkersWithinASpan)
+{
+	// 40 962 points: 641 chunks, in spans of 40 chunks (2 560 points).
+	build(testmesh::icosphere({0.05, 0.1, -0.1}, 1.0, 6), testmesh::icosphere({0, 0, 0}, 1.5, 1));
+	bindAndEvaluate();
+	for (LVector& p : cage->points)
+		p.y += 0.5;
+	const std::vector<LVector> full = evaluateReference(mesh);
+	const int workers_before = host.workerCount();
+	host.setWorkerCount(2);
+	vtnhost::Thread thread;
+	const size_t updates = host.messageCount(mesh, MSG_UPDATE);
+	{
+		BreakAsWorkersStart gate(host, thread);
+		host.evaluate(doc, &thread);
+		EXPECT_TRUE(gate.stopped()) << "the run is stopped, not waited out";
+	}
+	host.setWorkerCount(workers_before);
+	const long prefix = deformedPrefix(deformed(mesh), full, mesh->points);
+	ASSERT_GE(prefix, 0) << "what is not deformed is untouched";
+	EXPECT_TRUE(prefix % 64 == 0 || prefix == long(full.size())) << "whole chunks";
+	EXPECT_LE(prefix, 2 * 4096) << "points written after the break";
+	EXPECT_EQ(host.messageCount(mesh, MSG_UPDATE), updates + 1);
+	EXPECT_EQ(internals(m).bindings.GetCount(), 1) << "a break while deforming keeps the binding";
 }
 
 TEST_F(Deformation, ACancelledBindLeavesNoBindings)
