@@ -1,7 +1,8 @@
 // Binding: the Green coordinates of every bound point of an object against the
 // cage in its rest pose (Lipman, Levin and Cohen-Or, "Green Coordinates", 2008),
-// by per-face integration. phi (one weight per cage point) goes to FI, psi (one
-// per cage face) to PSI.
+// in closed form (morvex_closedform), or by the per-face integration of the
+// paper, the reference the closed form is checked against. phi (one weight per
+// cage point) goes to FI, psi (one per cage face) to PSI.
 #define VTN_SOURCE "Morvex"
 #include "morvex.h"
 
