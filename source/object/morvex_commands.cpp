@@ -85,10 +85,10 @@ void Morvex::BindCommand(GeListNode* node)
 		return;
 	}
 
-	FreeAllBindings();
-	ClearRestPose();
-	memoryUsed = 0;
-	op->GetDataInstance()->SetString(MORVEX_MEMORY, MemoryToString(0));
+	// The reset, but the memory figure shows the text for 0 bytes rather than "0".
+	BaseContainer* data = op->GetDataInstance();
+	Azzera_memoria(data);
+	data->SetString(MORVEX_MEMORY, MemoryToString(0));
 	if (!doc || !cage)
 		return;
 	if (form == CageForm::Polygons && !TriangulateCage(cage, doc))

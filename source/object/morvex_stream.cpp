@@ -123,9 +123,9 @@ void Morvex::DropRecordsWithoutTables()
 bool Morvex::Read(GeListNode* node, HyperFile* hf, Int32)
 {
 	BaseContainer* data = static_cast<BaseList2D*>(node)->GetDataInstance();
+	// The rest pose stays until the stream brings another.
 	FreeAllBindings();
-	memoryUsed = 0;
-	data->SetString(MORVEX_MEMORY, MemoryToString(0));
+	RefreshMemory(data);
 
 	// A damaged stream is read no further: what is incomplete is dropped, what
 	// was read whole is kept, and the host sees the stream stop early.
