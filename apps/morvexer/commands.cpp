@@ -236,6 +236,7 @@ int runDeform(const CommonOptions& c, const DeformOptions& o)
 			if (!doc)
 				throw Failure{error};
 			s = h.findScene(doc, o.scene);
+			requireReadable(*s.deformer, o.scene);
 			if (memoryText(s.deformer) == "0" || memoryText(s.deformer) == "0 B")
 				throw Failure{o.scene + ": the deformer holds no binding"};
 		}

@@ -29,17 +29,29 @@ MorvexSummary summaryOf(vtnhost::Object& deformer, std::vector<MorvexBindingSumm
 	return s;
 }
 
-}  // namespace
-
-std::string describeDeformer(vtnhost::Object& deformer, const std::string& path)
+// What a summary says it cannot tell.
+void requireReadable(const MorvexSummary& s, const std::string& path)
 {
-	std::vector<MorvexBindingSummary> entries;
-	const MorvexSummary s = summaryOf(deformer, entries);
 	if (!s.filled)
 		throw Failure{path + ": the loaded plug-in does not describe its deformer"};
 	if (!s.streamKnown)
 		throw Failure{path + ": the deformer's data is of stream version " + std::to_string(s.streamVersion) +
 		              ", which this plug-in cannot read"};
+}
+
+}  // namespace
+
+void requireReadable(vtnhost::Object& deformer, const std::string& path)
+{
+	std::vector<MorvexBindingSummary> entries;
+	requireReadable(summaryOf(deformer, entries), path);
+}
+
+std::string describeDeformer(vtnhost::Object& deformer, const std::string& path)
+{
+	std::vector<MorvexBindingSummary> entries;
+	const MorvexSummary s = summaryOf(deformer, entries);
+	requireReadable(s, path);
 	std::ostringstream out;
 	out << "deformer " << deformer.name << ", memory " << memoryText(&deformer) << "\n";
 	out << "  " << s.bindingCount << " binding" << (s.bindingCount == 1 ? "" : "s") << "\n";

@@ -158,6 +158,9 @@ TEST_F(Tool, InfoSaysWhenTheSceneHoldsDataThePluginCannotRead)
 	EXPECT_NE(info.err.find("newer.vtn: the deformer's data is of stream version 3, which this plug-in cannot read"), std::string::npos)
 	    << info.err;
 	EXPECT_EQ(info.out.find("binding"), std::string::npos) << "nothing is shown as if it had been read: " << info.out;
+	Outcome deform = run("deform --scene " + path("newer.vtn") + " --posed " + path("posed.obj") + " -o " + path("out.obj"));
+	EXPECT_EQ(deform.code, 1);
+	EXPECT_NE(deform.err.find("stream version 3"), std::string::npos) << deform.err;
 }
 
 TEST_F(Tool, AnyNumberOfThreadsBindsTheSame)
