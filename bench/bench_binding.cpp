@@ -4,12 +4,18 @@
 // against the fast pass), how both scale with points and cage faces, and the
 // memory read bandwidth they are held against. Compare the rows of one run;
 // the machine's speed drifts between runs.
+//
+// The closed form runs on the widest instruction set the CPU offers, or on
+// the one MORVEXER_SIMD=avx512|avx2|sse2|scalar names; BindPath runs each of
+// them side by side whatever the variable says.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <array>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <ostream>
@@ -17,6 +23,7 @@
 #include <thread>
 
 #include "object/morvex.h"
+#include "object/morvex_closedform.h"
 #include "obj_io.h"
 #include "shapes.h"
 #include "vtn_memory.h"
@@ -178,6 +185,31 @@ void Bind(benchmark::State& state)
 	h.destroyDocument(s.doc);
 }
 
+// The closed form on one worker, on the path of the argument (0 scalar, 1
+// SSE2, 2 AVX2, 3 AVX-512), in the cage of the ratio rows.
+void BindPath(benchmark::State& state)
+{
+	const ClosedFormPath wanted = static_cast<ClosedFormPath>(state.range(0));
+	const ClosedFormPath saved = CurrentClosedFormPath();
+	if (SetClosedFormPath(wanted) != wanted)
+	{
+		SetClosedFormPath(saved);
+		state.SkipWithError((std::string(ClosedFormPathName(wanted)) + " is not on this CPU").c_str());
+		return;
+	}
+	vtnhost::Host& h = host();
+	h.setWorkerCount(1);
+	Scene s = makeSphereScene(5000, 6);
+	s.morvex->referenceBinding = false;
+	for (auto _ : state)
+		bind(s);
+	state.SetItemsProcessed(state.iterations() * s.points * s.faces);
+	state.SetLabel(std::string("closed form, ") + ClosedFormPathName(wanted) + ", 1 worker(s), " + std::to_string(s.points) +
+	               " points, " + std::to_string(s.faces) + " faces");
+	h.destroyDocument(s.doc);
+	SetClosedFormPath(saved);
+}
+
 const int kCores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 
 // One evaluation of a bound mesh after the cage moved: the deformation pass, in
@@ -332,6 +364,7 @@ void DeformAgainstReads(benchmark::State& state)
 // form scales with points (48 faces) and with faces (2000 points).
 BENCHMARK(Bind)->Args({0, 1, 500, 6})->Args({1, 1, 5000, 6})->Args({1, kCores, 5000, 6})->Repetitions(3)
     ->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BindPath)->DenseRange(0, 3)->Repetitions(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(Bind)->Args({1, kCores, 1000, 2})->Args({1, kCores, 10000, 2})->Args({1, kCores, 100000, 2})
     ->Args({1, kCores, 1000000, 2})->Args({1, kCores, 2000, 1})->Args({1, kCores, 2000, 2})->Args({1, kCores, 2000, 5})
     ->Args({1, kCores, 2000, 10})->Args({1, kCores, 2000, 20})->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -384,6 +417,20 @@ public:
 		out << "\nSummary (ratios of this run)\n";
 		ratio(out, "closed form / integration, one worker, 432 faces", items("Bind/1/1/5000/6"), items("Bind/0/1/500/6"), 25);
 		ratio(out, "closed form, " + all + " workers / one worker", items("Bind/1/" + all + "/5000/6"), items("Bind/1/1/5000/6"), 1.8);
+		const double scalar = items("BindPath/0");
+		out << "  closed form on one worker by instruction set, pairs/s (432 faces; times the scalar path):";
+		for (int p = 0; p < 4; ++p)
+		{
+			const double v = items("BindPath/" + std::to_string(p));
+			out << "  " << ClosedFormPathName(static_cast<ClosedFormPath>(p)) << " " << human(v);
+			if (p > 0 && v > 0 && scalar > 0)
+			{
+				char text[32];
+				std::snprintf(text, sizeof text, " (%.2f)", v / scalar);
+				out << text;
+			}
+		}
+		out << "\n";
 		ratio(out, "scanned model: plain loop time / fast pass time", items("DeformScan/0"), items("DeformScan/1"), 3);
 		ratio(out, "deformation, 1 000 000 points / read bandwidth, " + all + " threads, median of 20 alternations",
 		      alternated_[0], alternated_[0] > 0 ? 1.0 : 0.0, 0.7);
@@ -446,6 +493,19 @@ int main(int argc, char** argv)
 	benchmark::Initialize(&argc, argv);
 	if (benchmark::ReportUnrecognizedArguments(argc, argv))
 		return 1;
+	// The path every closed-form row but BindPath's runs on.
+	ClosedFormPath path = CurrentClosedFormPath();
+	if (const char* name = std::getenv("MORVEXER_SIMD"))
+	{
+		ClosedFormPath wanted;
+		if (!ClosedFormPathFromName(name, &wanted))
+		{
+			std::fprintf(stderr, "MORVEXER_SIMD=%s names no path (avx512, avx2, sse2, scalar)\n", name);
+			return 1;
+		}
+		path = SetClosedFormPath(wanted);
+	}
+	benchmark::AddCustomContext("closed form path", ClosedFormPathName(path));
 	SummaryReporter reporter;
 	benchmark::RunSpecifiedBenchmarks(&reporter);
 	benchmark::Shutdown();

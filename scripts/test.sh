@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Every test: the default build, then the whole suite again under
-# AddressSanitizer and UndefinedBehaviorSanitizer.
+# AddressSanitizer and UndefinedBehaviorSanitizer, then the Windows builds
+# under Wine (scripts/test-windows.sh; it fails loudly when it cannot run).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -10,3 +11,5 @@ for preset in default asan-ubsan; do
   cmake --build --preset "$preset"
   ctest --preset "$preset"
 done
+echo "== Windows"
+scripts/test-windows.sh

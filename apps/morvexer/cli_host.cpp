@@ -2,18 +2,17 @@
 
 #include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <thread>
 
-#include <unistd.h>
+#include "vtnhost/platform.h"
 
 namespace mvx {
 namespace {
 
 std::atomic<bool> interrupted{false};
 
-extern "C" void onInterrupt(int) { interrupted = true; }
+void onInterrupt() { interrupted = true; }
 
 void drawProgress(const std::string& text, int percent)
 {
@@ -38,7 +37,7 @@ CliHost::CliHost(const std::string& plugin_path, bool quiet, int threads) : quie
 
 CliHost::~CliHost() = default;
 
-void CliHost::installInterruptHandler() { std::signal(SIGINT, onInterrupt); }
+void CliHost::installInterruptHandler() { vtnhost::platform::onInterrupt(onInterrupt); }
 
 CliHost::Scene CliHost::buildScene(const ObjMesh& cage, const std::vector<ObjMesh>& meshes)
 {
@@ -106,7 +105,7 @@ bool CliHost::evaluate(vtnhost::Document* doc)
 	});
 	bool shown = false;
 	// A bar redrawn in place only makes sense on a terminal.
-	const bool tty = ::isatty(2) != 0;
+	const bool tty = vtnhost::platform::isTerminal(stderr);
 	while (!done)
 	{
 		std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -131,8 +130,7 @@ bool CliHost::evaluate(vtnhost::Document* doc)
 
 std::string meshName(const std::string& path)
 {
-	const size_t slash = path.find_last_of('/');
-	std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+	std::string name = vtnhost::platform::fileNameOf(path);
 	const size_t dot = name.find_last_of('.');
 	return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
 }

@@ -6,14 +6,24 @@
 
 #include "cli_host.h"
 #include "commands.h"
+#include "vtnhost/platform.h"
 
 int main(int argc, char** argv)
 {
 	// First of all, so a Ctrl-C at any point stops a bind cleanly instead of killing the tool.
 	mvx::CliHost::installInterruptHandler();
+	vtnhost::platform::prepareConsole();
+	// Arguments in UTF-8 on every system, so file names reach the file functions whole.
+	std::vector<std::string> args = vtnhost::platform::arguments(argc, argv);
+	std::vector<char*> arg_ptrs;
+	for (std::string& a : args)
+		arg_ptrs.push_back(a.data());
+	arg_ptrs.push_back(nullptr);
 	mvx::CommonOptions common;
 	common.plugin = MORVEXER_PLUGIN_PATH;
 	CLI::App app{"Morvexer: Green-coordinate cage deformation of meshes, with the real plug-in in a stand-in host."};
+	// CLI11 reads /name as an option on Windows; there it is a file name as well.
+	app.allow_windows_style_options(false);
 	app.set_version_flag("--version", "morvexer 1.0");
 	app.require_subcommand(1);
 	app.add_option("--plugin", common.plugin, "the plug-in module to load")->capture_default_str();
@@ -65,7 +75,7 @@ int main(int argc, char** argv)
 
 	try
 	{
-		app.parse(argc, argv);
+		app.parse(static_cast<int>(args.size()), arg_ptrs.data());
 	}
 	catch (const CLI::ParseError& e)
 	{

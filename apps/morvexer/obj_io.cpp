@@ -1,19 +1,14 @@
 #include "obj_io.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstring>
-#include <random>
 #include <sstream>
 #include <system_error>
 
 #include <tiny_obj_loader.h>
+
+#include "vtnhost/platform.h"
 
 namespace mvx {
 namespace {
@@ -174,51 +169,6 @@ void appendNumber(std::string* out, double v)
 	out->append(buf, r.ptr);
 }
 
-bool readWholeFile(const std::string& path, std::string* text, std::string* problem)
-{
-	const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-	if (fd < 0)
-	{
-		const int err = errno;
-		*problem = err == ENOENT ? "no such file" : std::string("cannot read: ") + std::strerror(err);
-		return false;
-	}
-	struct stat st;
-	if (::fstat(fd, &st) != 0)
-	{
-		const int err = errno;
-		*problem = std::string("cannot read: ") + std::strerror(err);
-		::close(fd);
-		return false;
-	}
-	if (S_ISDIR(st.st_mode))
-	{
-		*problem = "is a folder, not a file";
-		::close(fd);
-		return false;
-	}
-	text->clear();
-	char buf[1 << 16];
-	for (;;)
-	{
-		const ssize_t n = ::read(fd, buf, sizeof buf);
-		if (n == 0)
-			break;
-		if (n < 0)
-		{
-			if (errno == EINTR)
-				continue;
-			const int err = errno;
-			*problem = std::string("cannot read: ") + std::strerror(err);
-			::close(fd);
-			return false;
-		}
-		text->append(buf, static_cast<size_t>(n));
-	}
-	::close(fd);
-	return true;
-}
-
 }  // namespace
 
 bool readObj(const std::string& path, ObjMesh* out, std::string* error)
@@ -226,7 +176,7 @@ bool readObj(const std::string& path, ObjMesh* out, std::string* error)
 	std::string problem;
 	ObjMesh mesh;
 	mesh.path = path;
-	if (!readWholeFile(path, &mesh.text, &problem))
+	if (!vtnhost::platform::readFile(path, &mesh.text, &problem))
 	{
 		setError(error, path + ": " + problem);
 		return false;
@@ -388,75 +338,11 @@ bool replaceVertices(const ObjMesh& mesh, const std::vector<LVector>& points, st
 
 bool writeFileAtomic(const std::string& path, const std::string& text, std::string* error)
 {
-	const auto fail = [&](int err) {
-		setError(error, path + ": cannot write: " + std::strerror(err));
-		return false;
-	};
-	if (path.empty())
-		return fail(ENOENT);
-	if (path.back() == '/')
-		return fail(EISDIR);
-
-	// Created with 0666 so the umask applies as for any new file; a file being
-	// replaced hands its permissions on.
-	static std::atomic<unsigned> counter{0};
-	std::random_device rd;
-	std::string tmp;
-	int fd = -1;
-	for (int attempt = 0; attempt < 100 && fd < 0; ++attempt)
-	{
-		tmp = path + ".tmp" + std::to_string(::getpid()) + "_" + std::to_string(counter++) + "_" + std::to_string(rd() % 1000000u);
-		fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-		if (fd < 0 && errno != EEXIST)
-			return fail(errno);
-	}
-	if (fd < 0)
-		return fail(EEXIST);
-
-	const auto abandon = [&](int err) {
-		::close(fd);
-		::unlink(tmp.c_str());
-		return fail(err);
-	};
-	struct stat st;
-	if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::fchmod(fd, st.st_mode & 07777) != 0)
-		return abandon(errno);
-	size_t done = 0;
-	while (done < text.size())
-	{
-		const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-		if (n < 0)
-		{
-			if (errno == EINTR)
-				continue;
-			return abandon(errno);
-		}
-		done += static_cast<size_t>(n);
-	}
-	if (::fsync(fd) != 0)
-		return abandon(errno);
-	if (::close(fd) != 0)
-	{
-		const int err = errno;
-		::unlink(tmp.c_str());
-		return fail(err);
-	}
-	if (::rename(tmp.c_str(), path.c_str()) != 0)
-	{
-		const int err = errno;
-		::unlink(tmp.c_str());
-		return fail(err);
-	}
-	// Best effort: make the rename itself survive a crash.
-	const size_t slash = path.rfind('/');
-	const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-	const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-	if (dfd >= 0)
-	{
-		::fsync(dfd);
-		::close(dfd);
-	}
-	return true;
+	std::string problem;
+	if (vtnhost::platform::writeFileAtomic(path, text, &problem))
+		return true;
+	setError(error, path + ": cannot write: " + problem);
+	return false;
 }
 
 std::string objText(const std::vector<LVector>& points, const std::vector<std::vector<Int32>>& faces, const std::string& comment)

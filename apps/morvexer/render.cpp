@@ -3,17 +3,14 @@
 #include "render.h"
 
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <utility>
 
-#include <fcntl.h>
 #include <png.h>
-#include <unistd.h>
+
+#include "vtnhost/platform.h"
 
 namespace mvx
 {
@@ -430,47 +427,29 @@ bool renderPng(const std::vector<Panel>& panels, int panel_width, int panel_heig
 			std::to_string(panel_height) + " is out of range");
 	const std::vector<uint8_t> image = renderImage(panels, panel_width, panel_height, view_dir);
 
-	// Unique per process and call, so two writers never share a temporary.
-	static std::atomic<unsigned> counter{0};
-	const std::string temp = path + ".tmp-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
-	const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-	if (fd < 0)
-		return fail(std::string("cannot create a file beside it: ") + std::strerror(errno));
-	FILE* file = fdopen(fd, "wb");
-	if (!file)
-	{
-		const int e = errno;
-		close(fd);
-		unlink(temp.c_str());
-		return fail(std::string("cannot write: ") + std::strerror(e));
-	}
-
+	// Encoded in memory, then written beside the target and renamed over it.
 	png_image png;
 	std::memset(&png, 0, sizeof png);
 	png.version = PNG_IMAGE_VERSION;
 	png.width = png_uint_32(int(panels.size()) * panel_width);
 	png.height = png_uint_32(panel_height);
 	png.format = PNG_FORMAT_RGB;
-	const bool encoded = png_image_write_to_stdio(&png, file, 0, image.data(), 0, nullptr) != 0;
+	png_alloc_size_t size = 0;
+	std::string bytes;
+	bool encoded = png_image_write_to_memory(&png, nullptr, &size, 0, image.data(), 0, nullptr) != 0;
+	if (encoded)
+	{
+		bytes.resize(size);
+		encoded = png_image_write_to_memory(&png, &bytes[0], &size, 0, image.data(), 0, nullptr) != 0;
+		bytes.resize(size);
+	}
 	const std::string pngMessage = png.message;
 	png_image_free(&png);
-	const bool flushed = encoded && std::fflush(file) == 0 && !std::ferror(file);
-	const int writeErrno = errno;
-	const bool closed = std::fclose(file) == 0;
-	if (!encoded || !flushed || !closed)
-	{
-		const int e = errno;
-		unlink(temp.c_str());
-		if (!encoded)
-			return fail("PNG encoding failed: " + pngMessage);
-		return fail(std::string("cannot write: ") + std::strerror(!flushed ? writeErrno : e));
-	}
-	if (std::rename(temp.c_str(), path.c_str()) != 0)
-	{
-		const int e = errno;
-		unlink(temp.c_str());
-		return fail(std::string("cannot replace it: ") + std::strerror(e));
-	}
+	if (!encoded)
+		return fail("PNG encoding failed: " + pngMessage);
+	std::string problem;
+	if (!vtnhost::platform::writeFileAtomic(path, bytes, &problem))
+		return fail("cannot write: " + problem);
 	return true;
 }
 

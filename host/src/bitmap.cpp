@@ -4,7 +4,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <memory>
+
+#include "vtnhost/platform.h"
 
 namespace vtnhost {
 namespace {
@@ -26,6 +29,51 @@ struct TiffCloser
 
 // Images far beyond what an icon or picture needs are refused rather than allocated.
 constexpr uint64_t kMaxPixels = 1ull << 28;
+constexpr uint64_t kMaxFileBytes = 1ull << 30;
+
+// The file is read through the host's own file access (UTF-8 names on every
+// system) and handed to libtiff from memory.
+struct MemoryFile
+{
+	const std::string& bytes;
+	uint64_t pos = 0;
+};
+
+MemoryFile* M(thandle_t h) { return static_cast<MemoryFile*>(static_cast<void*>(h)); }
+
+tmsize_t readMemory(thandle_t h, void* buf, tmsize_t size)
+{
+	MemoryFile* m = M(h);
+	if (size <= 0 || m->pos >= m->bytes.size())
+		return 0;
+	const uint64_t n = std::min<uint64_t>(static_cast<uint64_t>(size), m->bytes.size() - m->pos);
+	std::memcpy(buf, m->bytes.data() + m->pos, static_cast<size_t>(n));
+	m->pos += n;
+	return static_cast<tmsize_t>(n);
+}
+
+tmsize_t writeNothing(thandle_t, void*, tmsize_t) { return -1; }
+
+toff_t seekMemory(thandle_t h, toff_t offset, int whence)
+{
+	MemoryFile* m = M(h);
+	// Offsets from the current position or the end may be negative; toff_t wraps them.
+	const uint64_t base = whence == SEEK_CUR ? m->pos : whence == SEEK_END ? m->bytes.size() : 0;
+	m->pos = base + offset;
+	return m->pos;
+}
+
+int closeMemory(thandle_t) { return 0; }
+toff_t sizeOfMemory(thandle_t h) { return M(h)->bytes.size(); }
+
+int mapMemory(thandle_t h, void** base, toff_t* size)
+{
+	*base = const_cast<char*>(M(h)->bytes.data());
+	*size = M(h)->bytes.size();
+	return 1;
+}
+
+void unmapMemory(thandle_t, void*, toff_t) {}
 
 }  // namespace
 
@@ -52,15 +100,16 @@ bool Bitmap::loadTiff(const std::string& path, std::string* error)
 	TIFFSetErrorHandler(collectTiffMessage);
 	TIFFSetWarningHandler(nullptr);
 	last_tiff_message.clear();
-	std::FILE* probe = std::fopen(path.c_str(), "rb");
-	if (!probe)
+	std::string bytes, problem;
+	if (!platform::readFile(path, &bytes, &problem, kMaxFileBytes))
 	{
 		if (error)
-			*error = "cannot open image " + path;
+			*error = "cannot open image " + path + " (" + problem + ")";
 		return false;
 	}
-	std::fclose(probe);
-	std::unique_ptr<TIFF, TiffCloser> tif(TIFFOpen(path.c_str(), "r"));
+	MemoryFile file{bytes};
+	std::unique_ptr<TIFF, TiffCloser> tif(TIFFClientOpen(path.c_str(), "r", static_cast<thandle_t>(static_cast<void*>(&file)), readMemory,
+	                                                     writeNothing, seekMemory, closeMemory, sizeOfMemory, mapMemory, unmapMemory));
 	if (!tif)
 	{
 		if (error)

@@ -1,8 +1,5 @@
 #include "vtnhost/host.h"
 
-#include <dlfcn.h>
-#include <sys/stat.h>
-
 #include <cstdlib>
 #include <algorithm>
 #include <cstring>
@@ -10,6 +7,7 @@
 #include <thread>
 
 #include "tables.h"
+#include "vtnhost/platform.h"
 #include "workers.h"
 
 namespace vtnhost {
@@ -152,7 +150,7 @@ bool Host::registerDescription(Int32 id, const std::string& name, const Resource
 	}
 	Description d;
 	std::string why;
-	if (!parseDescription(res->dir + "/description/" + name + ".res", &d, &why))
+	if (!parseDescription(platform::joinPath(platform::joinPath(res->dir, "description"), name + ".res"), &d, &why))
 	{
 		error("description " + name + ": " + why);
 		return false;
@@ -445,23 +443,22 @@ size_t Host::messageCount(const Node* node, Int32 type) const
 
 std::unique_ptr<PluginModule> PluginModule::open(const std::string& path, std::string* error)
 {
-	struct stat st;
-	if (::stat(path.c_str(), &st) != 0)
+	if (!platform::exists(path))
 	{
 		*error = path + ": no such plug-in file";
 		return nullptr;
 	}
-	void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+	std::string why;
+	void* handle = platform::openModule(path, &why);
 	if (!handle)
 	{
-		const char* why = ::dlerror();
-		*error = path + ": cannot load the plug-in: " + (why ? why : "unknown reason");
+		*error = path + ": cannot load the plug-in: " + why;
 		return nullptr;
 	}
-	void* sym = ::dlsym(handle, "vtn_main");
+	const platform::Symbol sym = platform::findSymbol(handle, "vtn_main");
 	if (!sym)
 	{
-		::dlclose(handle);
+		platform::closeModule(handle);
 		*error = path + ": not a plug-in (no vtn_main export)";
 		return nullptr;
 	}
@@ -475,7 +472,7 @@ PluginModule::PluginModule(void* handle, int (*entry)(int, void*, void*, void*),
 	file_.path = path_;
 }
 
-PluginModule::~PluginModule() { ::dlclose(handle_); }
+PluginModule::~PluginModule() { platform::closeModule(handle_); }
 
 int PluginModule::call(int action, void* p1, void* p2, void* p3) { return entry_(action, p1, p2, p3); }
 

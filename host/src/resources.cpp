@@ -1,18 +1,11 @@
 #include "vtnhost/resources.h"
 
 #include <cctype>
-#include <fstream>
-#include <sstream>
-#include <sys/stat.h>
+
+#include "vtnhost/platform.h"
 
 namespace vtnhost {
 namespace {
-
-bool isDirectory(const std::string& path)
-{
-	struct stat st;
-	return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
 
 // A small tokenizer: words, quoted strings (with \" and \\), and the
 // punctuation { } ; — with // comments and line numbers for messages.
@@ -87,13 +80,8 @@ private:
 
 bool readFile(const std::string& path, std::string* text)
 {
-	std::ifstream in(path, std::ios::binary);
-	if (!in)
-		return false;
-	std::ostringstream ss;
-	ss << in.rdbuf();
-	*text = ss.str();
-	return true;
+	std::string problem;
+	return platform::readFile(path, text, &problem);
 }
 
 bool parseId(const std::string& tok, Int32* id)
@@ -192,15 +180,15 @@ bool parseDescription(const std::string& path, Description* out, std::string* er
 
 std::unique_ptr<ResourceSet> loadResources(const std::string& plugin_dir, std::string* error)
 {
-	const std::string dir = plugin_dir + "/res";
-	if (!isDirectory(dir))
+	const std::string dir = platform::joinPath(plugin_dir, "res");
+	if (!platform::isDirectory(dir))
 	{
 		if (error)
 			*error = "no resource folder " + dir;
 		return nullptr;
 	}
 	std::map<Int32, std::string> strings;
-	if (!parseStrings(dir + "/strings.str", &strings, error))
+	if (!parseStrings(platform::joinPath(dir, "strings.str"), &strings, error))
 		return nullptr;
 	auto res = std::make_unique<ResourceSet>();
 	res->dir = dir;

@@ -2,13 +2,11 @@
 //   "VTNSCENE", u32 version (1), u32 object count, then the objects in tree
 //   order (a parent always before its children). Every count is checked
 //   against the bytes that are left before anything is allocated for it.
-#include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 #include "vtnhost/host.h"
 #include "vtnhost/hyperfile.h"
+#include "vtnhost/platform.h"
 
 namespace vtnhost {
 namespace {
@@ -352,23 +350,11 @@ Document* Host::decodeDocument(const std::vector<uint8_t>& bytes, std::string* e
 bool Host::saveDocument(Document* doc, const std::string& path, std::string* error)
 {
 	const std::vector<uint8_t> bytes = encodeDocument(doc);
-	const std::string temp = path + ".tmp";
+	std::string why;
+	if (!platform::writeFileAtomic(path, std::string(bytes.begin(), bytes.end()), &why))
 	{
-		std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-		out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-		if (!out.flush())
-		{
-			std::remove(temp.c_str());
-			if (error)
-				*error = path + ": cannot write the scene file";
-			return false;
-		}
-	}
-	if (std::rename(temp.c_str(), path.c_str()) != 0)
-	{
-		std::remove(temp.c_str());
 		if (error)
-			*error = path + ": cannot write the scene file";
+			*error = path + ": cannot write the scene file: " + why;
 		return false;
 	}
 	return true;
@@ -376,17 +362,13 @@ bool Host::saveDocument(Document* doc, const std::string& path, std::string* err
 
 Document* Host::loadDocument(const std::string& path, std::string* error)
 {
-	std::ifstream in(path, std::ios::binary);
-	if (!in)
+	std::string s, why;
+	if (!platform::readFile(path, &s, &why))
 	{
 		if (error)
-			*error = path + ": cannot open the scene file";
+			*error = path + ": cannot open the scene file: " + why;
 		return nullptr;
 	}
-	std::ostringstream ss;
-	ss << in.rdbuf();
-	const std::string s = ss.str();
-	std::string why;
 	Document* doc = decodeDocument(std::vector<uint8_t>(s.begin(), s.end()), &why);
 	if (!doc && error)
 		*error = path + ": " + why;

@@ -4,6 +4,7 @@
 
 #include "tables.h"
 #include "vtnhost/host.h"
+#include "vtnhost/platform.h"
 
 namespace vtnhost {
 
@@ -53,7 +54,7 @@ const VtnString* const* StrEmptyBox()
 
 VTN_String string_table = {StrCreate, StrClone, StrDestroy, StrAssign, StrAppend, StrLength, StrUtf8, StrCompare, StrEmptyBox};
 
-// ---- file names (POSIX paths) ----
+// ---- file names (the system's paths) ----
 
 VtnFilename* FnCreate() { return new VtnFilename{}; }
 VtnFilename* FnClone(const VtnFilename* f) { return new VtnFilename{f ? f->path : std::string()}; }
@@ -63,24 +64,9 @@ void FnSetString(VtnFilename* f, const VtnString* s) { f->path = s ? s->text : s
 VtnString* FnGetString(const VtnFilename* f) { return new VtnString{f ? f->path : std::string()}; }
 void FnJoin(VtnFilename* f, const VtnString* part)
 {
-	const std::string p = part ? part->text : std::string();
-	if (p.empty())
-		return;
-	if (f->path.empty())
-		f->path = p;
-	else if (f->path.back() == '/')
-		f->path += p;
-	else
-		f->path += "/" + p;
+	f->path = platform::joinPath(f->path, part ? part->text : std::string());
 }
-VtnFilename* FnGetDirectory(const VtnFilename* f)
-{
-	const std::string& p = f ? f->path : std::string();
-	const size_t slash = p.find_last_of('/');
-	if (slash == std::string::npos)
-		return new VtnFilename{};
-	return new VtnFilename{slash == 0 ? std::string("/") : p.substr(0, slash)};
-}
+VtnFilename* FnGetDirectory(const VtnFilename* f) { return new VtnFilename{f ? platform::directoryOf(f->path) : std::string()}; }
 bool FnIsEmpty(const VtnFilename* f) { return !f || f->path.empty(); }
 
 VTN_Filename filename_table = {FnCreate, FnClone, FnDestroy, FnAssign, FnSetString, FnGetString, FnJoin, FnGetDirectory, FnIsEmpty};

@@ -5,6 +5,7 @@
 
 #include "abi/vtn_libraries.h"
 #include "abi/vtn_os.h"
+#include "vtn_platform.h"
 
 class Filename;
 
@@ -49,12 +50,6 @@ inline LibType* CheckLibT(Int32 id, Int64 end_offset, LibType** cache)
 Int32 VtnInitCount();
 bool VtnStdlibMemUsed();
 const Filename* VtnPathStorage();
-
-#if defined(_WIN32)
-#define VTN_EXPORT __declspec(dllexport)
-#else
-#define VTN_EXPORT __attribute__((visibility("default")))
-#endif
 
 // The module's only export.
 extern "C" VTN_EXPORT int vtn_main(int action, void* p1, void* p2, void* p3);

@@ -1,9 +1,16 @@
 #define VTN_SOURCE "Morvex"
 #include "morvex_closedform.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
-#include <cstdint>
 #include <cstring>
+
+#include "morvex_lanes.h"
+
+#ifdef MORVEX_LANES_X86
+#include <cpuid.h>
+#endif
 
 namespace {
 
@@ -15,123 +22,288 @@ constexpr double kTan1 = 0.198912367379658, kTan2 = 0.41421356237309503, kTan3 =
 constexpr double kSplit0 = 0.09849140335716425, kSplit1 = 0.3033466836073424, kSplit2 = 0.5345111359507916,
                  kSplit3 = 0.8206787908286602;
 
-// atan2(y, x) without a branch, so that a loop of them runs in vector lanes:
-// the smaller of |x|, |y| over the larger is brought into [0, 1], then to
-// within tan(pi/32) of 0 by the nearest c = tan(k pi / 16), as
-// atan(a) = k pi / 16 + atan((a - c) / (1 + a c)), with one division; eight
-// terms of the odd series leave an error below 1e-18 there. Every value is
-// computed and the right one picked, and the conditions are joined with &, not
-// &&: a loop is vectorized only without branches.
-inline double Atan2Lanes(double y, double x)
-{
-	const double n = std::fabs(y), d = std::fabs(x);
-	const bool swap = n > d;
-	const double num = swap ? d : n, den = swap ? n : d;
-	const bool k4 = num > kSplit3 * den, k3 = num > kSplit2 * den, k2 = num > kSplit1 * den, k1 = num > kSplit0 * den;
-	const double c = k4 ? 1.0 : k3 ? kTan3 : k2 ? kTan2 : k1 ? kTan1 : 0.0;
-	const double base = k4 ? 4 * (kPi / 16) : k3 ? 3 * (kPi / 16) : k2 ? 2 * (kPi / 16) : k1 ? kPi / 16 : 0.0;
-	const double r = (num - c * den) / (den + c * num);
-	const double z = r * r;
-	const double series = r - r * z * (1.0 / 3 - z * (1.0 / 5 - z * (1.0 / 7 - z * (1.0 / 9 - z * (1.0 / 11 - z * (1.0 / 13 - z * (1.0 / 15)))))));
-	const double angle = base + series;
-	const double complement = 0.5 * kPi - angle;
-	const double a = swap ? complement : angle;
-	// Into the quadrant of (x, y); on the negative x axis, +pi for y = +-0, as
-	// the solid angle's sign follows y >= 0 there; 0 at the origin.
-	const double supplement = kPi - a;
-	const double q = x >= 0.0 ? a : supplement;
-	const double signed_q = std::copysign(q, y);
-	const double on_axis = (y == 0.0) & (x < 0.0) ? q : signed_q;
-	return (x == 0.0) & (y == 0.0) ? 0.0 : on_axis;
-}
-
 constexpr double kLn2 = 0.69314718055994530942;
 constexpr double kSqrt2 = 1.41421356237309504880;
 
-// ln x for x >= 1, +inf at +inf, without a branch: x = 2^e m with m in
-// [sqrt(1/2), sqrt(2)), and ln m = 2 atanh(s), s = (m - 1) / (m + 1), whose odd
-// series in |s| <= 0.172 has fallen below 1e-17 by its eleventh term. The
-// exponent is read from the bits, as a double through the 2^52 trick, so the
-// loop stays in vector lanes.
-inline double LogLanes(double x)
+// The solid angle's limit from the interior side at a point on face lane of
+// F, whose edge-line distances are t0, t1, t2 (all >= 0): 2 pi inside the
+// face, pi on an edge, the corner's angle at a vertex.
+double OnFaceAngle(double t0, double t1, double t2, const ClosedFormCage::FaceBlock& F, int lane)
 {
-	std::uint64_t bits;
-	std::memcpy(&bits, &x, sizeof bits);
-	const std::uint64_t exponent_bits = (bits >> 52) | 0x4330000000000000ull;
-	const std::uint64_t mantissa_bits = (bits & 0x000FFFFFFFFFFFFFull) | 0x3FF0000000000000ull;
-	double biased, mantissa;
-	std::memcpy(&biased, &exponent_bits, sizeof biased);
-	std::memcpy(&mantissa, &mantissa_bits, sizeof mantissa);
-	const bool high = mantissa > kSqrt2;
-	const double half = 0.5 * mantissa;
-	const double m = high ? half : mantissa;
-	const double e = (biased - 4503599627370496.0) - (high ? 1022.0 : 1023.0);
-	const double f = m - 1.0;
-	const double s = f / (2.0 + f);
-	const double z = s * s;
-	const double series =
-	    1.0 + z * (1.0 / 3 + z * (1.0 / 5 + z * (1.0 / 7 + z * (1.0 / 9 + z * (1.0 / 11 + z * (1.0 / 13 + z * (1.0 / 15 +
-	    z * (1.0 / 17 + z * (1.0 / 19 + z * (1.0 / 21))))))))));
-	const double log = e * kLn2 + 2.0 * s * series;
-	return x > 1.7976931348623157e308 ? x : log;
+	const int zeros = (t0 == 0.0) + (t1 == 0.0) + (t2 == 0.0);
+	if (zeros == 0)
+		return 2.0 * kPi;
+	if (zeros == 1)
+		return kPi;
+	// At vertex i the two edges beside it have t = 0; m_j . m_k = -cos(angle at i).
+	const int i = t0 != 0.0 ? 0 : (t1 != 0.0 ? 1 : 2);
+	return std::acos(-F.mm[(i + 1) % 3][(i + 2) % 3][lane]);
 }
 
-// ln(1 + y) for y >= 0, +inf at +inf: the logarithm of u = 1 + y, corrected by
-// what rounding 1 + y lost, (y - (u - 1)) / u, so small y keep their digits.
-inline double Log1pLanes(double y)
+// The faces' phi contributions into phi, a column at a time: each column's
+// float sum takes its contributions in face order, as adding them face after
+// face would, without a read and write of phi for each one.
+void AddColumns(const ClosedFormCage::Layout& c, const ClosedFormCage::Scratch& s, float* phi, Int32 cage_count)
 {
-	const double u = 1.0 + y;
-	const double log = LogLanes(u) + (y - (u - 1.0)) / u;
-	return y > 1.7976931348623157e308 ? y : log;
+	for (Int64 i = 0; i < c.columns.GetCount(); ++i)
+	{
+		const Int32 col = c.columns[i];
+		if (col >= cage_count)
+			break;
+		float sum = phi[col];
+		for (Int32 k = c.column_start[i]; k < c.column_start[i + 1]; ++k)
+			sum += s.phi.data[c.slots[k]];
+		phi[col] = sum;
+	}
 }
 
-// The per-point loops, marked for the compiler to vectorize whatever its cost
-// model, and built for the vector units at hand where the toolchain can pick
-// at load time. GCC 12 vectorizes them for AVX-512, whose masks take the
-// selects; for AVX2 and the baseline it keeps branches, and they run scalar.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__ELF__) && defined(__GLIBC__) && \
-    !defined(__SANITIZE_ADDRESS__)
-#define MORVEX_VECTOR_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
-#else
-#define MORVEX_VECTOR_CLONES
+// One path's entry points.
+struct PathKernels
+{
+	void (*evaluate)(const ClosedFormCage::Layout&, const LVector&, ClosedFormCage::Scratch&, float*, float*, Int32);
+	void (*atan2)(const double*, const double*, double*, Int64);
+	void (*log1p)(const double*, double*, Int64);
+};
+
+// The per-point work, once per instruction set (see the included file).
+namespace scalar_path {
+using Lane = double;
+#include "morvex_closedform_kernels.inc"
+}  // namespace scalar_path
+
+}  // namespace
+
+#ifdef MORVEX_LANES_X86
+namespace {
+namespace sse2_path {
+using Lane = Sse2Lanes;
+#include "morvex_closedform_kernels.inc"
+}  // namespace sse2_path
+}  // namespace
+
+#pragma GCC push_options
+#pragma GCC target("avx2")
+namespace {
+namespace avx2_path {
+using Lane = Avx2Lanes;
+#include "morvex_closedform_kernels.inc"
+}  // namespace avx2_path
+}  // namespace
+#pragma GCC pop_options
+
+#pragma GCC push_options
+#pragma GCC target("avx512f")
+namespace {
+namespace avx512_path {
+using Lane = Avx512Lanes;
+#include "morvex_closedform_kernels.inc"
+}  // namespace avx512_path
+}  // namespace
+#pragma GCC pop_options
 #endif
-#if defined(_OPENMP) || defined(MORVEXER_OPENMP_SIMD)
-#define MORVEX_SIMD _Pragma("omp simd")
-#else
-#define MORVEX_SIMD
-#endif
 
-// The solid angles 2 atan2(det, D) of a point's faces.
-MORVEX_VECTOR_CLONES void SolidAngles(const double* __restrict det, const double* __restrict D, double* __restrict omega,
-                                      Int64 n)
+namespace {
+
+const PathKernels& KernelsOf(ClosedFormPath path)
 {
-	MORVEX_SIMD
-	for (Int64 j = 0; j < n; ++j)
-		omega[j] = 2.0 * Atan2Lanes(det[j], D[j]);
+	switch (path)
+	{
+#ifdef MORVEX_LANES_X86
+	case ClosedFormPath::Avx512:
+		return avx512_path::kKernels;
+	case ClosedFormPath::Avx2:
+		return avx2_path::kKernels;
+	case ClosedFormPath::Sse2:
+		return sse2_path::kKernels;
+#endif
+	default:
+		return scalar_path::kKernels;
+	}
 }
 
-// The edge potentials ln(1 + y) from y = 2 l / (ra + rb - l).
-MORVEX_VECTOR_CLONES void EdgeLogs(const double* __restrict y, double* __restrict L, Int64 n)
+ClosedFormPath Narrower(ClosedFormPath a, ClosedFormPath b) { return static_cast<int>(a) < static_cast<int>(b) ? a : b; }
+
+ClosedFormPath MachineBest()
 {
-	MORVEX_SIMD
-	for (Int64 k = 0; k < n; ++k)
-		L[k] = Log1pLanes(y[k]);
+	static const ClosedFormPath best = BestClosedFormPath(ReadClosedFormCpu());
+	return best;
+}
+
+// The path new cages take, before the machine's limit. Process-wide, as the
+// instruction sets are: the harnesses set it once for a whole run.
+std::atomic<int> g_wanted{static_cast<int>(ClosedFormPath::Avx512)};
+
+const char* const kPathNames[] = {"scalar", "sse2", "avx2", "avx512"};
+
+// Whole blocks, padding included.
+Int64 Padded(Int64 n) { return (n + ClosedFormCage::kBlock - 1) / ClosedFormCage::kBlock * ClosedFormCage::kBlock; }
+
+template <class T>
+bool Fresh(GeDynamicArray<T>& a, Int64 n)
+{
+	a.Clear();
+	return a.SetCount(n);
 }
 
 }  // namespace
 
-double ClosedFormAtan2(double y, double x) { return Atan2Lanes(y, x); }
-double ClosedFormLog1p(double y) { return Log1pLanes(y); }
+double ClosedFormAtan2(double y, double x) { return scalar_path::Atan2Lanes(y, x); }
+double ClosedFormLog1p(double y) { return scalar_path::Log1pLanes(y); }
+
+const char* ClosedFormPathName(ClosedFormPath path)
+{
+	const int i = static_cast<int>(path);
+	return i >= 0 && i < 4 ? kPathNames[i] : "unknown";
+}
+
+bool ClosedFormPathFromName(const char* name, ClosedFormPath* path)
+{
+	for (int i = 0; i < 4; ++i)
+		if (name && std::strcmp(name, kPathNames[i]) == 0)
+		{
+			*path = static_cast<ClosedFormPath>(i);
+			return true;
+		}
+	return false;
+}
+
+ClosedFormCpu ReadClosedFormCpu()
+{
+	ClosedFormCpu cpu;
+#ifdef MORVEX_LANES_X86
+	unsigned a = 0, b = 0, c = 0, d = 0;
+	if (__get_cpuid(1, &a, &b, &c, &d))
+	{
+		cpu.sse2 = (d & bit_SSE2) != 0;
+		cpu.avx = (c & bit_AVX) != 0;
+		cpu.osxsave = (c & bit_OSXSAVE) != 0;
+	}
+	if (cpu.osxsave)
+	{
+		unsigned lo = 0, hi = 0;
+		__asm__ __volatile__("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
+		cpu.xcr0 = (static_cast<std::uint64_t>(hi) << 32) | lo;
+	}
+	if (__get_cpuid_count(7, 0, &a, &b, &c, &d))
+	{
+		cpu.avx2 = (b & bit_AVX2) != 0;
+		cpu.avx512f = (b & bit_AVX512F) != 0;
+	}
+#endif
+	return cpu;
+}
+
+ClosedFormPath BestClosedFormPath(const ClosedFormCpu& cpu)
+{
+#ifdef MORVEX_LANES_X86
+	// XCR0: SSE and AVX state (bits 1, 2); opmask, upper halves of ZMM0-15 and ZMM16-31 (bits 5 to 7).
+	constexpr std::uint64_t kYmmState = 0x6, kZmmState = 0xE6;
+	const bool ymm = cpu.osxsave && (cpu.xcr0 & kYmmState) == kYmmState && cpu.avx;
+	if (ymm && cpu.avx2 && cpu.avx512f && (cpu.xcr0 & kZmmState) == kZmmState)
+		return ClosedFormPath::Avx512;
+	if (ymm && cpu.avx2)
+		return ClosedFormPath::Avx2;
+	if (cpu.sse2)
+		return ClosedFormPath::Sse2;
+#else
+	(void)cpu;
+#endif
+	return ClosedFormPath::Scalar;
+}
+
+ClosedFormPath SetClosedFormPath(ClosedFormPath wanted)
+{
+	const ClosedFormPath taken = Narrower(wanted, MachineBest());
+	g_wanted.store(static_cast<int>(taken));
+	return taken;
+}
+
+ClosedFormPath SetClosedFormPath(ClosedFormPath wanted, const ClosedFormCpu& lesser)
+{
+	return SetClosedFormPath(Narrower(wanted, BestClosedFormPath(lesser)));
+}
+
+ClosedFormPath CurrentClosedFormPath() { return Narrower(static_cast<ClosedFormPath>(g_wanted.load()), MachineBest()); }
+
+void ClosedFormAtan2Lanes(const double* y, const double* x, double* out, Int64 n)
+{
+	KernelsOf(CurrentClosedFormPath()).atan2(y, x, out, n);
+}
+
+void ClosedFormLog1pLanes(const double* y, double* out, Int64 n) { KernelsOf(CurrentClosedFormPath()).log1p(y, out, n); }
+
+namespace {
+
+// A face and an edge as Init works them out, before they go into blocks.
+struct Face
+{
+	Int32 v[3];
+	Int32 corner[3];
+	Int32 edge[3];
+	LVector n;
+	double two_area;
+	LVector m[3];
+	double inv_h[3];
+	double tol;
+};
+struct Edge
+{
+	Int32 a, b;
+	double length;
+	LVector tau;
+};
+
+// Which contributions each phi column adds, in face order; a face without
+// area adds nothing. Sorted rather than counted per column, so that a corner
+// index far beyond the cage costs nothing.
+bool IndexColumns(const GeDynamicArray<Face>& faces, ClosedFormCage::Layout& out)
+{
+	struct Entry
+	{
+		Int32 column;
+		Int32 order;  // 3 face + corner
+	};
+	GeDynamicArray<Entry> entries;
+	if (!entries.SetCount(3 * faces.GetCount()))
+		return false;
+	Int64 n = 0;
+	for (Int64 j = 0; j < faces.GetCount(); ++j)
+		for (int k = 0; k < 3; ++k)
+			if (!(faces[j].two_area <= 0.0) && faces[j].corner[k] >= 0)
+				entries[n++] = Entry{faces[j].corner[k], static_cast<Int32>(3 * j + k)};
+	std::sort(entries.data, entries.data + n, [](const Entry& a, const Entry& b) {
+		return a.column != b.column ? a.column < b.column : a.order < b.order;
+	});
+	out.columns.Clear();
+	out.column_start.Clear();
+	if (!Fresh(out.slots, n))
+		return false;
+	const Int64 stride = out.faces.GetCount() * ClosedFormCage::kBlock;
+	for (Int64 e = 0; e < n; ++e)
+	{
+		const Entry& entry = entries[e];
+		if ((e == 0 || entry.column != entries[e - 1].column) &&
+		    (!out.columns.Append(entry.column) || !out.column_start.Append(static_cast<Int32>(e))))
+			return false;
+		out.slots[e] = static_cast<Int32>(entry.order % 3 * stride + entry.order / 3);
+	}
+	return out.column_start.Append(static_cast<Int32>(n));
+}
+
+}  // namespace
 
 bool ClosedFormCage::Init(const LVector* corners, Int64 corner_count, const LVector& origin, const CPolygon* polys,
                           Int32 face_count, const LVector* normals)
 {
-	face_count_ = face_count;
-	if (!vertices_.SetCount(corner_count + 1) || !faces_.SetCount(face_count))
+	path_ = CurrentClosedFormPath();
+	GeDynamicArray<LVector> vertices;
+	GeDynamicArray<Face> faces;
+	GeDynamicArray<Edge> edges;
+	if (!vertices.SetCount(corner_count + 1) || !faces.SetCount(face_count))
 		return false;
 	for (Int64 k = 0; k < corner_count; ++k)
-		vertices_[k] = corners[k];
-	vertices_[corner_count] = origin;
+		vertices[k] = corners[k];
+	vertices[corner_count] = origin;
 	const Int32 origin_id = static_cast<Int32>(corner_count);
 
 	// Undirected edges by their lower end: each vertex heads a list of the edges
@@ -144,20 +316,20 @@ bool ClosedFormCage::Init(const LVector* corners, Int64 corner_count, const LVec
 	for (Int32 j = 0; j < face_count; ++j)
 	{
 		const CPolygon& p = polys[j];
-		Face& f = faces_[j];
+		Face& f = faces[j];
 		const Int32 c[3] = {p.a, p.b, p.c};
 		for (int k = 0; k < 3; ++k)
 		{
 			f.corner[k] = c[k];
 			f.v[k] = c[k] >= 0 && c[k] < corner_count ? c[k] : origin_id;
 		}
-		const LVector v0 = vertices_[f.v[0]], v1 = vertices_[f.v[1]], v2 = vertices_[f.v[2]];
+		const LVector v0 = vertices[f.v[0]], v1 = vertices[f.v[1]], v2 = vertices[f.v[2]];
 		f.n = normals[j];
 		f.two_area = Len(Cross(v1 - v0, v2 - v0));
 		double size = 0.0;
 		for (int k = 0; k < 3; ++k)
 		{
-			const LVector from = vertices_[f.v[(k + 1) % 3]], to = vertices_[f.v[(k + 2) % 3]];
+			const LVector from = vertices[f.v[(k + 1) % 3]], to = vertices[f.v[(k + 2) % 3]];
 			const double l = Len(to - from);
 			const LVector tau = l > 0.0 ? (to - from) / l : LVector{0, 0, 0};
 			f.m[k] = Cross(tau, f.n);
@@ -167,143 +339,84 @@ bool ClosedFormCage::Init(const LVector* corners, Int64 corner_count, const LVec
 			const Int32 a = f.v[(k + 1) % 3], b = f.v[(k + 2) % 3];
 			const Int32 lo = a < b ? a : b, hi = a < b ? b : a;
 			Int32 id = head[lo];
-			while (id >= 0 && edges_[id].b != hi)
+			while (id >= 0 && edges[id].b != hi)
 				id = next[id];
 			if (id < 0)
 			{
-				const LVector d = vertices_[hi] - vertices_[lo];
+				const LVector d = vertices[hi] - vertices[lo];
 				const double len = Len(d);
-				if (!edges_.Append(Edge{lo, hi, len, len > 0.0 ? d / len : LVector{0, 0, 0}}) || !next.Append(head[lo]))
+				if (!edges.Append(Edge{lo, hi, len, len > 0.0 ? d / len : LVector{0, 0, 0}}) || !next.Append(head[lo]))
 					return false;
-				id = static_cast<Int32>(edges_.GetCount() - 1);
+				id = static_cast<Int32>(edges.GetCount() - 1);
 				head[lo] = id;
 			}
 			f.edge[k] = id;
 		}
-		for (int k = 0; k < 3; ++k)
-			for (int i = 0; i < 3; ++i)
-				f.mm[k][i] = Dot(f.m[k], f.m[i]);
 		f.tol = 1e-12 * size;
 	}
-	return true;
+
+	// Into blocks. New places are zero: padding edges and faces sit at vertex
+	// 0 without length or area.
+	Layout& out = layout_;
+	out.vertex_count = vertices.GetCount();
+	out.edge_count = edges.GetCount();
+	out.face_count = face_count;
+	const Int64 nv = Padded(out.vertex_count);
+	if (!Fresh(out.x, nv) || !Fresh(out.y, nv) || !Fresh(out.z, nv) ||
+	    !Fresh(out.edges, Padded(out.edge_count) / kBlock) || !Fresh(out.faces, Padded(face_count) / kBlock))
+		return false;
+	for (Int64 i = 0; i < out.vertex_count; ++i)
+	{
+		out.x[i] = vertices[i].x;
+		out.y[i] = vertices[i].y;
+		out.z[i] = vertices[i].z;
+	}
+	for (Int64 k = 0; k < out.edge_count; ++k)
+	{
+		const Edge& e = edges[k];
+		EdgeBlock& B = out.edges[k / kBlock];
+		const Int64 i = k % kBlock;
+		B.a[i] = e.a;
+		B.b[i] = e.b;
+		B.length[i] = e.length;
+		B.tx[i] = e.tau.x;
+		B.ty[i] = e.tau.y;
+		B.tz[i] = e.tau.z;
+	}
+	for (Int64 j = 0; j < out.faces.GetCount() * kBlock; ++j)
+	{
+		FaceBlock& B = out.faces[j / kBlock];
+		const Int64 i = j % kBlock;
+		if (j >= face_count)
+			continue;
+		const Face& f = faces[j];
+		for (int k = 0; k < 3; ++k)
+		{
+			B.v[k][i] = f.v[k];
+			B.edge[k][i] = f.edge[k];
+			B.mx[k][i] = f.m[k].x;
+			B.my[k][i] = f.m[k].y;
+			B.mz[k][i] = f.m[k].z;
+			B.inv_h[k][i] = f.inv_h[k];
+			for (int l = 0; l < 3; ++l)
+				B.mm[k][l][i] = Dot(f.m[k], f.m[l]);
+		}
+		B.nx[i] = f.n.x;
+		B.ny[i] = f.n.y;
+		B.nz[i] = f.n.z;
+		B.two_area[i] = f.two_area;
+		B.tol[i] = f.tol;
+	}
+	return IndexColumns(faces, out);
 }
 
 bool ClosedFormCage::Prepare(Scratch& s) const
 {
-	return s.e.SetCount(vertices_.GetCount()) && s.r.SetCount(vertices_.GetCount()) && s.L.SetCount(edges_.GetCount()) &&
-	       s.dot.SetCount(edges_.GetCount()) && s.y.SetCount(edges_.GetCount()) && s.h.SetCount(face_count_) && s.t.SetCount(3 * face_count_) &&
-	       s.det.SetCount(face_count_) && s.D.SetCount(face_count_) && s.omega.SetCount(face_count_);
+	const Int64 nv = layout_.x.GetCount(), ne = layout_.edges.GetCount() * kBlock;
+	return s.vertex.SetCount(4 * nv) && s.edge.SetCount(2 * ne) && s.phi.SetCount(3 * layout_.faces.GetCount() * kBlock);
 }
 
 void ClosedFormCage::Evaluate(const LVector& x, Scratch& s, float* phi, float* psi, Int32 cage_count) const
 {
-	const Int64 nv = vertices_.GetCount();
-	for (Int64 i = 0; i < nv; ++i)
-	{
-		s.e[i] = vertices_[i] - x;
-		s.r[i] = Len(s.e[i]);
-	}
-	// 1/R along each edge: ln((ra + rb + l) / (ra + rb - l)) = ln(1 + y) with
-	// y = 2 l / gap, gap = ra + rb - l. The gap cancels where the foot point falls
-	// on the edge, so there it is formed from the squared distance c2 to the edge
-	// line: with ua = ra + xa, ub = rb + xb, gap = c2 (ua + ub) / (ua ub). On the
-	// edge itself the gap is 0 and the logarithm infinite. Both forms are
-	// computed and one kept: which one applies changes from edge to edge, too
-	// often for a branch to guess.
-	for (Int64 k = 0; k < edges_.GetCount(); ++k)
-	{
-		const Edge& ed = edges_[k];
-		const double ra = s.r[ed.a], rb = s.r[ed.b], l = ed.length;
-		const double xa = -Dot(s.e[ed.a], ed.tau), xb = l - xa;
-		const LVector c = Cross(s.e[ed.a], ed.tau);
-		const double ua = ra + xa, ub = rb + xb;
-		const bool beside = xa > 0.0 && xb > 0.0;
-		const double gap = beside ? Dot(c, c) * (ua + ub) : ra + rb - l;
-		const double twice_l = beside ? 2.0 * l * (ua * ub) : 2.0 * l;
-		// An edge without length has no potential: y = 0.
-		s.y[k] = l > 0.0 ? (gap > 0.0 ? twice_l / gap : HUGE_VAL) : 0.0;
-		s.dot[k] = Dot(s.e[ed.a], s.e[ed.b]);
-	}
-	EdgeLogs(s.y.data, s.L.data, edges_.GetCount());
-
-	// The faces in three passes: the plane and edge-line distances and the
-	// solid angle's two parts; the solid angles, all in one vectorized loop;
-	// then the coordinates.
-	for (Int64 j = 0; j < face_count_; ++j)
-	{
-		const Face& f = faces_[j];
-		const LVector& e0 = s.e[f.v[0]];
-		const LVector& e1 = s.e[f.v[1]];
-		const LVector& e2 = s.e[f.v[2]];
-		double h = Dot(f.n, e0);
-		if (std::fabs(h) <= f.tol)
-			h = 0.0;
-		const LVector* ek[3] = {&e0, &e1, &e2};
-		for (int k = 0; k < 3; ++k)
-		{
-			double t = Dot(f.m[k], *ek[(k + 1) % 3]);
-			if (std::fabs(t) <= f.tol)
-				t = 0.0;
-			s.t[3 * j + k] = t;
-		}
-		s.h[j] = h;
-		// Edge k joins the two vertices other than k: e1.e2 is edge 0's, and so on.
-		const double r0 = s.r[f.v[0]], r1 = s.r[f.v[1]], r2 = s.r[f.v[2]];
-		s.D[j] = r0 * r1 * r2 + s.dot[f.edge[2]] * r2 + s.dot[f.edge[0]] * r0 + s.dot[f.edge[1]] * r1;
-		s.det[j] = f.two_area * h;
-	}
-	SolidAngles(s.det.data, s.D.data, s.omega.data, face_count_);
-
-	for (Int64 j = 0; j < face_count_; ++j)
-	{
-		const Face& f = faces_[j];
-		if (f.two_area <= 0.0)
-		{
-			psi[j] = 0.0f;
-			continue;
-		}
-		const double h = s.h[j];
-		const double* t = &s.t[3 * j];
-		double lambda[3], L[3];
-		bool inside = true;
-		for (int k = 0; k < 3; ++k)
-		{
-			lambda[k] = t[k] * f.inv_h[k];
-			inside = inside && t[k] >= 0.0;
-			L[k] = s.L[f.edge[k]];
-		}
-		// The solid angle, unthresholded. On the face itself its limit from the
-		// interior side: 2 pi inside the face, pi on an edge, the corner's angle at a vertex.
-		double omega = s.omega[j];
-		if (h == 0.0 && inside)
-		{
-			const int zeros = (t[0] == 0.0) + (t[1] == 0.0) + (t[2] == 0.0);
-			if (zeros == 0)
-				omega = 2.0 * kPi;
-			else if (zeros == 1)
-				omega = kPi;
-			else
-			{
-				// At vertex i the two edges beside it have t = 0; m_j . m_k = -cos(angle at i).
-				const int i = t[0] != 0.0 ? 0 : (t[1] != 0.0 ? 1 : 2);
-				omega = std::acos(-f.mm[(i + 1) % 3][(i + 2) % 3]);
-			}
-		}
-		// t L and h L tend to 0 where L is infinite (the point on an edge or vertex).
-		double sum_tl = 0.0, hl[3];
-		for (int k = 0; k < 3; ++k)
-		{
-			sum_tl += t[k] == 0.0 ? 0.0 : t[k] * L[k];
-			hl[k] = h == 0.0 ? 0.0 : L[k];
-		}
-		psi[j] = float(kInv4Pi * (sum_tl - h * omega));
-		for (int k = 0; k < 3; ++k)
-		{
-			const Int32 col = f.corner[k];
-			if (col < 0 || col >= cage_count)
-				continue;
-			const double edges = h == 0.0 ? 0.0 : (h * f.inv_h[k]) * (f.mm[k][0] * hl[0] + f.mm[k][1] * hl[1] + f.mm[k][2] * hl[2]);
-			phi[col] += float(kInv4Pi * (lambda[k] * omega + edges));
-		}
-	}
+	KernelsOf(path_).evaluate(layout_, x, s, phi, psi, cage_count);
 }

@@ -48,7 +48,7 @@ bool allZero(const void* p, size_t n)
 TEST_F(DeformerNode, RegistrationRecordIsLaidOutAsTheHostReadsIt)
 {
 	EXPECT_EQ(reg->type, VTN_PLUGINTYPE_OBJECT);
-	EXPECT_EQ(reg->recordSize, 1152);
+	EXPECT_EQ(reg->recordSize, static_cast<Int32>(VTN_WORDS(144))) << "1152 bytes in the 64-bit build";
 	EXPECT_EQ(reg->apiVersion, 12000);
 	EXPECT_EQ(reg->name, "Morvexer");
 

@@ -2,10 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 
 #include "omorvexer.h"
 #include "support/plugin_files.h"
 #include "vtnhost/host.h"
+#include "vtnhost/platform.h"
 
 using vtnhost::Host;
 using vtnhost::PluginModule;
@@ -239,7 +241,7 @@ TEST(Start, WithoutResourcesStartSucceedsButRegistersNothing)
 	copy.remove("res");
 	Host host;
 	EXPECT_TRUE(host.loadPlugin(copy.modulePath()));
-	EXPECT_TRUE(anyErrorContains(host, "/res"));
+	EXPECT_TRUE(anyErrorContains(host, vtnhost::platform::joinPath(copy.dir(), "res")));
 	EXPECT_TRUE(host.registrations().empty());
 	ASSERT_EQ(host.console().size(), 2u);
 	EXPECT_EQ(host.console()[0], "[*** Morvexer  by https://morvexer.example.org ***]");
@@ -280,6 +282,19 @@ TEST(Load, BadPluginFilesAreRefusedWithAReason)
 	EXPECT_FALSE(host.loadPlugin(copy.dir() + "/garbage.so"));
 	EXPECT_TRUE(anyErrorContains(host, "cannot load the plug-in"));
 	EXPECT_TRUE(host.console().empty());
+}
+
+TEST(Load, ABareFileNameIsTheFileInTheCurrentFolder)
+{
+	PluginCopy copy;
+	const std::filesystem::path before = std::filesystem::current_path();
+	std::filesystem::current_path(vtnhost::platform::fsPath(copy.dir()));
+	Host host;
+	// dlopen and LoadLibrary would look a bare name up along the library path.
+	const bool loaded = host.loadPlugin(vtnhost::platform::fileNameOf(copy.modulePath()));
+	std::filesystem::current_path(before);
+	EXPECT_TRUE(loaded) << (host.errors().empty() ? std::string() : host.errors().back());
+	EXPECT_NE(host.findRegistration(1023954), nullptr) << "its res/ folder was found beside it";
 }
 
 TEST(End, LeavesNoLivePluginBlocks)

@@ -5,33 +5,18 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <cstdlib>
-#include <fstream>
 #include <random>
-#include <sstream>
 
 #include "omorvexer.h"
 #include "support/plugin_files.h"
 #include "support/scene.h"
 #include "vtnhost/host.h"
+#include "vtnhost/platform.h"
 
 using vtnhost::Object;
 
 namespace {
 
-std::string deformedBytes(const vtnhost::Document* doc)
-{
-	std::ostringstream out;
-	for (Object* o : doc->objects())
-		if (o->deformCache)
-		{
-			out << o->name << '\n';
-			const auto& pts = o->deformCache->points;
-			out.write(reinterpret_cast<const char*>(pts.data()), static_cast<std::streamsize>(pts.size() * sizeof(LVector)));
-			out << '\n';
-		}
-	return out.str();
-}
 
 class Persistence : public ::testing::Test
 {
@@ -66,18 +51,16 @@ protected:
 
 TEST_F(Persistence, ASavedSceneDeformsIdenticallyInAFreshProcess)
 {
-	const std::string expected = deformedBytes(doc);
+	const std::string expected = testscene::deformedPoints(doc);
 	ASSERT_NE(expected.find("Ball"), std::string::npos);
 	ASSERT_NE(expected.find("Box"), std::string::npos);
 	const std::string scene = files.dir() + "/scene.vtn", out = files.dir() + "/points.bin";
 	std::string error;
 	ASSERT_TRUE(host.saveDocument(doc, scene, &error)) << error;
-	const std::string command = std::string(SCENE_PROBE_PATH) + " " + builtPluginPath() + " " + scene + " " + out;
-	ASSERT_EQ(std::system(command.c_str()), 0);
-	std::ifstream in(out, std::ios::binary);
-	std::ostringstream got;
-	got << in.rdbuf();
-	EXPECT_TRUE(got.str() == expected) << "the loaded scene deforms bit for bit as the saved one did";
+	ASSERT_EQ(vtnhost::platform::runProcess({SCENE_PROBE_PATH, builtPluginPath(), scene, out}), 0);
+	std::string got, problem;
+	ASSERT_TRUE(vtnhost::platform::readFile(out, &got, &problem)) << problem;
+	EXPECT_TRUE(got == expected) << "the loaded scene deforms bit for bit as the saved one did";
 }
 
 TEST_F(Persistence, LoadingInThisHostRestoresLinksAndTheMemoryFigure)
@@ -92,7 +75,7 @@ TEST_F(Persistence, LoadingInThisHostRestoresLinksAndTheMemoryFigure)
 	const Object* linked = host.findNode(copy->container().find(MORVEX_CAGE)->link) ? dynamic_cast<Object*>(host.findNode(copy->container().find(MORVEX_CAGE)->link)) : nullptr;
 	EXPECT_EQ(linked, loaded->findByName("Cage")) << "the link points into the loaded scene";
 	host.evaluate(loaded);
-	EXPECT_TRUE(deformedBytes(loaded) == deformedBytes(doc));
+	EXPECT_TRUE(testscene::deformedPoints(loaded) == testscene::deformedPoints(doc));
 }
 
 // What a tool learns through the module: the deformer's own account of its
@@ -153,13 +136,13 @@ TEST_F(Persistence, TheDeformerSaysWhatItHoldsAfterALoad)
 
 TEST_F(Persistence, ADuplicatedDeformerDeformsIdentically)
 {
-	const std::string expected = deformedBytes(doc);
+	const std::string expected = testscene::deformedPoints(doc);
 	std::unique_ptr<Object> twin = host.cloneObject(*deformer, 0);
 	Object* rig = deformer->parent();
 	std::unique_ptr<Object> original = doc->remove(deformer);
 	doc->insert(std::move(twin), rig, nullptr);
 	host.evaluate(doc);
-	EXPECT_TRUE(deformedBytes(doc) == expected);
+	EXPECT_TRUE(testscene::deformedPoints(doc) == expected);
 	original.reset();
 }
 
@@ -234,4 +217,43 @@ TEST_F(Persistence, MutatedFilesNeverCrashOrAllocateBeyondTheirSize)
 	}
 	EXPECT_GT(tried, 50);
 	EXPECT_GT(loaded, 0) << "some mutations leave a loadable scene";
+}
+
+namespace {
+
+// Where two deformedPoints records first differ, for a readable failure.
+std::string firstDifference(const std::string& got, const std::string& expected)
+{
+	const size_t n = std::min(got.size(), expected.size());
+	size_t i = 0;
+	while (i < n && got[i] == expected[i])
+		++i;
+	return "sizes " + std::to_string(got.size()) + " and " + std::to_string(expected.size()) + ", first differing byte " +
+	       std::to_string(i);
+}
+
+}  // namespace
+
+// A scene that the Linux build's tool bound and saved (scene format version 1),
+// with the points that build deformed it to under the test pose. Every build,
+// and every later version of the format, loads it and deforms it the same.
+TEST(SceneFiles, AVersion1SceneFromTheLinuxToolDeformsAsItDidThere)
+{
+	vtnhost::Host host;
+	ASSERT_TRUE(host.loadPlugin(builtPluginPath()));
+	std::string error, expected;
+	ASSERT_TRUE(vtnhost::platform::readFile(MORVEXER_TEST_DATA_DIR "/bunny_box_v1_posed.points", &expected, &error)) << error;
+	vtnhost::Document* doc = host.loadDocument(MORVEXER_TEST_DATA_DIR "/bunny_box_v1.vtn", &error);
+	ASSERT_NE(doc, nullptr) << error;
+	EXPECT_TRUE(host.errors().empty());
+	const vtnhost::Object* bunny = doc->findByName("bunny");
+	ASSERT_NE(bunny, nullptr);
+	ASSERT_EQ(bunny->points.size(), 1839u);
+	testscene::poseCages(host, doc);
+	host.evaluate(doc);
+	const std::string got = testscene::deformedPoints(doc);
+	EXPECT_TRUE(got == expected) << firstDifference(got, expected);
+	ASSERT_NE(bunny->deformCache, nullptr);
+	EXPECT_NE(std::memcmp(bunny->deformCache->points.data(), bunny->points.data(), bunny->points.size() * sizeof(LVector)), 0)
+	    << "the pose moves the bunny";
 }

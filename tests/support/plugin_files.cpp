@@ -1,18 +1,15 @@
 #include "support/plugin_files.h"
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <stdexcept>
+
+#include "support/temp_folder.h"
 
 namespace fs = std::filesystem;
 
 PluginCopy::PluginCopy()
 {
-	std::string tmpl = (fs::temp_directory_path() / "morvexer-plugin-XXXXXX").string();
-	if (!::mkdtemp(tmpl.data()))
-		throw std::runtime_error("cannot make a temporary folder");
-	dir_ = tmpl;
+	dir_ = makeTemporaryFolder("morvexer-plugin-");
 	const fs::path module(builtPluginPath());
 	fs::copy_file(module, fs::path(dir_) / module.filename());
 	fs::copy(module.parent_path() / "res", fs::path(dir_) / "res", fs::copy_options::recursive);

@@ -43,4 +43,33 @@ std::vector<Int32> outsideByWinding(const vtnhost::Object* mesh, const vtnhost::
 	return out;
 }
 
+std::string deformedPoints(const vtnhost::Document* doc)
+{
+	std::string out;
+	for (const vtnhost::Object* o : doc->objects())
+		if (o->deformCache)
+		{
+			const std::vector<LVector>& pts = o->deformCache->points;
+			const uint64_t n = pts.size();
+			out += o->name + '\n';
+			out.append(reinterpret_cast<const char*>(&n), sizeof n);
+			out.append(reinterpret_cast<const char*>(pts.data()), pts.size() * sizeof(LVector));
+		}
+	return out;
+}
+
+void poseCages(vtnhost::Host& host, vtnhost::Document* doc)
+{
+	constexpr Int32 kCageLink = 1000;
+	for (vtnhost::Object* o : doc->objects())
+	{
+		const vtnhost::Value* link = o->type() == kMorvexer ? o->container().find(kCageLink) : nullptr;
+		auto* cage = link ? dynamic_cast<vtnhost::Object*>(host.findNode(link->link)) : nullptr;
+		if (!cage)
+			continue;
+		for (LVector& p : cage->points)
+			p = {p.x + 0.02 * p.y * p.y, 0.9 * p.y + 0.05 * p.x * p.z, p.z * (1.0 + 0.03 * p.y)};
+	}
+}
+
 }  // namespace testscene

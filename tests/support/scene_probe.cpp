@@ -1,43 +1,53 @@
 // A separate host process for the tests: loads the plug-in and a scene file,
-// evaluates it and writes every deformed object's points, so a test can compare
-// them with what the process that saved the scene computed.
-// Usage: morvexer_scene_probe PLUGIN SCENE OUT
+// evaluates it and writes every deformed object's points (as
+// testscene::deformedPoints lays them out), so a test can compare them with
+// what another process, or another build, computed. With --pose the deformers'
+// cages take the fixed test pose first.
+// Usage: morvexer_scene_probe PLUGIN SCENE OUT [--pose]
 #include <cstdio>
-#include <fstream>
+#include <string>
 
+#include "support/scene.h"
 #include "vtnhost/host.h"
+#include "vtnhost/platform.h"
 
 int main(int argc, char** argv)
 {
-	if (argc != 4)
+	const std::vector<std::string> args = vtnhost::platform::arguments(argc, argv);
+	const bool pose = args.size() == 5 && args[4] == "--pose";
+	if (args.size() != 4 && !pose)
 	{
-		std::fprintf(stderr, "usage: morvexer_scene_probe PLUGIN SCENE OUT\n");
+		std::fprintf(stderr, "usage: morvexer_scene_probe PLUGIN SCENE OUT [--pose]\n");
 		return 2;
 	}
 	vtnhost::Host host;
-	if (!host.loadPlugin(argv[1]))
+	if (!host.loadPlugin(args[1]))
 	{
 		std::fprintf(stderr, "%s\n", host.errors().empty() ? "cannot load the plug-in" : host.errors().back().c_str());
 		return 1;
 	}
 	std::string error;
-	vtnhost::Document* doc = host.loadDocument(argv[2], &error);
+	vtnhost::Document* doc = host.loadDocument(args[2], &error);
 	if (!doc)
 	{
 		std::fprintf(stderr, "%s\n", error.c_str());
 		return 1;
 	}
+	if (pose)
+		testscene::poseCages(host, doc);
 	host.evaluate(doc);
-	std::ofstream out(argv[3], std::ios::binary);
-	for (vtnhost::Object* o : doc->objects())
-		if (o->deformCache)
-		{
-			out << o->name << '\n';
-			const auto& pts = o->deformCache->points;
-			out.write(reinterpret_cast<const char*>(pts.data()), static_cast<std::streamsize>(pts.size() * sizeof(LVector)));
-			out << '\n';
-		}
 	for (const std::string& e : host.errors())
 		std::fprintf(stderr, "%s\n", e.c_str());
-	return out ? 0 : 1;
+	const std::string points = testscene::deformedPoints(doc);
+	if (points.empty())
+	{
+		std::fprintf(stderr, "%s: nothing in the scene deforms\n", args[2].c_str());
+		return 1;
+	}
+	if (!vtnhost::platform::writeFileAtomic(args[3], points, &error))
+	{
+		std::fprintf(stderr, "%s: %s\n", args[3].c_str(), error.c_str());
+		return 1;
+	}
+	return host.errors().empty() ? 0 : 1;
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <vector>
@@ -509,4 +510,35 @@ TEST_F(ClosedForm, AFaceWithoutAreaAddsNothing)
 	ASSERT_EQ(t.rows, 60);
 	for (Int32 r = 0; r < t.rows; ++r)
 		EXPECT_EQ(t.psi[size_t(r) * t.faces + size_t(t.faces - 1)], 0.0f) << "row " << r;
+}
+
+// The deformer's own binding, on every path this machine runs: the same
+// tables, bit for bit, as on the scalar path.
+TEST_F(ClosedForm, EveryPathBindsTheSameTables)
+{
+	Mesh bunny = readObjPoints(std::string(MORVEXER_SAMPLES_DIR) + "/bunny.obj");
+	Mesh some;
+	for (size_t i = 0; i < bunny.points.size(); i += 3)
+		some.points.push_back(bunny.points[i]);
+	const Mesh cage = testmesh::subdividedBox({-5.5, -0.5, -4.3}, {5.5, 10.2, 4.4}, 5);
+	struct Restore
+	{
+		ClosedFormPath saved = CurrentClosedFormPath();
+		~Restore() { SetClosedFormPath(saved); }
+	} restore;
+	auto same = [](const std::vector<float>& a, const std::vector<float>& b) {
+		return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0;
+	};
+	SetClosedFormPath(ClosedFormPath::Scalar);
+	const Tables scalar = bind(some, cage, false);
+	ASSERT_EQ(scalar.rows, static_cast<Int32>(some.points.size()));
+	const int best = static_cast<int>(BestClosedFormPath(ReadClosedFormCpu()));
+	for (int p = 1; p <= best; ++p)
+	{
+		const ClosedFormPath path = static_cast<ClosedFormPath>(p);
+		ASSERT_EQ(SetClosedFormPath(path), path);
+		const Tables t = bind(some, cage, false);
+		EXPECT_TRUE(same(t.phi, scalar.phi)) << ClosedFormPathName(path);
+		EXPECT_TRUE(same(t.psi, scalar.psi)) << ClosedFormPathName(path);
+	}
 }

@@ -181,7 +181,7 @@ TEST(NodeDefaults, PlainNodeTypesRegisterTheNodePartAlone)
 	}
 	const vtnhost::PluginRegistration* reg = unitHost().findRegistration(kPlainNode);
 	EXPECT_EQ(reg->type, VTN_PLUGINTYPE_NODE);
-	EXPECT_EQ(reg->recordSize, 640);
+	EXPECT_EQ(reg->recordSize, static_cast<Int32>(VTN_WORDS(80))) << "640 bytes in the 64-bit build";
 	EXPECT_EQ(reg->apiVersion, 12000);
 	EXPECT_EQ(reg->record.node.disk_level, 3);
 	EXPECT_FALSE(RegisterNodePlugin(kPlainNode, String("Plain"), 0, OnlyModify::Alloc, nullptr, 3, nullptr))

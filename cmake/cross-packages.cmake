@@ -1,0 +1,37 @@
+# Packages for a cross build that the build machine has only in its own form:
+# the header-only ones are taken from Debian's packages (only their own folders,
+# never the machine's whole include folder), the others are compiled here.
+
+# CLI11, nlohmann-json and tinyobjloader's header, each through a link of its own.
+set(linked ${CMAKE_BINARY_DIR}/machine-headers)
+file(MAKE_DIRECTORY ${linked})
+foreach(entry IN ITEMS CLI nlohmann tiny_obj_loader.h)
+  if(NOT EXISTS /usr/include/${entry})
+    message(FATAL_ERROR "/usr/include/${entry} is missing: scripts/setup.sh installs it")
+  endif()
+  file(CREATE_LINK /usr/include/${entry} ${linked}/${entry} SYMBOLIC)
+endforeach()
+
+add_library(CLI11::CLI11 INTERFACE IMPORTED)
+set_target_properties(CLI11::CLI11 PROPERTIES INTERFACE_INCLUDE_DIRECTORIES ${linked})
+add_library(nlohmann_json::nlohmann_json INTERFACE IMPORTED)
+set_target_properties(nlohmann_json::nlohmann_json PROPERTIES INTERFACE_INCLUDE_DIRECTORIES ${linked})
+
+# tinyobjloader's implementation sits in its header behind a macro.
+file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/tinyobjloader/tiny_obj_loader.cpp
+     CONTENT "#define TINYOBJLOADER_IMPLEMENTATION\n#include <tiny_obj_loader.h>\n")
+add_library(tinyobjloader_compiled STATIC ${CMAKE_BINARY_DIR}/tinyobjloader/tiny_obj_loader.cpp)
+target_include_directories(tinyobjloader_compiled SYSTEM PUBLIC ${linked})
+add_library(tinyobjloader::tinyobjloader ALIAS tinyobjloader_compiled)
+
+# GoogleTest from the sources Debian ships.
+if(MORVEXER_TESTS)
+  if(NOT EXISTS /usr/src/googletest/googletest/CMakeLists.txt)
+    message(FATAL_ERROR "/usr/src/googletest is missing: scripts/setup.sh installs googletest")
+  endif()
+  add_subdirectory(/usr/src/googletest/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+  if(NOT TARGET GTest::gtest_main)
+    add_library(GTest::gtest ALIAS gtest)
+    add_library(GTest::gtest_main ALIAS gtest_main)
+  endif()
+endif()

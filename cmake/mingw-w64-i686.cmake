@@ -1,0 +1,4 @@
+# Windows i386 (morvexer.vxl) with MinGW-w64.
+set(CMAKE_SYSTEM_PROCESSOR i686)
+set(MORVEXER_MINGW_TRIPLE i686-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)

@@ -1,0 +1,4 @@
+# Windows x86-64 (morvexer.vxl64) with MinGW-w64.
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(MORVEXER_MINGW_TRIPLE x86_64-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)

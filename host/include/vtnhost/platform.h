@@ -1,0 +1,73 @@
+// What differs between the systems the host and the tool run on: loading
+// modules, files and paths, processes and the console. Everything else in host/
+// and apps/ is plain C++17 over these. Paths are UTF-8 strings on every system.
+#ifndef VTNHOST_PLATFORM_H
+#define VTNHOST_PLATFORM_H
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+// Scene files and the plug-in's weight blocks are little-endian and copied
+// to and from memory as they stand.
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "a big-endian build needs byte swaps in the scene files");
+
+namespace vtnhost {
+namespace platform {
+
+// ---- loadable modules ----
+
+using Symbol = void (*)();
+// The module at path, loaded with its dependencies resolved now; null with the
+// system's reason. A bare file name means the file in the current folder, never
+// one found along the system's library search path.
+void* openModule(const std::string& path, std::string* why);
+// The exported function of that name, or null.
+Symbol findSymbol(void* module, const char* name);
+void closeModule(void* module);
+
+// ---- files ----
+
+// For std::filesystem and the file streams: wide on Windows, the bytes elsewhere.
+std::filesystem::path fsPath(const std::string& path);
+bool exists(const std::string& path);
+bool isDirectory(const std::string& path);
+// The whole file. False with the problem: "no such file", "is a folder, not a
+// file", "larger than N bytes" or "cannot read: <reason>".
+bool readFile(const std::string& path, std::string* content, std::string* problem, uint64_t limit = UINT64_MAX);
+// Writes a new file beside path, forces it to disk and puts it in path's place
+// in one step: readers see the old file or the new one, never a part. A file
+// it replaces hands on its permissions. False with the system's reason, and
+// nothing is left behind.
+bool writeFileAtomic(const std::string& path, const std::string& content, std::string* problem);
+
+// ---- paths ----
+
+bool isSeparator(char c);
+// dir and part joined by a separator (the one dir already uses, if any).
+std::string joinPath(const std::string& dir, const std::string& part);
+// Everything before the last separator; the root stays a root. Empty without a separator.
+std::string directoryOf(const std::string& path);
+// Everything after the last separator.
+std::string fileNameOf(const std::string& path);
+
+// ---- processes and the console ----
+
+// The program's arguments in UTF-8 (on Windows from the wide command line, not
+// the code page's lossy copy in argv).
+std::vector<std::string> arguments(int argc, char** argv);
+// Runs a program with these arguments, without a shell, and waits for it; its
+// exit status, or -1 when it could not be started or did not exit normally.
+int runProcess(const std::vector<std::string>& argv);
+bool isTerminal(std::FILE* stream);
+// Console text is UTF-8 (Windows consoles start in an OEM code page).
+void prepareConsole();
+// handler runs on Ctrl-C (on Windows, on a thread of its own): it must only set a flag.
+void onInterrupt(void (*handler)());
+
+}  // namespace platform
+}  // namespace vtnhost
+
+#endif

@@ -1,0 +1,582 @@
+#include "vtnhost/platform.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <random>
+
+#if defined(_WIN32)
+#ifndef _WIN32_WINNT
+#define _WIN32_WINNT 0x0601
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#include <shellapi.h>
+#include <io.h>
+#else
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+extern char** environ;
+#endif
+
+namespace vtnhost {
+namespace platform {
+namespace {
+
+std::atomic<void (*)()> interrupt_handler{nullptr};
+
+size_t lastSeparator(const std::string& path)
+{
+	for (size_t i = path.size(); i-- > 0;)
+		if (isSeparator(path[i]))
+			return i;
+	return std::string::npos;
+}
+
+// The part of path that names a root: "/" on POSIX; "C:", "C:\" or a leading
+// separator on Windows.
+size_t rootLength(const std::string& path)
+{
+#if defined(_WIN32)
+	if (path.size() >= 2 && path[1] == ':')
+		return path.size() > 2 && isSeparator(path[2]) ? 3 : 2;
+#endif
+	return !path.empty() && isSeparator(path[0]) ? 1 : 0;
+}
+
+std::string tooLarge(uint64_t limit) { return "larger than " + std::to_string(limit) + " bytes"; }
+
+// A name for a temporary file beside path that no other writer picks: this
+// process, a counter, and a random part against a process of the same id on
+// another machine sharing the folder.
+std::string temporaryName(const std::string& path, unsigned long pid)
+{
+	static std::atomic<unsigned> counter{0};
+	std::random_device rd;
+	return path + ".tmp" + std::to_string(pid) + "_" + std::to_string(counter++) + "_" + std::to_string(rd() % 1000000u);
+}
+
+}  // namespace
+
+std::filesystem::path fsPath(const std::string& path) { return std::filesystem::u8path(path); }
+
+std::string joinPath(const std::string& dir, const std::string& part)
+{
+	if (dir.empty())
+		return part;
+	if (part.empty())
+		return dir;
+	if (isSeparator(dir.back()))
+		return dir + part;
+	char sep = '/';
+#if defined(_WIN32)
+	const size_t last = dir.find_last_of("/\\");
+	sep = last == std::string::npos ? '\\' : dir[last];
+	if (dir.size() == 2 && dir[1] == ':')
+		return dir + part;  // "C:" + "x" is the current folder of drive C
+#endif
+	return dir + sep + part;
+}
+
+std::string directoryOf(const std::string& path)
+{
+	const size_t root = rootLength(path), last = lastSeparator(path);
+	if (last == std::string::npos || last < root)
+		return path.substr(0, root);
+	return path.substr(0, std::max(last, root));
+}
+
+std::string fileNameOf(const std::string& path)
+{
+	const size_t last = lastSeparator(path);
+	return path.substr(last == std::string::npos ? rootLength(path) : last + 1);
+}
+
+#if defined(_WIN32)
+
+namespace {
+
+std::wstring widen(const std::string& s)
+{
+	if (s.empty())
+		return std::wstring();
+	const int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+	std::wstring w(static_cast<size_t>(n), L'\0');
+	MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
+	return w;
+}
+
+std::string narrow(const wchar_t* w, size_t len)
+{
+	if (len == 0)
+		return std::string();
+	const int n = WideCharToMultiByte(CP_UTF8, 0, w, static_cast<int>(len), nullptr, 0, nullptr, nullptr);
+	std::string s(static_cast<size_t>(n), '\0');
+	WideCharToMultiByte(CP_UTF8, 0, w, static_cast<int>(len), s.data(), n, nullptr, nullptr);
+	return s;
+}
+
+// The system's text for an error code, without the closing period and line break.
+std::string systemMessage(DWORD code)
+{
+	wchar_t* text = nullptr;
+	const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+	                               code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+	std::string s = n ? narrow(text, n) : std::string();
+	LocalFree(text);
+	while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ' || s.back() == '.'))
+		s.pop_back();
+	return s.empty() ? "error " + std::to_string(code) : s;
+}
+
+bool isMissing(DWORD code) { return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND || code == ERROR_INVALID_NAME; }
+
+struct Handle
+{
+	HANDLE h;
+	~Handle()
+	{
+		if (h != INVALID_HANDLE_VALUE)
+			CloseHandle(h);
+	}
+};
+
+BOOL WINAPI onConsoleEvent(DWORD event)
+{
+	if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
+		return FALSE;
+	if (void (*handler)() = interrupt_handler.load())
+		handler();
+	return TRUE;
+}
+
+// One argument as the C runtime splits a command line: quotes around it when
+// needed, backslashes doubled only before a quote.
+void appendQuoted(std::wstring* line, const std::wstring& arg)
+{
+	if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos)
+	{
+		*line += arg;
+		return;
+	}
+	*line += L'"';
+	size_t backslashes = 0;
+	for (wchar_t c : arg)
+	{
+		if (c == L'\\')
+		{
+			++backslashes;
+			continue;
+		}
+		line->append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+		backslashes = 0;
+		*line += c;
+	}
+	line->append(2 * backslashes, L'\\');
+	*line += L'"';
+}
+
+}  // namespace
+
+void* openModule(const std::string& path, std::string* why)
+{
+	// LoadLibrary looks a bare name up along the DLL search path; the full path
+	// makes it the file meant, and lets its own folder serve its dependencies.
+	const std::wstring wide = widen(path);
+	std::wstring full(MAX_PATH, L'\0');
+	DWORD n = GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+	if (n > full.size())
+	{
+		full.resize(n);
+		n = GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+	}
+	full.resize(n);
+	// No message boxes for a damaged or unloadable file: the caller reports it.
+	DWORD old_mode = 0;
+	SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &old_mode);
+	HMODULE module = LoadLibraryExW(full.empty() ? wide.c_str() : full.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+	const DWORD code = GetLastError();
+	SetThreadErrorMode(old_mode, nullptr);
+	if (!module && why)
+		*why = systemMessage(code);
+	return reinterpret_cast<void*>(module);
+}
+
+Symbol findSymbol(void* module, const char* name)
+{
+	return reinterpret_cast<Symbol>(GetProcAddress(static_cast<HMODULE>(module), name));
+}
+
+void closeModule(void* module) { FreeLibrary(static_cast<HMODULE>(module)); }
+
+bool isSeparator(char c) { return c == '/' || c == '\\'; }
+
+bool exists(const std::string& path) { return GetFileAttributesW(widen(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool isDirectory(const std::string& path)
+{
+	const DWORD attributes = GetFileAttributesW(widen(path).c_str());
+	return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool readFile(const std::string& path, std::string* content, std::string* problem, uint64_t limit)
+{
+	const std::wstring wide = widen(path);
+	const DWORD attributes = GetFileAttributesW(wide.c_str());
+	if (attributes == INVALID_FILE_ATTRIBUTES)
+	{
+		const DWORD code = GetLastError();
+		*problem = isMissing(code) ? "no such file" : "cannot read: " + systemMessage(code);
+		return false;
+	}
+	if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+	{
+		*problem = "is a folder, not a file";
+		return false;
+	}
+	Handle file{CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+	                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr)};
+	if (file.h == INVALID_HANDLE_VALUE)
+	{
+		const DWORD code = GetLastError();
+		*problem = isMissing(code) ? "no such file" : "cannot read: " + systemMessage(code);
+		return false;
+	}
+	content->clear();
+	char buf[1 << 16];
+	for (;;)
+	{
+		DWORD got = 0;
+		if (!ReadFile(file.h, buf, sizeof buf, &got, nullptr))
+		{
+			const DWORD code = GetLastError();
+			if (code == ERROR_BROKEN_PIPE)
+				break;  // the writing end of a pipe closed: its end of file
+			*problem = "cannot read: " + systemMessage(code);
+			return false;
+		}
+		if (got == 0)
+			break;
+		if (content->size() + got > limit)
+		{
+			*problem = tooLarge(limit);
+			return false;
+		}
+		content->append(buf, got);
+	}
+	return true;
+}
+
+bool writeFileAtomic(const std::string& path, const std::string& content, std::string* problem)
+{
+	const auto fail = [&](DWORD code) {
+		*problem = systemMessage(code);
+		return false;
+	};
+	if (path.empty())
+		return fail(ERROR_PATH_NOT_FOUND);
+	if (isSeparator(path.back()))
+		return fail(ERROR_DIRECTORY);
+	std::wstring temp;
+	HANDLE h = INVALID_HANDLE_VALUE;
+	for (int attempt = 0; attempt < 100 && h == INVALID_HANDLE_VALUE; ++attempt)
+	{
+		temp = widen(temporaryName(path, GetCurrentProcessId()));
+		h = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+		if (h == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS)
+			return fail(GetLastError());
+	}
+	if (h == INVALID_HANDLE_VALUE)
+		return fail(ERROR_FILE_EXISTS);
+	const auto abandon = [&](DWORD code) {
+		CloseHandle(h);
+		DeleteFileW(temp.c_str());
+		return fail(code);
+	};
+	size_t done = 0;
+	while (done < content.size())
+	{
+		const DWORD chunk = static_cast<DWORD>(std::min<size_t>(content.size() - done, 1u << 30));
+		DWORD wrote = 0;
+		if (!WriteFile(h, content.data() + done, chunk, &wrote, nullptr))
+			return abandon(GetLastError());
+		done += wrote;
+	}
+	if (!FlushFileBuffers(h))
+		return abandon(GetLastError());
+	CloseHandle(h);
+	// std::rename does not replace an existing file on Windows; this does, in one step.
+	if (!MoveFileExW(temp.c_str(), widen(path).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+	{
+		const DWORD code = GetLastError();
+		DeleteFileW(temp.c_str());
+		return fail(code);
+	}
+	return true;
+}
+
+std::vector<std::string> arguments(int argc, char** argv)
+{
+	std::vector<std::string> args;
+	int n = 0;
+	wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &n);
+	if (wide && n == argc)
+		for (int i = 0; i < n; ++i)
+			args.push_back(narrow(wide[i], wcslen(wide[i])));
+	else
+		args.assign(argv, argv + argc);
+	LocalFree(wide);
+	return args;
+}
+
+int runProcess(const std::vector<std::string>& argv)
+{
+	if (argv.empty())
+		return -1;
+	std::wstring line;
+	for (const std::string& arg : argv)
+	{
+		if (!line.empty())
+			line += L' ';
+		appendQuoted(&line, widen(arg));
+	}
+	STARTUPINFOW startup{};
+	startup.cb = sizeof startup;
+	PROCESS_INFORMATION process{};
+	if (!CreateProcessW(widen(argv[0]).c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process))
+		return -1;
+	CloseHandle(process.hThread);
+	WaitForSingleObject(process.hProcess, INFINITE);
+	DWORD code = 0;
+	const bool got = GetExitCodeProcess(process.hProcess, &code);
+	CloseHandle(process.hProcess);
+	return got ? static_cast<int>(code) : -1;
+}
+
+bool isTerminal(std::FILE* stream)
+{
+	// _isatty also answers yes for NUL; a console answers to GetConsoleMode.
+	DWORD mode = 0;
+	return GetConsoleMode(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))), &mode) != 0;
+}
+
+void prepareConsole() { SetConsoleOutputCP(CP_UTF8); }
+
+void onInterrupt(void (*handler)())
+{
+	interrupt_handler = handler;
+	SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+}
+
+#else  // POSIX
+
+namespace {
+
+extern "C" void onSignal(int)
+{
+	if (void (*handler)() = interrupt_handler.load())
+		handler();
+}
+
+std::string reason(int err) { return std::strerror(err); }
+
+}  // namespace
+
+void* openModule(const std::string& path, std::string* why)
+{
+	// dlopen looks a name without a slash up along the library path.
+	const std::string name = path.find('/') == std::string::npos ? "./" + path : path;
+	void* handle = ::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
+	if (!handle && why)
+	{
+		const char* text = ::dlerror();
+		*why = text ? text : "unknown reason";
+	}
+	return handle;
+}
+
+Symbol findSymbol(void* module, const char* name) { return reinterpret_cast<Symbol>(::dlsym(module, name)); }
+
+void closeModule(void* module) { ::dlclose(module); }
+
+bool isSeparator(char c) { return c == '/'; }
+
+bool exists(const std::string& path)
+{
+	struct stat st;
+	return ::stat(path.c_str(), &st) == 0;
+}
+
+bool isDirectory(const std::string& path)
+{
+	struct stat st;
+	return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool readFile(const std::string& path, std::string* content, std::string* problem, uint64_t limit)
+{
+	const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+	if (fd < 0)
+	{
+		const int err = errno;
+		*problem = err == ENOENT ? "no such file" : "cannot read: " + reason(err);
+		return false;
+	}
+	struct stat st;
+	if (::fstat(fd, &st) != 0)
+	{
+		const int err = errno;
+		*problem = "cannot read: " + reason(err);
+		::close(fd);
+		return false;
+	}
+	if (S_ISDIR(st.st_mode))
+	{
+		*problem = "is a folder, not a file";
+		::close(fd);
+		return false;
+	}
+	content->clear();
+	char buf[1 << 16];
+	for (;;)
+	{
+		const ssize_t n = ::read(fd, buf, sizeof buf);
+		if (n == 0)
+			break;
+		if (n < 0)
+		{
+			if (errno == EINTR)
+				continue;
+			const int err = errno;
+			*problem = "cannot read: " + reason(err);
+			::close(fd);
+			return false;
+		}
+		if (content->size() + static_cast<uint64_t>(n) > limit)
+		{
+			*problem = tooLarge(limit);
+			::close(fd);
+			return false;
+		}
+		content->append(buf, static_cast<size_t>(n));
+	}
+	::close(fd);
+	return true;
+}
+
+bool writeFileAtomic(const std::string& path, const std::string& content, std::string* problem)
+{
+	const auto fail = [&](int err) {
+		*problem = reason(err);
+		return false;
+	};
+	if (path.empty())
+		return fail(ENOENT);
+	if (path.back() == '/')
+		return fail(EISDIR);
+
+	// Created with 0666 so the umask applies as for any new file; a file being
+	// replaced hands its permissions on.
+	std::string tmp;
+	int fd = -1;
+	for (int attempt = 0; attempt < 100 && fd < 0; ++attempt)
+	{
+		tmp = temporaryName(path, static_cast<unsigned long>(::getpid()));
+		fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+		if (fd < 0 && errno != EEXIST)
+			return fail(errno);
+	}
+	if (fd < 0)
+		return fail(EEXIST);
+
+	const auto abandon = [&](int err) {
+		::close(fd);
+		::unlink(tmp.c_str());
+		return fail(err);
+	};
+	struct stat st;
+	if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::fchmod(fd, st.st_mode & 07777) != 0)
+		return abandon(errno);
+	size_t done = 0;
+	while (done < content.size())
+	{
+		const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+		if (n < 0)
+		{
+			if (errno == EINTR)
+				continue;
+			return abandon(errno);
+		}
+		done += static_cast<size_t>(n);
+	}
+	if (::fsync(fd) != 0)
+		return abandon(errno);
+	if (::close(fd) != 0)
+	{
+		const int err = errno;
+		::unlink(tmp.c_str());
+		return fail(err);
+	}
+	if (::rename(tmp.c_str(), path.c_str()) != 0)
+	{
+		const int err = errno;
+		::unlink(tmp.c_str());
+		return fail(err);
+	}
+	// Best effort: make the rename itself survive a crash.
+	const std::string dir = directoryOf(path);
+	const int dfd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+	if (dfd >= 0)
+	{
+		::fsync(dfd);
+		::close(dfd);
+	}
+	return true;
+}
+
+std::vector<std::string> arguments(int argc, char** argv) { return std::vector<std::string>(argv, argv + argc); }
+
+int runProcess(const std::vector<std::string>& argv)
+{
+	if (argv.empty())
+		return -1;
+	std::vector<char*> args;
+	for (const std::string& a : argv)
+		args.push_back(const_cast<char*>(a.c_str()));
+	args.push_back(nullptr);
+	pid_t pid = 0;
+	if (::posix_spawn(&pid, args[0], nullptr, nullptr, args.data(), environ) != 0)
+		return -1;
+	int status = 0;
+	while (::waitpid(pid, &status, 0) < 0)
+		if (errno != EINTR)
+			return -1;
+	return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool isTerminal(std::FILE* stream) { return ::isatty(::fileno(stream)) != 0; }
+
+void prepareConsole() {}
+
+void onInterrupt(void (*handler)())
+{
+	interrupt_handler = handler;
+	struct sigaction action = {};
+	action.sa_handler = onSignal;
+	action.sa_flags = SA_RESTART;
+	sigemptyset(&action.sa_mask);
+	::sigaction(SIGINT, &action, nullptr);
+}
+
+#endif
+
+}  // namespace platform
+}  // namespace vtnhost
