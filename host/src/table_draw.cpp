@@ -2,16 +2,11 @@
 #include <cmath>
 
 #include "tables.h"
+#include "vtnhost/matrix.h"
 #include "vtnhost/viewport.h"
 
 namespace vtnhost {
 namespace {
-
-LVector apply(const LMatrix& m, const LVector& p)
-{
-	return {m.off.x + m.v1.x * p.x + m.v2.x * p.y + m.v3.x * p.z, m.off.y + m.v1.y * p.x + m.v2.y * p.y + m.v3.y * p.z,
-	        m.off.z + m.v1.z * p.x + m.v2.z * p.y + m.v3.z * p.z};
-}
 
 void DrSetPen(BaseDraw* bd, const LVector* color) { Viewport::from(bd)->pen = *color; }
 void DrGetHandleColor(BaseDraw*, Int32, LVector* out) { *out = Viewport::handleColor(); }
