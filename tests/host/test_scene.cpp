@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "support/scene.h"
-#include "support/unit_host.h"
+#include "host/host_environment.h"
 #include "vtnhost/matrix.h"
 
 using vtnhost::Object;
@@ -24,7 +24,7 @@ double area(const std::vector<LVector>& pts, const CPolygon& p)
 
 TEST(HostScene, CommandTriangulatesQuadsAndNgonsInPlace)
 {
-	vtnhost::Host& host = unitHost();
+	vtnhost::Host& host = testHost();
 	// An L-shaped hexagon (not convex), a quad beside it, a triangle.
 	std::unique_ptr<Object> op = host.newPolygonObject(
 	    "Shape", {{0, 0, 0}, {2, 0, 0}, {2, 1, 0}, {1, 1, 0}, {1, 2, 0}, {0, 2, 0}, {3, 0, 0}, {3, 1, 0}, {4, 0, 0}}, {});
@@ -67,7 +67,7 @@ TEST(HostScene, CommandTriangulatesQuadsAndNgonsInPlace)
 
 TEST(HostScene, ClonesCopyGeometryTagsAndChildrenByFlag)
 {
-	vtnhost::Host& host = unitHost();
+	vtnhost::Host& host = testHost();
 	vtnhost::Document* doc = host.newDocument();
 	Object* cage = testscene::addMesh(host, doc, "Cage", testmesh::box({0, 0, 0}, {1, 1, 1}));
 	testscene::addMesh(host, doc, "Child", testmesh::box({0, 0, 0}, {1, 1, 1}), cage);
@@ -90,7 +90,7 @@ TEST(HostScene, ClonesCopyGeometryTagsAndChildrenByFlag)
 
 TEST(HostScene, TreeOrderInsertionBeforeAndGlobalMatrices)
 {
-	vtnhost::Host& host = unitHost();
+	vtnhost::Host& host = testHost();
 	vtnhost::Document* doc = host.newDocument();
 	Object* a = testscene::addObject(host, doc, Onull, "A");
 	Object* b = testscene::addObject(host, doc, Onull, "B");
