@@ -15,6 +15,9 @@ namespace {
 
 Host* the_host = nullptr;
 
+bool isHostTagType(Int32 type) { return type == Tpointselection || type == Tdisplay; }
+bool isHostType(Int32 type) { return type == Opolygon || type == Onull || isHostTagType(type); }
+
 // Without a host of its own the plug-in's crash reports would vanish; the
 // chain ends here, in the host's console.
 void HostCrashHandler(char* info)
@@ -118,6 +121,11 @@ bool Host::registerPlugin(Int32 api, Int32 type, Int32 id, const std::string& na
 		      " or record size " + std::to_string(size));
 		return false;
 	}
+	if (isHostType(id))
+	{
+		error("plug-in " + std::to_string(id) + " (" + name + "): the id is one of the host's own node types");
+		return false;
+	}
 	if (findRegistration(id))
 	{
 		error("plug-in " + std::to_string(id) + " (" + name + "): the id is already registered");
@@ -211,8 +219,18 @@ void Host::registryRemove(Int32 kind, Int32 id) { registry_.erase({kind, id}); }
 std::unique_ptr<Node> Host::newNode(Int32 type)
 {
 	const PluginRegistration* reg = findRegistration(type);
+	if (!reg && !isHostType(type))
+	{
+		error("node type " + std::to_string(type) + ": neither the host's own nor a loaded plug-in's; nothing was made");
+		return nullptr;
+	}
+	return makeNode(type, reg);
+}
+
+std::unique_ptr<Node> Host::makeNode(Int32 type, const PluginRegistration* reg)
+{
 	std::unique_ptr<Node> node;
-	if (type == Tpointselection || type == Tdisplay)
+	if (isHostTagType(type))
 		node = std::make_unique<Tag>(nextNodeId(), type, nullptr);
 	else
 		node = std::make_unique<Object>(nextNodeId(), type, reg);
@@ -225,6 +243,7 @@ std::unique_ptr<Node> Host::newNode(Int32 type)
 			return nullptr;
 		}
 		node->setNodeData(data);
+		// A failed Init still hands the instance back: the node releases it as it goes.
 		if (!node->callInit())
 		{
 			error("plug-in " + std::to_string(type) + " (" + reg->name + "): Init failed");
@@ -237,7 +256,17 @@ std::unique_ptr<Node> Host::newNode(Int32 type)
 
 std::unique_ptr<Object> Host::newObject(Int32 type, const std::string& name)
 {
-	std::unique_ptr<Node> node = newNode(type);
+	return asObject(newNode(type), name);
+}
+
+std::unique_ptr<Object> Host::newStandIn(Int32 type, const std::string& name)
+{
+	const PluginRegistration* reg = findRegistration(type);
+	return asObject(reg || isHostType(type) ? newNode(type) : makeNode(type, nullptr), name);
+}
+
+std::unique_ptr<Object> Host::asObject(std::unique_ptr<Node> node, const std::string& name)
+{
 	auto* op = dynamic_cast<Object*>(node.get());
 	if (!op)
 		return nullptr;
@@ -266,7 +295,7 @@ std::unique_ptr<Object> Host::cloneObject(const Object& src, Int32 flags)
 
 std::unique_ptr<Object> Host::cloneInto(const Object& src, Int32 flags, VtnAliasTrans* trans)
 {
-	std::unique_ptr<Object> op = newObject(src.type(), src.name);
+	std::unique_ptr<Object> op = newStandIn(src.type(), src.name);
 	if (!op)
 		return nullptr;
 	op->name = src.name;

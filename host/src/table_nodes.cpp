@@ -86,7 +86,12 @@ void LsRemove(GeListNode* node)
 	if (o && o->document())
 		o->document()->remove(o).release();
 }
-GeListNode* LsAllocNode(Int32 type) { return H().newNode(type).release()->asListNode(); }
+// Null when the type is unknown or its plug-in cannot make an instance.
+GeListNode* LsAllocNode(Int32 type)
+{
+	Node* node = H().newNode(type).release();
+	return node ? node->asListNode() : nullptr;
+}
 void LsFreeNode(GeListNode* node) { delete N(node); }
 
 VTN_List list_table = {LsGetNext, LsGetPred, LsGetUp, LsGetDown, LsRemove, LsAllocNode, LsFreeNode};

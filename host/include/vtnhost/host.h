@@ -116,9 +116,14 @@ public:
 
 	// Nodes: plug-in types are created through their allocator and Init.
 	// newNode gives an object (or a tag, for tag types) to the caller; null with
-	// the reason in errors() when a plug-in instance cannot be made.
+	// the reason in errors() for a type that is neither the host's own nor a
+	// loaded plug-in's, and when a plug-in instance cannot be made.
 	std::unique_ptr<Node> newNode(Int32 type);
 	std::unique_ptr<Object> newObject(Int32 type, const std::string& name = std::string());
+	// As newObject, but a type no loaded plug-in provides gives a plain object
+	// of that type: what a scene file or a copy holds of a plug-in that is not
+	// loaded stays in its place.
+	std::unique_ptr<Object> newStandIn(Int32 type, const std::string& name = std::string());
 	std::unique_ptr<Object> newPolygonObject(const std::string& name, std::vector<LVector> points, std::vector<CPolygon> polygons);
 	// A copy of an object (plug-in objects through their CopyTo), with its tags unless
 	// COPYFLAGS_NO_BRANCHES and its children unless COPYFLAGS_NO_HIERARCHY; not in any document.
@@ -211,6 +216,8 @@ public:
 	bool unregisterIcon(Int32 id);
 
 private:
+	std::unique_ptr<Node> makeNode(Int32 type, const PluginRegistration* reg);
+	static std::unique_ptr<Object> asObject(std::unique_ptr<Node> node, const std::string& name);
 	std::unique_ptr<Object> cloneInto(const Object& src, Int32 flags, VtnAliasTrans* trans);
 
 	VTNOS os_{};
