@@ -29,6 +29,7 @@
 #include "vtn_memory.h"
 #include "vtn_pmain.h"
 #include "vtn_register.h"
+#include "vtnhost/actions.h"
 #include "vtnhost/host.h"
 
 namespace {
@@ -118,7 +119,7 @@ Scene makeScene(const Shape& mesh_shape, const Shape& cage_shape, Int32 deformer
 	s.doc->insert(std::move(deformer), s.mesh, nullptr);
 	auto cage = h.newPolygonObject("Cage", cage_shape.points, cage_shape.polygons);
 	s.cage = cage.get();
-	h.setLink(s.deformer, MORVEX_CAGE, s.cage);
+	vtnhost::setLink(s.deformer, MORVEX_CAGE, s.cage);
 	s.doc->insert(std::move(cage), nullptr, s.mesh);
 	s.morvex = static_cast<Morvex*>(s.deformer->nodeData());
 	s.points = int64_t(mesh_shape.points.size());
@@ -152,7 +153,7 @@ void takeCounts(Scene& s)
 // Binds the mesh as an evaluation does.
 void bind(Scene& s)
 {
-	host().pressButton(s.deformer, MORVEX_BIND);
+	vtnhost::pressButton(s.deformer, MORVEX_BIND);
 	host().evaluate(s.doc);
 	takeCounts(s);
 }
@@ -160,7 +161,7 @@ void bind(Scene& s)
 // Binds the mesh by the per-face integration.
 void bindByIntegration(Scene& s)
 {
-	host().pressButton(s.deformer, MORVEX_BIND);
+	vtnhost::pressButton(s.deformer, MORVEX_BIND);
 	if (!s.morvex->BindReference(s.deformer->asObject(), s.mesh->asObject(), nullptr))
 		std::abort();
 	takeCounts(s);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "vtnhost/actions.h"
 #include "vtnhost/platform.h"
 
 namespace mvx {
@@ -66,7 +67,7 @@ CliHost::Scene CliHost::buildScene(const ObjMesh& cage, const std::vector<ObjMes
 		cage_op->addFace(f);
 	s.cage = cage_op.get();
 	s.doc->insert(std::move(cage_op), nullptr, parent);
-	host_.setLink(s.deformer, MORVEX_CAGE, s.cage);
+	vtnhost::setLink(s.deformer, MORVEX_CAGE, s.cage);
 	return s;
 }
 

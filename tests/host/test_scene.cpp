@@ -2,6 +2,8 @@
 // matrices through parents, links and tags.
 #include <gtest/gtest.h>
 
+#include "vtnhost/actions.h"
+#include "support/recorder.h"
 #include "support/scene.h"
 #include "host/host_environment.h"
 #include "vtnhost/matrix.h"
@@ -57,9 +59,15 @@ TEST(HostScene, CommandTriangulatesQuadsAndNgonsInPlace)
 	for (size_t i = 0; i < points.size(); ++i)
 		EXPECT_EQ(op->points[i].x, points[i].x) << "points keep their indices and places";
 
-	host.setModelingCommandsFail(true);
-	EXPECT_FALSE(host.sendModelingCommand(MCOMMAND_TRIANGULATE, &mcd));
-	host.setModelingCommandsFail(false);
+	{
+		Recorder recorder(host);
+		recorder.failModeling = true;
+		EXPECT_FALSE(host.sendModelingCommand(MCOMMAND_TRIANGULATE, &mcd)) << "a recorder can make commands fail";
+		ASSERT_EQ(recorder.modelingCommands.size(), 1u);
+		EXPECT_EQ(recorder.modelingCommands[0].command, MCOMMAND_TRIANGULATE);
+		EXPECT_EQ(recorder.modelingCommands[0].node, op->id());
+	}
+	EXPECT_EQ(host.recorder(), nullptr) << "a recorder leaves with its scope";
 	std::unique_ptr<Object> null = host.newObject(Onull);
 	mcd.op = null->asObject();
 	EXPECT_FALSE(host.sendModelingCommand(MCOMMAND_TRIANGULATE, &mcd)) << "only polygon objects triangulate";
@@ -113,7 +121,7 @@ TEST(HostScene, TreeOrderInsertionBeforeAndGlobalMatrices)
 	EXPECT_EQ(child->document(), doc);
 
 	// A link to a node that is gone reads as empty.
-	host.setLink(b, 1000, child);
+	vtnhost::setLink(b, 1000, child);
 	const uint64_t id = child->id();
 	EXPECT_EQ(host.findNode(id), child);
 	std::unique_ptr<Object> removed = doc->remove(a);

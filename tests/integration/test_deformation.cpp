@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "vtnhost/actions.h"
 #include "support/plugin_files.h"
 #include "support/scene.h"
 #include "vtnhost/host.h"
@@ -44,9 +45,9 @@ protected:
 		deformer = host.newObject(ID_MORVEXER, "Morvexer").release();
 		doc->insert(std::unique_ptr<Object>(deformer), bar, nullptr);
 		cage = testscene::addMesh(host, doc, "Cage", testmesh::subdividedBox(kCageLo, kCageHi, 6));
-		host.setLink(deformer, MORVEX_CAGE, cage);
+		vtnhost::setLink(deformer, MORVEX_CAGE, cage);
 		rest = cage->points;
-		ASSERT_TRUE(host.pressButton(deformer, MORVEX_BIND));
+		ASSERT_TRUE(vtnhost::pressButton(deformer, MORVEX_BIND));
 		ASSERT_EQ(cage->polygons.size(), 432u) << "the bind triangulated the cage";
 		host.evaluate(doc);
 	}

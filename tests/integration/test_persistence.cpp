@@ -8,6 +8,7 @@
 #include <random>
 
 #include "omorvexer.h"
+#include "vtnhost/actions.h"
 #include "support/plugin_files.h"
 #include "support/scene.h"
 #include "vtnhost/host.h"
@@ -32,8 +33,8 @@ protected:
 		deformer = host.newObject(ID_MORVEXER, "Morvexer").release();
 		doc->insert(std::unique_ptr<Object>(deformer), rig, nullptr);
 		cage = testscene::addMesh(host, doc, "Cage", testmesh::subdividedBox({-1.2, -1, -1}, {1.2, 1, 1}, 2));
-		host.setLink(deformer, MORVEX_CAGE, cage);
-		ASSERT_TRUE(host.pressButton(deformer, MORVEX_BIND));
+		vtnhost::setLink(deformer, MORVEX_CAGE, cage);
+		ASSERT_TRUE(vtnhost::pressButton(deformer, MORVEX_BIND));
 		host.evaluate(doc);
 		for (LVector& p : cage->points)
 			p = {p.x, p.y + 0.3 * p.x * p.x, p.z * (1.0 + 0.2 * p.x)};

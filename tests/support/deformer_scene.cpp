@@ -1,3 +1,4 @@
+#include "vtnhost/actions.h"
 #include "support/deformer_scene.h"
 
 #include "vtn_register.h"
@@ -17,7 +18,7 @@ void DeformerScene::SetUp()
 
 void DeformerScene::TearDown()
 {
-	host.setModelingCommandsFail(false);
+	recorder.failModeling = false;
 	host.destroyDocument(doc);
 	EXPECT_EQ(host.memory().liveBlocks(), baseline) << "the deformer left blocks behind";
 }
@@ -35,6 +36,6 @@ std::vector<LVector> DeformerScene::evaluateReference(vtnhost::Object* op, vtnho
 vtnhost::Object* DeformerScene::addLinked(Int32 param_id, const testmesh::Mesh& mesh, const std::string& name)
 {
 	vtnhost::Object* op = testscene::addMesh(host, doc, name, mesh);
-	host.setLink(deformer, param_id, op);
+	vtnhost::setLink(deformer, param_id, op);
 	return op;
 }

@@ -24,6 +24,7 @@ protected:
 	std::vector<LVector> evaluateReference(vtnhost::Object* op, vtnhost::Thread* thread = nullptr);
 
 	vtnhost::Host& host = unitHost();
+	Recorder& recorder = unitRecorder();
 	size_t baseline = 0;
 	vtnhost::Document* doc = nullptr;
 	vtnhost::Object* deformer = nullptr;

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 
+#include "vtnhost/actions.h"
 #include "support/deformer_scene.h"
 
 using testmesh::Mesh;
@@ -137,11 +138,11 @@ TEST_F(Classification, CheckTagsOutsidePointsAndAddsATagEachTime)
 {
 	cageOf(testmesh::boxTriangles(kLo, kHi));
 	Object* mesh = meshOf({{0, 0, 0}, {3, 0, 0}, {0, 0, 0.99}, {0, -4, 0}});
-	ASSERT_TRUE(host.pressButton(deformer, MORVEX_CHECK));
+	ASSERT_TRUE(vtnhost::pressButton(deformer, MORVEX_CHECK));
 	ASSERT_EQ(mesh->tags.size(), 1u);
 	EXPECT_EQ(mesh->tags[0]->name, "Points outside");
 	EXPECT_EQ(testscene::selectedPoints(mesh), (std::vector<Int32>{1, 3}));
-	ASSERT_TRUE(host.pressButton(deformer, MORVEX_CHECK));
+	ASSERT_TRUE(vtnhost::pressButton(deformer, MORVEX_CHECK));
 	EXPECT_EQ(mesh->tags.size(), 2u) << "no distance map while points are outside";
 	EXPECT_EQ(mesh->tags[1]->name, "Points outside");
 }
@@ -152,13 +153,13 @@ TEST_F(Classification, WithNothingOutsideTheCheckMapsPointsNearTheCage)
 	// 0.5 from the +X face; exactly 0.25 from it; 0.05 from a corner's faces; the centre.
 	Object* mesh = meshOf({{0.5, 0, 0}, {0.75, 0, 0}, {0.95, 0.95, 0.95}, {0, 0, 0}});
 	setSafeDistance(0.25);
-	ASSERT_TRUE(host.pressButton(deformer, MORVEX_CHECK));
+	ASSERT_TRUE(vtnhost::pressButton(deformer, MORVEX_CHECK));
 	ASSERT_EQ(mesh->tags.size(), 1u);
 	EXPECT_EQ(mesh->tags[0]->name, "Safe Distance Map >= 0.25") << "the distance, not its square";
 	EXPECT_EQ(testscene::selectedPoints(mesh), (std::vector<Int32>{2})) << "exactly at the distance is not closer";
 
 	setSafeDistance(0.0);
-	ASSERT_TRUE(host.pressButton(deformer, MORVEX_CHECK));
+	ASSERT_TRUE(vtnhost::pressButton(deformer, MORVEX_CHECK));
 	EXPECT_EQ(mesh->tags.size(), 1u) << "nothing is within a distance of 0";
 	EXPECT_TRUE(m->Valuta_struttura(deformer->asObject(), mesh->asObject(), doc->findByName("Cage")->asObject()));
 }
@@ -177,17 +178,17 @@ TEST_F(Classification, ACageWithoutUsablePolygonsLeavesEveryPointFar)
 TEST_F(Classification, CheckNeedsBothLinksAndADocument)
 {
 	Object* mesh = meshOf({{5, 5, 5}});
-	ASSERT_TRUE(host.pressButton(deformer, MORVEX_CHECK));
+	ASSERT_TRUE(vtnhost::pressButton(deformer, MORVEX_CHECK));
 	EXPECT_TRUE(mesh->tags.empty()) << "no cage linked";
-	host.setLink(deformer, MORVEX_CHECK_OBJECT, nullptr);
+	vtnhost::setLink(deformer, MORVEX_CHECK_OBJECT, nullptr);
 	cageOf(testmesh::boxTriangles(kLo, kHi));
-	ASSERT_TRUE(host.pressButton(deformer, MORVEX_CHECK));
+	ASSERT_TRUE(vtnhost::pressButton(deformer, MORVEX_CHECK));
 	EXPECT_TRUE(mesh->tags.empty()) << "no mesh linked";
 	// Objects of another document do not count.
 	vtnhost::Document* other = host.newDocument();
 	Object* foreign = testscene::addMesh(host, other, "Elsewhere", Mesh{{{5, 5, 5}}, {}});
-	host.setLink(deformer, MORVEX_CHECK_OBJECT, foreign);
-	ASSERT_TRUE(host.pressButton(deformer, MORVEX_CHECK));
+	vtnhost::setLink(deformer, MORVEX_CHECK_OBJECT, foreign);
+	ASSERT_TRUE(vtnhost::pressButton(deformer, MORVEX_CHECK));
 	EXPECT_TRUE(foreign->tags.empty());
 	host.destroyDocument(other);
 }
@@ -199,7 +200,7 @@ TEST_F(Classification, CheckMatchesTheWindingNumberOnADenseMesh)
 	const testmesh::PushedMesh pushed = testmesh::pushedIcosphere({0, 0, 0}, 1.0, 4, 1.6, 7);
 	Object* mesh = meshOf(pushed.mesh.points);
 	mesh->matrix = cage->matrix;
-	ASSERT_TRUE(host.pressButton(deformer, MORVEX_CHECK));
+	ASSERT_TRUE(vtnhost::pressButton(deformer, MORVEX_CHECK));
 	const std::vector<Int32> expected = testscene::outsideByWinding(mesh, cage);
 	ASSERT_FALSE(expected.empty());
 	EXPECT_EQ(expected, pushed.pushed);
@@ -218,7 +219,7 @@ TEST_F(Classification, AnOpenCageLetsTheRaysOut)
 	ASSERT_EQ(open.polygons.size(), 10u);
 	cageOf(open);
 	Object* mesh = meshOf({{0, 0, 0}, {0.5, -0.5, 0.9}});
-	ASSERT_TRUE(host.pressButton(deformer, MORVEX_CHECK));
+	ASSERT_TRUE(vtnhost::pressButton(deformer, MORVEX_CHECK));
 	EXPECT_EQ(testscene::selectedPoints(mesh), (std::vector<Int32>{0, 1}));
 }
 
@@ -227,8 +228,8 @@ TEST_F(Classification, CheckOutsideADocumentDoesNothing)
 	std::unique_ptr<Object> loose = host.newObject(ID_MORVEXER);
 	Object* cage = cageOf(testmesh::boxTriangles(kLo, kHi));
 	Object* mesh = meshOf({{5, 5, 5}});
-	host.setLink(loose.get(), MORVEX_CAGE, cage);
-	host.setLink(loose.get(), MORVEX_CHECK_OBJECT, mesh);
-	ASSERT_TRUE(host.pressButton(loose.get(), MORVEX_CHECK));
+	vtnhost::setLink(loose.get(), MORVEX_CAGE, cage);
+	vtnhost::setLink(loose.get(), MORVEX_CHECK_OBJECT, mesh);
+	ASSERT_TRUE(vtnhost::pressButton(loose.get(), MORVEX_CHECK));
 	EXPECT_TRUE(mesh->tags.empty());
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "object/morvex_closedform.h"
+#include "vtnhost/actions.h"
 #include "support/deformer_scene.h"
 
 using testmesh::Mesh;
@@ -256,7 +257,7 @@ protected:
 		std::unique_ptr<Object> d = doc->remove(deformer);
 		doc->insert(std::move(d), op, nullptr);
 		Object* c = addLinked(MORVEX_CAGE, cage, "Cage");
-		EXPECT_TRUE(host.pressButton(deformer, MORVEX_BIND));
+		EXPECT_TRUE(vtnhost::pressButton(deformer, MORVEX_BIND));
 		if (reference)
 			EXPECT_TRUE(m->BindReference(deformer->asObject(), op->asObject(), nullptr));
 		else

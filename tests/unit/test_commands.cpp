@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "vtnhost/actions.h"
 #include "support/deformer_scene.h"
 #include "vtnhost/matrix.h"
 
@@ -28,7 +29,7 @@ protected:
 	}
 
 	Object* addCage(const Mesh& mesh, const std::string& name = "Cage") { return addLinked(MORVEX_CAGE, mesh, name); }
-	bool bind() { return host.pressButton(deformer, MORVEX_BIND); }
+	bool bind() { return vtnhost::pressButton(deformer, MORVEX_BIND); }
 	std::string memoryText() const
 	{
 		const vtnhost::Value* v = deformer->container().find(MORVEX_MEMORY);
@@ -36,7 +37,7 @@ protected:
 	}
 	size_t commandsOn(const Object* op) const
 	{
-		const auto& c = host.modelingCommands();
+		const auto& c = unitRecorder().modelingCommands;
 		return static_cast<size_t>(std::count_if(c.begin(), c.end(), [&](const auto& r) { return r.node == op->id(); }));
 	}
 	size_t undoFor(const Object* op) const
@@ -53,7 +54,7 @@ TEST_F(Commands, BindOnATriangulatedCageCapturesTheRestPose)
 {
 	Object* cage = addCage(testmesh::boxTriangles(kLo, kHi));
 	cage->matrix = testmesh::product(testmesh::translation({5, 0, 0}), testmesh::rotation({0, 0, 1}, 0.3));
-	const int events = host.eventCount();
+	const int events = unitRecorder().events;
 	ASSERT_TRUE(bind());
 
 	EXPECT_EQ(internals(m).bindArmed, 1);
@@ -75,8 +76,8 @@ TEST_F(Commands, BindOnATriangulatedCageCapturesTheRestPose)
 	EXPECT_EQ(cage->renderMode, 1);
 	EXPECT_TRUE(cage->colors.xray);
 	EXPECT_TRUE(deformer->deformMode);
-	EXPECT_EQ(host.messageCount(cage, MSG_UPDATE), 1u);
-	EXPECT_EQ(host.eventCount(), events + 1);
+	EXPECT_EQ(unitRecorder().messageCount(cage, MSG_UPDATE), 1u);
+	EXPECT_EQ(unitRecorder().events, events + 1);
 
 	// No copy, no triangulation and no undo step for a cage that is triangulated already.
 	EXPECT_EQ(doc->roots().size(), 2u);
@@ -136,7 +137,7 @@ TEST_F(Commands, BindStopsCleanlyOnBadInput)
 	// Not in a document.
 	auto loose = host.newObject(ID_MORVEXER);
 	auto* lm = static_cast<Morvex*>(loose->nodeData());
-	ASSERT_TRUE(host.pressButton(loose.get(), MORVEX_BIND));
+	ASSERT_TRUE(vtnhost::pressButton(loose.get(), MORVEX_BIND));
 	EXPECT_EQ(internals(lm).bindArmed, 0);
 	EXPECT_EQ(loose->container().find(MORVEX_MEMORY)->s, "0 B");
 	loose.reset();
@@ -176,13 +177,13 @@ TEST_F(Commands, ACageThatCannotBeTriangulatedStopsTheBindAndChangesNothing)
 	for (bool null_object : {false, true})
 	{
 		Object* bad = null_object ? testscene::addObject(host, doc, Onull, "Null") : addCage(testmesh::box(kLo, kHi), "Box");
-		host.setLink(deformer, MORVEX_CAGE, bad);
-		host.setModelingCommandsFail(!null_object);
+		vtnhost::setLink(deformer, MORVEX_CAGE, bad);
+		unitRecorder().failModeling = !null_object;
 		const std::vector<Object*> objects = doc->objects();
 		const size_t undo = doc->undo.size(), console = host.console().size();
 		const size_t polygons = bad->polygons.size();
 		ASSERT_TRUE(bind());
-		host.setModelingCommandsFail(false);
+		unitRecorder().failModeling = false;
 
 		EXPECT_EQ(doc->objects(), objects) << "no backup copy, nothing moved";
 		EXPECT_EQ(doc->undo.size(), undo) << "no undo record";
@@ -201,7 +202,7 @@ TEST_F(Commands, ACageThatCannotBeTriangulatedStopsTheBindAndChangesNothing)
 		EXPECT_EQ(host.statusText(), message);
 	}
 	// The deformer is as it was: with its cage linked again, the same binding deforms.
-	host.setLink(deformer, MORVEX_CAGE, good);
+	vtnhost::setLink(deformer, MORVEX_CAGE, good);
 	host.evaluate(doc);
 	ASSERT_EQ(internals(m).bindings.GetCount(), 1);
 	EXPECT_EQ(mesh->deformCache->points.size(), bound.size());
@@ -230,19 +231,19 @@ TEST_F(Commands, RestorePutsMatrixAndPointsBack)
 	ASSERT_TRUE(bind());
 	cage->matrix = testmesh::rotation({1, 1, 0}, 1.0);
 	cage->points[2] = {9, 9, 9};
-	const size_t updates = host.messageCount(cage, MSG_UPDATE);
-	ASSERT_TRUE(host.pressButton(deformer, MORVEX_RESTORE_CAGE));
+	const size_t updates = unitRecorder().messageCount(cage, MSG_UPDATE);
+	ASSERT_TRUE(vtnhost::pressButton(deformer, MORVEX_RESTORE_CAGE));
 	EXPECT_EQ(cage->globalMatrix().off.z, 3);
 	EXPECT_EQ(cage->globalMatrix().v1.x, 1);
 	EXPECT_EQ(cage->points[2].x, rest.points[2].x);
-	EXPECT_EQ(host.messageCount(cage, MSG_UPDATE), updates + 1);
+	EXPECT_EQ(unitRecorder().messageCount(cage, MSG_UPDATE), updates + 1);
 	EXPECT_TRUE(doc->undo.size() == 1u) << "restore records no undo";
 
 	// With points added the points stay; only the matrix comes back.
 	cage->matrix = testmesh::translation({7, 7, 7});
 	cage->points.push_back({0, 0, 0});
 	cage->points[2] = {9, 9, 9};
-	ASSERT_TRUE(host.pressButton(deformer, MORVEX_RESTORE_CAGE));
+	ASSERT_TRUE(vtnhost::pressButton(deformer, MORVEX_RESTORE_CAGE));
 	EXPECT_EQ(cage->globalMatrix().off.x, 1);
 	EXPECT_EQ(cage->points[2].x, 9);
 }
@@ -252,13 +253,13 @@ TEST_F(Commands, RestoreWorksThroughAParent)
 	Object* parent = testscene::addObject(host, doc, Onull, "Rig");
 	parent->matrix = testmesh::translation({10, 0, 0});
 	Object* cage = testscene::addMesh(host, doc, "Cage", testmesh::boxTriangles(kLo, kHi), parent);
-	host.setLink(deformer, MORVEX_CAGE, cage);
+	vtnhost::setLink(deformer, MORVEX_CAGE, cage);
 	cage->matrix = testmesh::translation({0, 1, 0});
 	ASSERT_TRUE(bind());
 	EXPECT_EQ(internals(m).restMatrix.off.x, 10);
 	EXPECT_EQ(internals(m).restMatrix.off.y, 1);
 	parent->matrix = testmesh::translation({-5, 0, 0});
-	ASSERT_TRUE(host.pressButton(deformer, MORVEX_RESTORE_CAGE));
+	ASSERT_TRUE(vtnhost::pressButton(deformer, MORVEX_RESTORE_CAGE));
 	EXPECT_DOUBLE_EQ(cage->globalMatrix().off.x, 10) << "the global matrix comes back, whatever the parent";
 	EXPECT_DOUBLE_EQ(cage->globalMatrix().off.y, 1);
 }
@@ -266,10 +267,10 @@ TEST_F(Commands, RestoreWorksThroughAParent)
 TEST_F(Commands, TheIconShowsOnlyWhileSomethingIsBound)
 {
 	IconData icon{nullptr, -1, -1, -1, -1};
-	EXPECT_FALSE(host.requestIcon(deformer, &icon));
+	EXPECT_FALSE(vtnhost::requestIcon(deformer, &icon));
 	EXPECT_EQ(icon.w, -1);
 	internals(m).memoryUsed = 4;
-	ASSERT_TRUE(host.requestIcon(deformer, &icon));
+	ASSERT_TRUE(vtnhost::requestIcon(deformer, &icon));
 	EXPECT_EQ(icon.bmp, reinterpret_cast<const BaseBitmap*>(host.icon(ID_MORVEXER_ICONS)));
 	EXPECT_EQ(icon.x, 0);
 	EXPECT_EQ(icon.y, 0);
@@ -286,7 +287,7 @@ TEST_F(Commands, OtherMessagesAnswerTrue)
 	for (Int32 type : {0, 5, 17, 1001091})
 		EXPECT_TRUE(deformer->callMessage(type, nullptr));
 	EXPECT_TRUE(deformer->callMessage(18, nullptr)) << "a command without its record";
-	EXPECT_TRUE(host.pressButton(deformer, 1002));
+	EXPECT_TRUE(vtnhost::pressButton(deformer, 1002));
 	EXPECT_EQ(internals(m).bindArmed, 0);
 }
 

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "vtnhost/actions.h"
 #include "support/deformer_scene.h"
 #include "vtnhost/matrix.h"
 
@@ -31,7 +32,7 @@ protected:
 	}
 	void bindAndEvaluate()
 	{
-		ASSERT_TRUE(host.pressButton(deformer, MORVEX_BIND));
+		ASSERT_TRUE(vtnhost::pressButton(deformer, MORVEX_BIND));
 		host.evaluate(doc);
 	}
 	const std::vector<LVector>& deformed(const Object* op) const { return op->deformCache->points; }
@@ -157,7 +158,7 @@ std::vector<LVector> mapped(const std::vector<LVector>& pts, const LMatrix& m)
 TEST_F(Deformation, AnUnchangedCageReproducesTheMesh)
 {
 	build(kMesh, kCage);
-	const size_t pointer_changes = host.mouseHistory().size();
+	const size_t pointer_changes = unitRecorder().mouseHistory.size();
 	bindAndEvaluate();
 	ASSERT_EQ(internals(m).bindings.GetCount(), 1);
 	const Cobjbuff* rec = internals(m).bindings[0];
@@ -180,8 +181,8 @@ TEST_F(Deformation, AnUnchangedCageReproducesTheMesh)
 			ASSERT_GE(rec->PSI[r][j], 0.0f);
 	}
 	EXPECT_EQ(host.statusText(), "") << "the status line is cleared after binding";
-	ASSERT_FALSE(host.statusHistory().empty());
-	EXPECT_EQ(std::vector<int>(host.mouseHistory().begin() + static_cast<std::ptrdiff_t>(pointer_changes), host.mouseHistory().end()),
+	ASSERT_FALSE(unitRecorder().statusHistory.empty());
+	EXPECT_EQ(std::vector<int>(unitRecorder().mouseHistory.begin() + static_cast<std::ptrdiff_t>(pointer_changes), unitRecorder().mouseHistory.end()),
 	          (std::vector<int>{3, 2}))
 	    << "the busy pointer while binding";
 }
@@ -346,7 +347,7 @@ TEST_F(Deformation, CageChangesReset)
 
 	bindAndEvaluate();
 	ASSERT_EQ(internals(m).bindings.GetCount(), 1);
-	host.setLink(deformer, MORVEX_CAGE, nullptr);
+	vtnhost::setLink(deformer, MORVEX_CAGE, nullptr);
 	host.evaluate(doc);
 	EXPECT_EQ(internals(m).bindings.GetCount(), 0);
 	EXPECT_EQ(memoryText(), "0");
@@ -387,10 +388,10 @@ TEST_F(Deformation, ABreakAtOnceMovesNothingButStillNotifies)
 	cage->points = mapped(kCage.points, testmesh::translation({1, 0, 0}));
 	vtnhost::Thread thread;
 	thread.requestBreak();
-	const size_t updates = host.messageCount(mesh, MSG_UPDATE);
+	const size_t updates = unitRecorder().messageCount(mesh, MSG_UPDATE);
 	host.evaluate(doc, &thread);
 	EXPECT_EQ(maxError(mesh, mesh->points), 0.0);
-	EXPECT_EQ(host.messageCount(mesh, MSG_UPDATE), updates + 1);
+	EXPECT_EQ(unitRecorder().messageCount(mesh, MSG_UPDATE), updates + 1);
 	EXPECT_EQ(internals(m).bindings.GetCount(), 1);
 
 	// Without workers the break is asked for every 64 points: a break at the
@@ -452,7 +453,7 @@ TEST_F(Deformation, ABreakDuringALargePassStopsTheWorkersWithinASpan)
 	const int workers_before = host.workerCount();
 	host.setWorkerCount(2);
 	vtnhost::Thread thread;
-	const size_t updates = host.messageCount(mesh, MSG_UPDATE);
+	const size_t updates = unitRecorder().messageCount(mesh, MSG_UPDATE);
 	{
 		BreakAsWorkersStart gate(host, thread);
 		host.evaluate(doc, &thread);
@@ -463,7 +464,7 @@ TEST_F(Deformation, ABreakDuringALargePassStopsTheWorkersWithinASpan)
 	ASSERT_GE(prefix, 0) << "what is not deformed is untouched";
 	EXPECT_TRUE(prefix % 64 == 0 || prefix == long(full.size())) << "whole chunks";
 	EXPECT_LE(prefix, 2 * 4096) << "points written after the break";
-	EXPECT_EQ(host.messageCount(mesh, MSG_UPDATE), updates + 1);
+	EXPECT_EQ(unitRecorder().messageCount(mesh, MSG_UPDATE), updates + 1);
 	EXPECT_EQ(internals(m).bindings.GetCount(), 1) << "a break while deforming keeps the binding";
 }
 
@@ -471,7 +472,7 @@ TEST_F(Deformation, ACancelledBindLeavesNoBindings)
 {
 	build(kMesh, kCage);
 	Object* second = testscene::addMesh(host, doc, "Second", testmesh::icosphere({0, 0.2, 0}, 0.5, 1), mesh);
-	ASSERT_TRUE(host.pressButton(deformer, MORVEX_BIND));
+	ASSERT_TRUE(vtnhost::pressButton(deformer, MORVEX_BIND));
 	vtnhost::Thread thread;
 	thread.requestBreak();
 	host.evaluate(doc, &thread);
@@ -500,7 +501,7 @@ TEST_F(Deformation, AGeneratorsCacheIsBoundThroughItsOwnObject)
 	gen->generatorCache->cacheParent = gen;
 	std::unique_ptr<Object> d = doc->remove(deformer);
 	doc->insert(std::move(d), gen, nullptr);
-	ASSERT_TRUE(host.pressButton(deformer, MORVEX_BIND));
+	ASSERT_TRUE(vtnhost::pressButton(deformer, MORVEX_BIND));
 	host.evaluate(doc);
 	ASSERT_EQ(internals(m).bindings.GetCount(), 1);
 	EXPECT_EQ(internals(m).bindings[0]->link->GetLink(nullptr), gen->generatorCache->asObject());
@@ -546,7 +547,7 @@ TEST_F(Deformation, ATableThatCannotBeAllocatedLeavesNoBinding)
 	// The record comes first, then the vertex weights, then the face weights.
 	for (long refused_after : {1, 2})
 	{
-		ASSERT_TRUE(host.pressButton(deformer, MORVEX_BIND));
+		ASSERT_TRUE(vtnhost::pressButton(deformer, MORVEX_BIND));
 		host.memory().failAfter(refused_after);
 		host.evaluate(doc);
 		host.memory().failAfter(-1);
@@ -562,7 +563,7 @@ TEST_F(Deformation, ABreakPartWayThroughAPlainBindResetsEverything)
 	const int workers = host.workerCount();
 	host.setWorkerCount(0);
 	build(kMesh, kCage);
-	ASSERT_TRUE(host.pressButton(deformer, MORVEX_BIND));
+	ASSERT_TRUE(vtnhost::pressButton(deformer, MORVEX_BIND));
 	vtnhost::Thread thread;
 	thread.breakAfterTests(2);
 	host.evaluate(doc, &thread);
@@ -584,7 +585,7 @@ TEST_F(Deformation, WorkersBindBitForBitLikeThePlainLoop)
 		for (int workers : {0, 1, 2, 3})
 		{
 			host.setWorkerCount(workers);
-			ASSERT_TRUE(host.pressButton(deformer, MORVEX_BIND));
+			ASSERT_TRUE(vtnhost::pressButton(deformer, MORVEX_BIND));
 			host.evaluate(doc);
 			ASSERT_EQ(internals(m).bindings.GetCount(), 1);
 			const Cobjbuff* r = internals(m).bindings[0];

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "vtnhost/actions.h"
 #include "support/deformer_scene.h"
 #include "vtnhost/hyperfile.h"
 
@@ -24,7 +25,7 @@ protected:
 		std::unique_ptr<Object> d = doc->remove(deformer);
 		doc->insert(std::move(d), mesh, nullptr);
 		addLinked(MORVEX_CAGE, kCage, "Cage");
-		ASSERT_TRUE(host.pressButton(deformer, MORVEX_BIND));
+		ASSERT_TRUE(vtnhost::pressButton(deformer, MORVEX_BIND));
 		host.evaluate(doc);
 		ASSERT_EQ(internals(m).bindings.GetCount(), 1);
 	}

@@ -2,7 +2,8 @@
 // names, polygon geometry, a parent hierarchy, documents with undo records.
 // A node of a plug-in type carries the instance that the plug-in's allocator
 // returned, and every callback of the plug-in is invoked through the
-// member-function references of its registration record.
+// member-function references of its registration record (the call* members,
+// all in src/plugin_calls.cpp; the tree itself is in src/scene.cpp).
 #ifndef VTNHOST_SCENE_H
 #define VTNHOST_SCENE_H
 

@@ -1,7 +1,7 @@
 // Draw sub-table: the viewport operations of the default handle drawing.
 #include <cmath>
 
-#include "tables.h"
+#include "tables/tables.h"
 #include "vtnhost/matrix.h"
 #include "vtnhost/viewport.h"
 

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "tables.h"
+#include "tables/tables.h"
 #include "vtnhost/host.h"
 #include "vtnhost/hyperfile.h"
 

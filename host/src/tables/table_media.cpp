@@ -1,5 +1,5 @@
 // Media sub-tables and libraries: bitmaps, resources, descriptions, icons.
-#include "tables.h"
+#include "tables/tables.h"
 #include "vtnhost/host.h"
 
 namespace vtnhost {

@@ -2,7 +2,7 @@
 // objects, tags, documents, selections and links.
 #include <algorithm>
 
-#include "tables.h"
+#include "tables/tables.h"
 #include "vtnhost/host.h"
 #include "vtnhost/hyperfile.h"
 #include "vtnhost/matrix.h"

@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "tables.h"
+#include "tables/tables.h"
 #include "vtnhost/host.h"
 #include "vtnhost/platform.h"
 

@@ -1,5 +1,5 @@
 // General sub-table: memory, console, status bar, events, registration, registry.
-#include "tables.h"
+#include "tables/tables.h"
 #include "vtnhost/host.h"
 
 namespace vtnhost {

@@ -1,6 +1,6 @@
 // Ray collider library (1000499): rays against an object's polygons, in the
 // object's own coordinates, through the host's bounding volume hierarchy.
-#include "tables.h"
+#include "tables/tables.h"
 #include "vtnhost/host.h"
 #include "vtnhost/ray_bvh.h"
 
