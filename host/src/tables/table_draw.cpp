@@ -22,7 +22,15 @@ bool DrPointInRange(BaseDraw* bd, const LVector* p, Int32 x, Int32 y)
 	return std::fabs(p->x - x) <= v->hitRadius && std::fabs(p->y - y) <= v->hitRadius;
 }
 
-VTN_Draw draw_table = {DrSetPen, DrGetHandleColor, DrSetMatrix, DrDrawHandle, DrPointInRange};
+VTN_Draw draw_table = [] {
+	VTN_Draw t{};
+	t.SetPen = DrSetPen;
+	t.GetHandleColor = DrGetHandleColor;
+	t.SetMatrix = DrSetMatrix;
+	t.DrawHandle = DrDrawHandle;
+	t.PointInRange = DrPointInRange;
+	return t;
+}();
 
 }  // namespace
 
