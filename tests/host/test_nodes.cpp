@@ -17,6 +17,14 @@ GeListNode* allocNode(Int32 type) { return testHost().table()->list->AllocNode(t
 
 NodeData* noInstance() { return nullptr; }
 
+// A node type whose allocator never gives an instance.
+bool registerWithoutInstances(Int32 id, const std::string& name)
+{
+	NODEPLUGIN record{};
+	record.allocator = noInstance;
+	return testHost().registerPlugin(VTN_API_VERSION, VTN_PLUGINTYPE_NODE, id, name, &record, static_cast<Int32>(sizeof record));
+}
+
 bool errorMentions(const std::string& what)
 {
 	for (const std::string& e : testHost().errors())
@@ -65,10 +73,7 @@ TEST(HostNodes, AnUnknownTypeGivesNullEverywhere)
 TEST(HostNodes, APluginTypeWhoseAllocatorGivesNothingGivesNull)
 {
 	vtnhost::Host& host = testHost();
-	NODEPLUGIN record{};
-	record.allocator = noInstance;
-	ASSERT_TRUE(host.registerPlugin(VTN_API_VERSION, VTN_PLUGINTYPE_NODE, kNoInstance, "No instance", &record,
-	                                static_cast<Int32>(sizeof record)));
+	ASSERT_TRUE(registerWithoutInstances(kNoInstance, "No instance"));
 	const size_t nodes = host.nodeCount();
 	EXPECT_EQ(allocNode(kNoInstance), nullptr) << "the table slot hands on the failure, it does not follow it";
 	EXPECT_EQ(host.createNode(kNoInstance), nullptr);
@@ -80,10 +85,7 @@ TEST(HostNodes, APluginTypeWhoseAllocatorGivesNothingGivesNull)
 TEST(HostNodes, APluginCannotTakeTheIdOfAHostType)
 {
 	vtnhost::Host& host = testHost();
-	NODEPLUGIN record{};
-	record.allocator = noInstance;
-	EXPECT_FALSE(host.registerPlugin(VTN_API_VERSION, VTN_PLUGINTYPE_NODE, Opolygon, "Polygons", &record,
-	                                 static_cast<Int32>(sizeof record)));
+	EXPECT_FALSE(registerWithoutInstances(Opolygon, "Polygons"));
 	EXPECT_EQ(host.findRegistration(Opolygon), nullptr);
 	std::unique_ptr<vtnhost::Object> op = host.newObject(Opolygon);
 	ASSERT_NE(op, nullptr) << "polygon objects are still the host's";
