@@ -26,6 +26,13 @@ bool Host::registerPlugin(Int32 api, Int32 type, Int32 id, const std::string& na
 		      " or record size " + std::to_string(size));
 		return false;
 	}
+	// Every node of the type is made by the one and released by the other.
+	const auto* node = static_cast<const NODEPLUGIN*>(record);
+	if (!node->allocator || !node->destroy)
+	{
+		error("plug-in " + std::to_string(id) + " (" + name + "): registration refused: the record has no allocator or no destroy function");
+		return false;
+	}
 	if (isHostType(id))
 	{
 		error("plug-in " + std::to_string(id) + " (" + name + "): the id is one of the host's own node types");

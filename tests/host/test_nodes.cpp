@@ -16,13 +16,20 @@ constexpr Int32 kNoInstance = 990101;
 GeListNode* allocNode(Int32 type) { return testHost().table()->list->AllocNode(type); }
 
 NodeData* noInstance() { return nullptr; }
+void destroyNothing(BaseData*) {}
+
+bool registerRecord(Int32 id, const std::string& name, const NODEPLUGIN& record)
+{
+	return testHost().registerPlugin(VTN_API_VERSION, VTN_PLUGINTYPE_NODE, id, name, &record, static_cast<Int32>(sizeof record));
+}
 
 // A node type whose allocator never gives an instance.
 bool registerWithoutInstances(Int32 id, const std::string& name)
 {
 	NODEPLUGIN record{};
 	record.allocator = noInstance;
-	return testHost().registerPlugin(VTN_API_VERSION, VTN_PLUGINTYPE_NODE, id, name, &record, static_cast<Int32>(sizeof record));
+	record.destroy = destroyNothing;
+	return registerRecord(id, name, record);
 }
 
 bool errorMentions(const std::string& what)
@@ -80,6 +87,18 @@ TEST(HostNodes, APluginTypeWhoseAllocatorGivesNothingGivesNull)
 	EXPECT_EQ(host.newObject(kNoInstance), nullptr);
 	EXPECT_EQ(host.nodeCount(), nodes);
 	EXPECT_TRUE(errorMentions("the allocator returned no instance"));
+}
+
+TEST(HostNodes, ARecordWithoutAllocatorOrDestroyFunctionIsRefused)
+{
+	NODEPLUGIN record{};
+	record.allocator = noInstance;
+	EXPECT_FALSE(registerRecord(990102, "Never released", record)) << "its nodes could be made but not released";
+	record.allocator = nullptr;
+	record.destroy = destroyNothing;
+	EXPECT_FALSE(registerRecord(990103, "Never made", record));
+	EXPECT_EQ(testHost().findRegistration(990102), nullptr);
+	EXPECT_EQ(testHost().findRegistration(990103), nullptr);
 }
 
 TEST(HostNodes, APluginCannotTakeTheIdOfAHostType)

@@ -51,7 +51,7 @@ struct PluginRegistration
 class HostRecorder;
 
 // One object for the application's side; its members live in a file per
-// concern (see host/README.md): host.cpp (the master table, reports),
+// concern (see host/README.md): host.cpp (the host itself, its reports),
 // modules.cpp (loading), registry.cpp (registration, descriptions, icons,
 // the registry), nodes.cpp (the node factory, copies, documents),
 // evaluation.cpp (the deformers' order), modeling.cpp (modeling commands),
