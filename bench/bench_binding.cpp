@@ -26,18 +26,35 @@
 #include "object/morvex_closedform.h"
 #include "obj_io.h"
 #include "shapes.h"
+#include "vtn_memory.h"
 #include "vtn_pmain.h"
 #include "vtn_register.h"
+#include "vtnhost/actions.h"
 #include "vtnhost/host.h"
 
 namespace {
+
+// The deformer with the plain per-point pass in every evaluation: the
+// reference the fast pass is timed against, evaluated by the host alike.
+class PlainMorvex : public Morvex
+{
+public:
+	static NodeData* Alloc() { return NewObj(PlainMorvex); }
+	bool ModifyObject(BaseObject* mod, BaseDocument* doc, BaseObject* op, const LMatrix& op_mg, const LMatrix& mod_mg, double lod,
+	                  Int32 flags, BaseThread* thread) override
+	{
+		return ModifyObjectReference(mod, doc, op, op_mg, mod_mg, lod, flags, thread);
+	}
+};
+constexpr Int32 kPlainMorvexer = 1990100;  // a type of this program only
 
 vtnhost::Host& host()
 {
 	static vtnhost::Host* h = [] {
 		auto* x = new vtnhost::Host();
 		InitOS(x->table());
-		RegisterObjectPlugin(1023954, String("Morvexer"), OBJECT_MODIFIER, Morvex::Alloc, String(), nullptr, 0);
+		RegisterObjectPlugin(ID_MORVEXER, String("Morvexer"), OBJECT_MODIFIER, Morvex::Alloc, String(), nullptr, 0);
+		RegisterObjectPlugin(kPlainMorvexer, String("Morvexer, plain pass"), OBJECT_MODIFIER, PlainMorvex::Alloc, String(), nullptr, 0);
 		return x;
 	}();
 	return *h;
@@ -88,8 +105,8 @@ Shape sphereCage(int n)
 	return s;
 }
 
-// A document with the mesh, the deformer under it and the cage beside it.
-Scene makeScene(const Shape& mesh_shape, const Shape& cage_shape)
+// A document with the mesh, the deformer (of the given type) under it and the cage beside it.
+Scene makeScene(const Shape& mesh_shape, const Shape& cage_shape, Int32 deformer_type = ID_MORVEXER)
 {
 	vtnhost::Host& h = host();
 	Scene s;
@@ -97,12 +114,12 @@ Scene makeScene(const Shape& mesh_shape, const Shape& cage_shape)
 	auto mesh = h.newPolygonObject("Mesh", mesh_shape.points, mesh_shape.polygons);
 	s.mesh = mesh.get();
 	s.doc->insert(std::move(mesh), nullptr, nullptr);
-	auto deformer = h.newObject(1023954, "Morvexer");
+	auto deformer = h.newObject(deformer_type, "Morvexer");
 	s.deformer = deformer.get();
 	s.doc->insert(std::move(deformer), s.mesh, nullptr);
 	auto cage = h.newPolygonObject("Cage", cage_shape.points, cage_shape.polygons);
 	s.cage = cage.get();
-	h.setLink(s.deformer, 1000, s.cage);
+	vtnhost::setLink(s.deformer, MORVEX_CAGE, s.cage);
 	s.doc->insert(std::move(cage), nullptr, s.mesh);
 	s.morvex = static_cast<Morvex*>(s.deformer->nodeData());
 	s.points = int64_t(mesh_shape.points.size());
@@ -117,17 +134,37 @@ Scene makeSphereScene(int points, int cage_n)
 	return makeScene(Shape{spherePoints(points, 1.0), {{0, 1, 2, 2}}}, sphereCage(cage_n));
 }
 
-// Binds the mesh; the counts are the binding's own, as a cage of quads is
-// bound as triangles.
+// The counts are the binding's own, as the deformer tells them: a cage of
+// quads is bound as triangles.
+void takeCounts(Scene& s)
+{
+	MorvexBindingSummary binding{};
+	MorvexSummary summary{};
+	summary.version = MORVEX_SUMMARY_VERSION;
+	summary.capacity = 1;
+	summary.bindings = &binding;
+	s.deformer->callMessage(MSG_MORVEX_SUMMARY, &summary);
+	if (summary.bindingCount != 1)
+		std::abort();
+	s.faces = binding.faceCount;
+	s.weights = int64_t(binding.faceCount) + binding.cagePointCount;
+}
+
+// Binds the mesh as an evaluation does.
 void bind(Scene& s)
 {
-	host().pressButton(s.deformer, MORVEX_BIND);
+	vtnhost::pressButton(s.deformer, MORVEX_BIND);
 	host().evaluate(s.doc);
-	if (s.morvex->bindings.GetCount() != 1)
+	takeCounts(s);
+}
+
+// Binds the mesh by the per-face integration.
+void bindByIntegration(Scene& s)
+{
+	vtnhost::pressButton(s.deformer, MORVEX_BIND);
+	if (!s.morvex->BindReference(s.deformer->asObject(), s.mesh->asObject(), nullptr))
 		std::abort();
-	const Cobjbuff* r = s.morvex->bindings[0];
-	s.faces = r->faceCount;
-	s.weights = int64_t(r->faceCount) + r->cagePointCount;
+	takeCounts(s);
 }
 
 const char* kSchemes[] = {"integration", "closed form"};
@@ -141,9 +178,8 @@ void Bind(benchmark::State& state)
 	vtnhost::Host& h = host();
 	h.setWorkerCount(workers);
 	Scene s = makeSphereScene(static_cast<int>(state.range(2)), static_cast<int>(state.range(3)));
-	s.morvex->referenceBinding = scheme == 0;
 	for (auto _ : state)
-		bind(s);
+		scheme == 0 ? bindByIntegration(s) : bind(s);
 	state.SetItemsProcessed(state.iterations() * s.points * s.faces);
 	state.SetLabel(std::string(kSchemes[scheme]) + ", " + std::to_string(workers) + " worker(s), " +
 	               std::to_string(s.points) + " points, " + std::to_string(s.faces) + " faces");
@@ -165,7 +201,6 @@ void BindPath(benchmark::State& state)
 	vtnhost::Host& h = host();
 	h.setWorkerCount(1);
 	Scene s = makeSphereScene(5000, 6);
-	s.morvex->referenceBinding = false;
 	for (auto _ : state)
 		bind(s);
 	state.SetItemsProcessed(state.iterations() * s.points * s.faces);
@@ -186,7 +221,6 @@ void bindAndBend(Scene& s, bool plain)
 	bind(s);
 	for (LVector& p : s.cage->points)
 		p.y += 0.1 * p.x;
-	s.morvex->referenceDeformation = plain;
 }
 
 void measureDeformation(benchmark::State& state, Scene& s, bool plain)
@@ -237,8 +271,9 @@ void DeformScan(benchmark::State& state)
 	cage.points = box.points;
 	for (const auto& f : box.faces)
 		cage.polygons.push_back({f[0], f[1], f[2], f[3]});
-	Scene s = makeScene(mesh, cage);
-	measureDeformation(state, s, state.range(0) == 1);
+	const bool plain = state.range(0) == 1;
+	Scene s = makeScene(mesh, cage, plain ? kPlainMorvexer : ID_MORVEXER);
+	measureDeformation(state, s, plain);
 }
 
 // 256 MiB, far beyond the caches, read once by `threads` threads, each

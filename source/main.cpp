@@ -32,7 +32,7 @@ bool RegisterMorvex()
 		BaseBitmap::Free(strip);
 		return false;
 	}
-	RegisterIcon(ID_MORVEXER_ICONS, strip, 0, 0, strip->GetBw(), strip->GetBh(), 1);
+	RegisterIcon(ID_MORVEXER_ICONS, strip, 0, 0, strip->GetBw(), strip->GetBh(), ICONFLAG_COPY);
 
 	bool ok;
 	{

@@ -7,12 +7,14 @@
 #include <string>
 #include <unordered_map>
 
+#include "vtnhost/vec.h"
+
 namespace mvx {
 namespace {
 
-LVector sub(const LVector& a, const LVector& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-LVector cross(const LVector& a, const LVector& b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
-double dot(const LVector& a, const LVector& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+using vtnhost::vec::cross;
+using vtnhost::vec::dot;
+using vtnhost::vec::sub;
 
 // Relative to the cage's bounding-box diagonal, so the verdict does not depend
 // on the units the cage was modelled in.

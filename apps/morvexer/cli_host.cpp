@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "vtnhost/actions.h"
 #include "vtnhost/platform.h"
 
 namespace mvx {
@@ -43,7 +44,7 @@ CliHost::Scene CliHost::buildScene(const ObjMesh& cage, const std::vector<ObjMes
 {
 	Scene s;
 	s.doc = host_.newDocument();
-	std::unique_ptr<vtnhost::Object> group = host_.newObject(vtnhost::TYPE_NULL_OBJECT, "Meshes");
+	std::unique_ptr<vtnhost::Object> group = host_.newObject(Onull, "Meshes");
 	vtnhost::Object* parent = group.get();
 	s.doc->insert(std::move(group), nullptr, nullptr);
 	for (const ObjMesh& m : meshes)
@@ -66,7 +67,7 @@ CliHost::Scene CliHost::buildScene(const ObjMesh& cage, const std::vector<ObjMes
 		cage_op->addFace(f);
 	s.cage = cage_op.get();
 	s.doc->insert(std::move(cage_op), nullptr, parent);
-	host_.setLink(s.deformer, MORVEX_CAGE, s.cage);
+	vtnhost::setLink(s.deformer, MORVEX_CAGE, s.cage);
 	return s;
 }
 

@@ -8,25 +8,15 @@
 #include <vector>
 
 #include "obj_io.h"
+#include "omorvexer.h"
 #include "vtnhost/host.h"
 
 namespace mvx {
 
-// Parameters of the deformer, as its description declares them.
+// Where a mesh keeps the OBJ text it came from, so a saved scene can write
+// the same file back with new positions.
 enum : Int32
 {
-	MORVEX_CAGE = 1000,
-	MORVEX_BIND = 1001,
-	MORVEX_STRETCH = 1003,
-	MORVEX_MEMORY = 1004,
-	MORVEX_CHECK = 1010,
-	MORVEX_CHECK_OBJECT = 1011,
-	MORVEX_INSIDE_ONLY = 1012,
-	MORVEX_SAFE_DISTANCE = 1013,
-	MORVEX_STRENGTH = 1015,
-	ID_MORVEXER = 1023954,
-	// Where a mesh keeps the OBJ text it came from, so a saved scene can write
-	// the same file back with new positions.
 	CLI_SOURCE_TEXT = 1990001,
 	CLI_SOURCE_PATH = 1990002,
 };

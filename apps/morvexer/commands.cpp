@@ -1,4 +1,5 @@
 #include "commands.h"
+#include "vtnhost/actions.h"
 
 #include <chrono>
 #include <cstdio>
@@ -52,14 +53,14 @@ ObjMesh readCage(const CommonOptions& c, const std::string& path, bool force)
 }
 
 // Points of mesh outside the cage, by the deformer's own check; its tag is taken off again.
-size_t countOutside(CliHost& h, CliHost::Scene& s, vtnhost::Object* mesh, std::vector<Int32>* first = nullptr)
+size_t countOutside(CliHost::Scene& s, vtnhost::Object* mesh, std::vector<Int32>* first = nullptr)
 {
 	auto& params = s.deformer->container().entries;
 	const vtnhost::Value saved = params.count(MORVEX_SAFE_DISTANCE) ? params[MORVEX_SAFE_DISTANCE] : vtnhost::Value::Real(0.1);
 	params[MORVEX_SAFE_DISTANCE] = vtnhost::Value::Real(0.0);
-	h.host().setLink(s.deformer, MORVEX_CHECK_OBJECT, mesh);
+	vtnhost::setLink(s.deformer, MORVEX_CHECK_OBJECT, mesh);
 	const size_t before = mesh->tags.size();
-	h.host().pressButton(s.deformer, MORVEX_CHECK);
+	vtnhost::pressButton(s.deformer, MORVEX_CHECK);
 	size_t outside = 0;
 	if (mesh->tags.size() > before)
 	{
@@ -72,7 +73,7 @@ size_t countOutside(CliHost& h, CliHost::Scene& s, vtnhost::Object* mesh, std::v
 		mesh->removeTag(mesh->tags.front().get());
 	}
 	params[MORVEX_SAFE_DISTANCE] = saved;
-	h.host().setLink(s.deformer, MORVEX_CHECK_OBJECT, nullptr);
+	vtnhost::setLink(s.deformer, MORVEX_CHECK_OBJECT, nullptr);
 	return outside;
 }
 
@@ -82,13 +83,13 @@ double bindScene(const CommonOptions& c, CliHost& h, CliHost::Scene& s, bool ins
 	s.deformer->container().entries[MORVEX_INSIDE_ONLY] = vtnhost::Value::Bool(inside_only);
 	for (vtnhost::Object* m : s.meshes)
 	{
-		const size_t out = countOutside(h, s, m);
+		const size_t out = countOutside(s, m);
 		if (out > 0 && !c.quiet)
 			std::fprintf(stderr, "note: %s: %zu of %zu points lie outside the cage%s\n", m->name.c_str(), out, m->points.size(),
 			             inside_only ? " and are left unbound" : "");
 	}
 	const auto start = std::chrono::steady_clock::now();
-	h.host().pressButton(s.deformer, MORVEX_BIND);
+	vtnhost::pressButton(s.deformer, MORVEX_BIND);
 	if (!h.evaluate(s.doc))
 		throw Failure{"cancelled: the bind was stopped; nothing was written"};
 	const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -236,6 +237,7 @@ int runDeform(const CommonOptions& c, const DeformOptions& o)
 			if (!doc)
 				throw Failure{error};
 			s = h.findScene(doc, o.scene);
+			requireReadable(*s.deformer, o.scene);
 			if (memoryText(s.deformer) == "0" || memoryText(s.deformer) == "0 B")
 				throw Failure{o.scene + ": the deformer holds no binding"};
 		}
@@ -274,7 +276,7 @@ int runDeform(const CommonOptions& c, const DeformOptions& o)
 		for (size_t i = 0; i < posed.size(); ++i)
 		{
 			s.cage->points = posed[i].points;
-			s.cage->setDirty(vtnhost::DIRTY_DATA);
+			s.cage->setDirty(DIRTYFLAGS_DATA);
 			if (!h.evaluate(s.doc))
 				throw Failure{"cancelled: stopped after " + std::to_string(written) + " files"};
 			for (size_t k = 0; k < s.meshes.size(); ++k)
@@ -305,8 +307,8 @@ int runCheck(const CommonOptions& c, const CheckOptions& o)
 			s.deformer->container().entries[MORVEX_SAFE_DISTANCE] = vtnhost::Value::Real(*o.safeDistance);
 		// The check triangulates nothing; the cage must be all triangles, as after a bind.
 		s.cage->triangulate();
-		h.host().setLink(s.deformer, MORVEX_CHECK_OBJECT, m);
-		h.host().pressButton(s.deformer, MORVEX_CHECK);
+		vtnhost::setLink(s.deformer, MORVEX_CHECK_OBJECT, m);
+		vtnhost::pressButton(s.deformer, MORVEX_CHECK);
 		std::vector<Int32> selected;
 		std::string tag;
 		if (!m->tags.empty())
@@ -358,7 +360,7 @@ int runInfo(const CommonOptions& c, const std::string& scene)
 		for (const std::string& e : h.host().errors())
 			std::fprintf(stderr, "warning: %s\n", e.c_str());
 		CliHost::Scene s = h.findScene(doc, scene);
-		std::printf("%s", describeDeformer(*doc, *s.deformer).c_str());
+		std::printf("%s", describeDeformer(*s.deformer, scene).c_str());
 		return 0;
 	}
 	catch (const Failure& f)

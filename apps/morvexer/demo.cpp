@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "cage_check.h"
+#include "vtnhost/actions.h"
 #include "cli_host.h"
 #include "commands.h"
 #include "obj_io.h"
@@ -67,14 +68,14 @@ void run(const CommonOptions& c, CliHost& h, Model& m)
 {
 	m.scene = h.buildScene(m.cage, {m.mesh});
 	vtnhost::Object* mesh = m.scene.meshes[0];
-	h.host().setLink(m.scene.deformer, MORVEX_CHECK_OBJECT, mesh);
-	h.host().pressButton(m.scene.deformer, MORVEX_CHECK);
+	vtnhost::setLink(m.scene.deformer, MORVEX_CHECK_OBJECT, mesh);
+	vtnhost::pressButton(m.scene.deformer, MORVEX_CHECK);
 	std::string check = "no point outside the cage";
 	if (!mesh->tags.empty() && mesh->tags.front()->name == "Points outside")
 		check = std::to_string(mesh->tags.front()->select.indices.size()) + " points outside the cage";
 	mesh->tags.clear();
 	const auto start = std::chrono::steady_clock::now();
-	h.host().pressButton(m.scene.deformer, MORVEX_BIND);
+	vtnhost::pressButton(m.scene.deformer, MORVEX_BIND);
 	if (!h.evaluate(m.scene.doc))
 		throw Failure{"cancelled: the bind was stopped; nothing more is written"};
 	const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

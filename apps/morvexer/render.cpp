@@ -11,6 +11,7 @@
 #include <png.h>
 
 #include "vtnhost/platform.h"
+#include "vtnhost/vec.h"
 
 namespace mvx
 {
@@ -27,33 +28,28 @@ constexpr double kAmbient = 0.28;
 // How strongly a wire behind a solid shows through it.
 constexpr double kHiddenWireWeight = 0.3;
 
-struct Vec
-{
-	double x, y, z;
-};
+using vtnhost::vec::add;
+using vtnhost::vec::cross;
+using vtnhost::vec::dot;
+using vtnhost::vec::scaled;
+using vtnhost::vec::sub;
 
-Vec operator-(const Vec& a, const Vec& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-Vec operator+(const Vec& a, const Vec& b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
-Vec operator*(const Vec& a, double s) { return {a.x * s, a.y * s, a.z * s}; }
-double dot(const Vec& a, const Vec& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
-Vec cross(const Vec& a, const Vec& b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
-Vec toVec(const LVector& p) { return {p.x, p.y, p.z}; }
-bool isFinite(const Vec& v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
+bool isFinite(const LVector& v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
 
 // Zero for a zero or non-finite vector. Divides by the largest component
 // first so huge inputs do not overflow while squaring.
-Vec normalized(const Vec& v)
+LVector normalized(const LVector& v)
 {
 	const double m = std::max({std::fabs(v.x), std::fabs(v.y), std::fabs(v.z)});
 	if (!(m > 0.0) || !std::isfinite(m))
 		return {0.0, 0.0, 0.0};
-	const Vec s = v * (1.0 / m);
-	return s * (1.0 / std::sqrt(dot(s, s)));
+	const LVector s = scaled(v, 1.0 / m);
+	return scaled(s, 1.0 / std::sqrt(dot(s, s)));
 }
 
 struct Camera
 {
-	Vec right, up, forward, toLight;
+	LVector right, up, forward, toLight;
 	double centerU = 0.0, centerV = 0.0;
 	double scale = 1.0; // pixels per rescaled unit
 	double halfWidth = 0.0, halfHeight = 0.0;
@@ -69,7 +65,7 @@ struct ScreenPoint
 
 // Brings a point to about unit size by a power of two, which loses nothing,
 // so sums over coordinates near the double range cannot overflow.
-Vec rescaled(const LVector& p, int exponent)
+LVector rescaled(const LVector& p, int exponent)
 {
 	return {std::ldexp(p.x, -exponent), std::ldexp(p.y, -exponent), std::ldexp(p.z, -exponent)};
 }
@@ -89,21 +85,21 @@ void forEachMesh(const std::vector<Panel>& panels, F f)
 Camera makeCamera(const std::vector<Panel>& panels, int width, int height, const LVector& view_dir)
 {
 	Camera cam;
-	cam.forward = normalized(toVec(view_dir));
+	cam.forward = normalized(view_dir);
 	if (dot(cam.forward, cam.forward) == 0.0)
-		cam.forward = normalized(toVec(kDefaultViewDir));
+		cam.forward = normalized(kDefaultViewDir);
 	cam.right = normalized(cross(cam.forward, {0.0, 1.0, 0.0}));
 	if (dot(cam.right, cam.right) < 0.5) // looking straight up or down: +y has no say
 		cam.right = {1.0, 0.0, 0.0};
 	cam.up = cross(cam.right, cam.forward);
-	cam.toLight = normalized(cam.forward * -1.0 + cam.up * 0.55 + cam.right * -0.45);
+	cam.toLight = normalized(add(add(scaled(cam.forward, -1.0), scaled(cam.up, 0.55)), scaled(cam.right, -0.45)));
 	cam.halfWidth = 0.5 * width;
 	cam.halfHeight = 0.5 * height;
 
 	double largest = 0.0;
 	forEachMesh(panels, [&](const RenderMesh& mesh) {
 		for (const LVector& p : mesh.points)
-			if (isFinite(toVec(p)))
+			if (isFinite(p))
 				largest = std::max({largest, std::fabs(p.x), std::fabs(p.y), std::fabs(p.z)});
 	});
 	if (largest > 0.0)
@@ -114,7 +110,7 @@ Camera makeCamera(const std::vector<Panel>& panels, int width, int height, const
 	forEachMesh(panels, [&](const RenderMesh& mesh) {
 		for (const LVector& p : mesh.points)
 		{
-			const Vec v = rescaled(p, cam.exponent);
+			const LVector v = rescaled(p, cam.exponent);
 			if (!isFinite(v))
 				continue;
 			const double u = dot(v, cam.right), w = dot(v, cam.up), d = dot(v, cam.forward);
@@ -150,7 +146,7 @@ std::vector<ScreenPoint> project(const Camera& cam, const std::vector<LVector>& 
 	std::vector<ScreenPoint> out(points.size());
 	for (size_t i = 0; i < points.size(); ++i)
 	{
-		const Vec v = rescaled(points[i], cam.exponent);
+		const LVector v = rescaled(points[i], cam.exponent);
 		ScreenPoint& s = out[i];
 		s.x = cam.halfWidth + (dot(v, cam.right) - cam.centerU) * cam.scale;
 		s.y = cam.halfHeight - (dot(v, cam.up) - cam.centerV) * cam.scale;
@@ -216,23 +212,23 @@ void fillTriangle(Target& t, const ScreenPoint& a, const ScreenPoint& b, const S
 
 // Newell's normal over the usable corners, taken relative to the first one
 // and rescaled so far-out coordinates do not overflow.
-Vec faceNormal(const std::vector<LVector>& points, const std::vector<Int32>& corners)
+LVector faceNormal(const std::vector<LVector>& points, const std::vector<Int32>& corners)
 {
-	const Vec base = toVec(points[size_t(corners[0])]);
+	const LVector base = points[size_t(corners[0])];
 	double m = 0.0;
 	for (Int32 k : corners)
 	{
-		const Vec d = toVec(points[size_t(k)]) - base;
+		const LVector d = sub(points[size_t(k)], base);
 		m = std::max({m, std::fabs(d.x), std::fabs(d.y), std::fabs(d.z)});
 	}
 	if (!(m > 0.0) || !std::isfinite(m))
 		return {0.0, 0.0, 0.0};
-	Vec n{0.0, 0.0, 0.0};
+	LVector n{0.0, 0.0, 0.0};
 	for (size_t i = 0; i < corners.size(); ++i)
 	{
-		const Vec p = (toVec(points[size_t(corners[i])]) - base) * (1.0 / m);
-		const Vec q = (toVec(points[size_t(corners[(i + 1) % corners.size()])]) - base) * (1.0 / m);
-		n = n + Vec{(p.y - q.y) * (p.z + q.z), (p.z - q.z) * (p.x + q.x), (p.x - q.x) * (p.y + q.y)};
+		const LVector p = scaled(sub(points[size_t(corners[i])], base), 1.0 / m);
+		const LVector q = scaled(sub(points[size_t(corners[(i + 1) % corners.size()])], base), 1.0 / m);
+		n = add(n, LVector{(p.y - q.y) * (p.z + q.z), (p.z - q.z) * (p.x + q.x), (p.x - q.x) * (p.y + q.y)});
 	}
 	return normalized(n);
 }

@@ -1,5 +1,5 @@
-// A readable account of a loaded deformer: its bindings and rest pose, read
-// from the block the scene file held for it.
+// A readable account of a loaded deformer: its bindings and rest pose, as the
+// deformer itself reports them.
 #ifndef MORVEXER_SCENE_INFO_H
 #define MORVEXER_SCENE_INFO_H
 
@@ -9,7 +9,11 @@
 
 namespace mvx {
 
-std::string describeDeformer(const vtnhost::Document& doc, const vtnhost::Object& deformer);
+// Throws Failure, naming path, when the deformer cannot tell what it holds:
+// a plug-in without the summary, or scene data of a version it cannot read.
+std::string describeDeformer(vtnhost::Object& deformer, const std::string& path);
+// Throws that Failure alone.
+void requireReadable(vtnhost::Object& deformer, const std::string& path);
 
 }  // namespace mvx
 

@@ -1,11 +1,11 @@
 #include "vtnhost/matrix.h"
 
+#include "vtnhost/vec.h"
+
 namespace vtnhost {
 
-namespace {
-LVector cross(const LVector& a, const LVector& b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
-double dot(const LVector& a, const LVector& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
-}  // namespace
+using vec::cross;
+using vec::dot;
 
 LMatrix invert(const LMatrix& m)
 {

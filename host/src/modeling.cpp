@@ -1,6 +1,9 @@
-// Faces of any size and the triangulation behind modeling command 221.
+// Faces of any size, the triangulation behind modeling command 221, and the
+// command itself.
 #include <algorithm>
 
+#include "vtnhost/host.h"
+#include "vtnhost/recorder.h"
 #include "vtnhost/scene.h"
 #include "vtnhost/triangulate.h"
 
@@ -97,6 +100,18 @@ void Object::triangulate()
 	}
 	polygons = std::move(out);
 	ngons.clear();
+}
+
+bool Host::sendModelingCommand(Int32 command, ModelingCommandData* data)
+{
+	Object* op = data && data->op ? dynamic_cast<Object*>(Node::from(data->op)) : nullptr;
+	if (recorder_ && !recorder_->modelingCommand(command, op))
+		return false;
+	if (!op || command != MCOMMAND_TRIANGULATE || !op->isPolygonObject())
+		return false;
+	op->triangulate();
+	op->setDirty(DIRTYFLAGS_DATA);
+	return true;
 }
 
 }  // namespace vtnhost

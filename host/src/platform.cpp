@@ -314,13 +314,24 @@ bool writeFileAtomic(const std::string& path, const std::string& content, std::s
 		return abandon(GetLastError());
 	CloseHandle(h);
 	// std::rename does not replace an existing file on Windows; this does, in one step.
-	if (!MoveFileExW(temp.c_str(), widen(path).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+	// While another writer is replacing the same file, or a reader holds it open
+	// without delete sharing, the system refuses for a moment: try again for up
+	// to about a second before giving up.
+	const std::wstring target = widen(path);
+	for (int attempt = 0;; ++attempt)
 	{
+		if (MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+			return true;
 		const DWORD code = GetLastError();
-		DeleteFileW(temp.c_str());
-		return fail(code);
+		const DWORD attributes = GetFileAttributesW(target.c_str());
+		const bool folder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+		if ((code != ERROR_ACCESS_DENIED && code != ERROR_SHARING_VIOLATION) || folder || attempt == 100)
+		{
+			DeleteFileW(temp.c_str());
+			return fail(code);
+		}
+		Sleep(10);
 	}
-	return true;
 }
 
 std::vector<std::string> arguments(int argc, char** argv)

@@ -241,7 +241,7 @@ Document* Host::decodeDocument(const std::vector<uint8_t>& bytes, std::string* e
 			return fail(where + ": truncated header");
 		if (parent < -1 || parent >= static_cast<Int32>(i))
 			return fail(where + ": its parent is not an earlier object");
-		std::unique_ptr<Object> op = newObject(type, name);
+		std::unique_ptr<Object> op = newStandIn(type, name);
 		if (!op)
 			return fail(where + ": an object of type " + std::to_string(type) + " cannot be made");
 		op->name = name;
@@ -337,7 +337,6 @@ Document* Host::decodeDocument(const std::vector<uint8_t>& bytes, std::string* e
 				this->error(o->name + ": the plug-in of type " + std::to_string(o->type()) + " is not loaded; its data is ignored");
 			continue;
 		}
-		o->loadedBlock = blocks[i];
 		HyperStream hs(std::move(blocks[i]));
 		hs.links = ids;
 		hs.document = raw->asDocument();

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <limits>
 
+#include "vtnhost/vec.h"
+
 namespace vtnhost {
 namespace {
 
@@ -12,20 +14,9 @@ namespace {
 // so they only absorb rounding, never real geometry.
 constexpr double kRound = std::numeric_limits<double>::epsilon() * 0.5;
 
-LVector sub(const LVector& a, const LVector& b)
-{
-	return LVector{a.x - b.x, a.y - b.y, a.z - b.z};
-}
-
-LVector cross(const LVector& a, const LVector& b)
-{
-	return LVector{a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-}
-
-double dot(const LVector& a, const LVector& b)
-{
-	return a.x * b.x + a.y * b.y + a.z * b.z;
-}
+using vec::cross;
+using vec::dot;
+using vec::sub;
 
 double maxAbs(const LVector& a)
 {

@@ -4,7 +4,7 @@
 #include <atomic>
 #include <chrono>
 
-#include "tables.h"
+#include "tables/tables.h"
 #include "vtnhost/host.h"
 
 struct VtnPool

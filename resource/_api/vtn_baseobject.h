@@ -3,6 +3,7 @@
 #ifndef VTN_BASEOBJECT_H
 #define VTN_BASEOBJECT_H
 
+#include "abi/vtn_ids.h"
 #include "abi/vtn_types.h"
 #include "vtn_basecontainer.h"
 #include "vtn_string.h"
@@ -45,23 +46,6 @@ public:
 	BaseContainer GetData();
 	String GetName() const;
 	void SetName(const String& name);
-};
-
-// Clone flags that the deformer uses.
-enum
-{
-	COPYFLAGS_NO_HIERARCHY = 0x04,
-	COPYFLAGS_NO_ANIMATION = 0x08,
-	COPYFLAGS_NO_BITS = 0x10,
-	COPYFLAGS_NO_BRANCHES = 0x100,
-};
-
-// Object modes: 1 is "off" for the editor and render modes.
-enum
-{
-	MODE_ON = 0,
-	MODE_OFF = 1,
-	MODE_UNDEF = 2,
 };
 
 class BaseObject : public BaseList2D
@@ -117,13 +101,6 @@ public:
 	bool AddUndo(Int32 type, void* data);
 	// Takes op over, under parent (top level when null), behind pred (first when null).
 	void InsertObject(BaseObject* op, BaseObject* parent, BaseObject* pred);
-};
-
-// Undo types.
-enum
-{
-	UNDOTYPE_CHANGE = 40,
-	UNDOTYPE_NEW = 44,
 };
 
 #endif

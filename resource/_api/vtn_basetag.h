@@ -4,12 +4,6 @@
 
 #include "vtn_baseobject.h"
 
-enum
-{
-	Tpointselection = 5674,
-	Tdisplay = 5613,
-};
-
 class BaseTag : public BaseList2D
 {
 public:

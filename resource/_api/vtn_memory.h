@@ -60,7 +60,7 @@ inline void DeleteObj(T*& p)
 	p = nullptr;
 }
 
-// Arrays of plain elements (the weight tables and their row arrays).
+// Arrays of plain elements (the weight tables).
 template <typename T>
 inline T* NewMemArray(Int64 count, Int32 line, const char* source)
 {

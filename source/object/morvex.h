@@ -10,30 +10,14 @@
 #include "vtn_baseselect.h"
 #include "vtn_math.h"
 #include "abi/vtn_nodedata.h"
+#include "morvex_geometry.h"
+#include "morvex_weights.h"
+#include "omorvexer.h"
 
-// Parameters of the deformer (entries of its data container).
-enum
-{
-	MORVEX_CAGE = 1000,
-	MORVEX_BIND = 1001,
-	MORVEX_STRETCH = 1003,
-	MORVEX_MEMORY = 1004,
-	MORVEX_RESTORE_CAGE = 1006,
-	MORVEX_CHECK = 1010,
-	MORVEX_CHECK_OBJECT = 1011,
-	MORVEX_INSIDE_ONLY = 1012,
-	MORVEX_SAFE_DISTANCE = 1013,
-	MORVEX_STRENGTH = 1015,
-};
-
-// Values of the host that several parts of the deformer use.
 enum : Int32
 {
-	Opolygon = 5100,           // polygon object type
-	MSG_UPDATE = 5,            // an object's points or settings changed
-	MORVEX_BREAK_EVERY = 64,   // points between two break tests
-	ID_MORVEXER = 1023954,     // the deformer's object type
-	ID_MORVEXER_ICONS = 1025067,  // the icon strip
+	MORVEX_BREAK_EVERY = 64,    // points between two break tests
+	MORVEX_STREAM_VERSION = 2,  // of the scene-file block this deformer writes, the newest it reads
 };
 
 // Pseudo-random numbers for perturbing rays: a 31-bit linear congruential step.
@@ -54,30 +38,9 @@ private:
 	UInt32 state_;
 };
 
-// True when the bit patterns of x and y, read as signed 64-bit integers, are at
-// most 7 apart: x and y are equal up to a few units in the last place.
-bool CompareFloatTolerant(double x, double y);
-
-// True when every corner of the polygons names one of point_count points.
-bool CornersInRange(const CPolygon* polys, Int32 poly_count, Int32 point_count);
-
-// Area of a triangle by Heron's formula in single precision, from side lengths
-// measured in double. A triangle without area (or with NaN corners) gives 0.
-float HeronArea(const LVector& a, const LVector& b, const LVector& c);
-
-// One bound object: its link and the weights of its bound points.
-struct Cobjbuff
-{
-	BaseLink* link;
-	float** FI;   // pointCount rows of cagePointCount vertex weights
-	float** PSI;  // pointCount rows of faceCount face weights
-	Int32 pointCount;
-	Int32 faceCount;
-	Int32 cagePointCount;
-	// The covered point indices (row r is the r-th in ascending order); null: all points.
-	BaseSelect* validPoints;
-};
-
+// The deformer's node data: its rest pose, its bindings and the operations
+// behind the host's callbacks. Its state is its own; tests reach it through
+// MorvexTestAccess (tests/support/morvex_access.h) alone.
 class Morvex : public ObjectData
 {
 public:
@@ -94,15 +57,20 @@ public:
 	void CheckDirty(BaseObject* op, BaseDocument* doc) override;
 	~Morvex() override;
 
-	// Commands behind the deformer's buttons.
-	void BindCommand(GeListNode* node);
+	// The reference paths the fast ones are checked and timed against.
+	// Binds op afresh by the per-face integration, in place of its binding if
+	// it has one; false as Calcola_GC, or when there is no cage or rest pose to bind to.
+	bool BindReference(BaseObject* mod, BaseObject* op, BaseThread* thread);
+	// The evaluation ModifyObject makes, with the plain per-point pass on the
+	// evaluating thread; its result equals ModifyObject's bit for bit.
+	bool ModifyObjectReference(BaseObject* mod, BaseDocument* doc, BaseObject* op, const LMatrix& op_mg, const LMatrix& mod_mg,
+	                           double lod, Int32 flags, BaseThread* thread);
+
+	// The restore-cage command.
 	void Set_to_orig_pos(GeListNode* node);
-	void CheckCommand(GeListNode* node);
 
 	// Cage preparation.
 	bool Is_Triangulated(PolygonObject* cage);
-	// Keeps a hidden copy of the cage before it, then triangulates the cage in place.
-	bool TriangulateCage(BaseObject* cage, BaseDocument* doc);
 	// Tags the points of obj outside the cage ("Points outside", false), or when
 	// there are none builds the safe-distance map (true).
 	bool Valuta_struttura(BaseObject* mod, BaseObject* obj, BaseObject* cage);
@@ -111,24 +79,68 @@ public:
 	bool trova_punti_ext(BaseObject* obj, BaseObject* cage, BaseSelect* outside);
 	SVector get_new_dir(SVector dir, float angle);
 	Int32 Find_Valid_Pts(Cobjbuff* buff, BaseObject* cage);
-	static double Find_Tri2Point_Dist(LVector a, LVector b, LVector c, LVector p);
+	static double Find_Tri2Point_Dist(LVector a, LVector b, LVector c, LVector p) { return ::Find_Tri2Point_Dist(a, b, c, p); }
 	void Crea_mappa_distanze(BaseObject* mod, BaseObject* obj, BaseObject* cage);
 
-	// Binding: the Green coordinates of the points of buff's object against the rest cage.
+	// Binding: the Green coordinates, in closed form, of the points of buff's
+	// object against the rest cage.
 	bool Calcola_GC(BaseObject* mod, BaseObject* cage, Cobjbuff* buff, BaseThread* thread);
-	static double GCTriIn(LVector p, LVector va, LVector vb, LVector eta, Int32* degenerate);
-
-	// Weight tables: rows x cols zero-filled floats behind row pointers; null on failure.
-	static float** NewTable(Int32 rows, Int32 cols);
-	static void FreeTable(float**& table, Int32 rows);
+	static double GCTriIn(LVector p, LVector va, LVector vb, LVector eta, Int32* degenerate)
+	{
+		return ::GCTriIn(p, va, vb, eta, degenerate);
+	}
 
 	// The reset: drops every binding and the rest pose, shows "0" as the memory figure.
 	void Azzera_memoria(BaseContainer* data);
 	// Bytes held by the weight tables of all bindings.
 	Int64 Calcola_memoria() const;
 
-	// Releases one record (every pointer may be null) and clears its slot.
-	static void FreeRecord(Cobjbuff*& rec);
+private:
+	friend struct MorvexTestAccess;
+
+	// How a binding is computed: the closed form, or the per-face integration it replaced.
+	enum class Scheme
+	{
+		ClosedForm,
+		Integration,
+	};
+	// How the points are moved: in rows side by side on the host's workers, or one at a time here.
+	enum class Pass
+	{
+		Fast,
+		Plain,
+	};
+	// The cage as one evaluation sees it (morvex_deform.cpp).
+	struct CageView;
+
+	// Commands behind the buttons.
+	void BindCommand(GeListNode* node);
+	void CheckCommand(GeListNode* node);
+	// What triangulating a clone of the cage shows: it is all triangles, it has
+	// other polygons, or the host cannot triangulate it (no clone, a failed
+	// command, an object that is no polygon object).
+	enum class CageForm
+	{
+		Triangles,
+		Polygons,
+		Untriangulable,
+	};
+	CageForm TestTriangulation(BaseObject* cage);
+	// Keeps a hidden copy of the cage before it, then triangulates the cage in place.
+	bool TriangulateCage(BaseObject* cage, BaseDocument* doc);
+	// Tells the user, on the status bar and the console, that the bind stopped at the cage.
+	void ReportUntriangulable(BaseObject* cage);
+
+	bool Bind(BaseObject* mod, BaseObject* cage, Cobjbuff* buff, BaseThread* thread, Scheme scheme);
+	// A new binding of obj, appended to bindings; null when it could not be made.
+	Cobjbuff* MakeBinding(BaseObject* mod, BaseContainer* data, BaseObject* obj, BaseObject* cage, BaseThread* thread, Scheme scheme);
+
+	// The evaluation's steps.
+	bool Evaluate(BaseObject* mod, BaseDocument* doc, BaseObject* op, const LMatrix& mod_mg, BaseThread* thread, Pass pass);
+	bool ViewCage(BaseContainer* data, BaseDocument* doc, CageView& cage) const;
+	Cobjbuff* FindOrMakeBinding(BaseObject* mod, BaseContainer* data, BaseObject* obj, const CageView& cage, BaseThread* thread);
+	void DropBinding(Int64 index, BaseContainer* data);
+
 	void FreeAllBindings();
 	void ClearRestPose();
 	// Reads the binding headers and weights of a stream; false when the stream
@@ -138,13 +150,8 @@ public:
 	void DropRecordsWithoutTables();
 	// memoryUsed and its text in the deformer's container.
 	void RefreshMemory(BaseContainer* data);
-
-	// Binds by the per-face integration instead of the closed form: the
-	// reference the faster form is checked against.
-	bool referenceBinding = false;
-	// Deforms one point at a time on the evaluating thread: the plain loop the
-	// faster pass must match bit for bit.
-	bool referenceDeformation = false;
+	// The answer to MSG_MORVEX_SUMMARY.
+	void Summarise(GeListNode* node, MorvexSummary* summary) const;
 
 	Int32 cageDirty = 0;
 	Int64 memoryUsed = 0;
@@ -154,6 +161,8 @@ public:
 	GeDynamicArray<LVector> restPoints;
 	LMatrix restMatrix = IdentityMatrix();
 	GeDynamicArray<float> restAreas;
+	// The version of the scene-file block last read; 0 when none was.
+	Int32 streamVersion = 0;
 };
 
 #endif

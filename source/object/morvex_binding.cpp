@@ -1,12 +1,10 @@
 // Binding: the Green coordinates of every bound point of an object against the
 // cage in its rest pose (Lipman, Levin and Cohen-Or, "Green Coordinates", 2008),
-// by per-face integration. phi (one weight per cage point) goes to FI, psi (one
-// per cage face) to PSI.
+// in closed form (morvex_closedform), or by the per-face integration of the
+// paper, the reference the closed form is checked against. phi (one weight per
+// cage point) goes to FI, psi (one per cage face) to PSI.
 #define VTN_SOURCE "Morvex"
 #include "morvex.h"
-
-#include <cstdint>
-#include <cstring>
 
 #include "vtn_general.h"
 #include "vtn_thread.h"
@@ -16,17 +14,6 @@
 namespace {
 
 constexpr Int32 IDS_BINDING = 1004;
-constexpr double kPi = 3.14159265358979323846;
-
-// An angle from its cosine, with the cosine clamped into [-1, 1].
-double AngleOf(double cosine)
-{
-	if (cosine >= 1.0)
-		return 0.0;
-	if (cosine <= -1.0)
-		return kPi;
-	return std::acos(cosine);
-}
 
 // Element by element through single precision and back: the frames of a
 // binding are as exact as the host's matrices in single precision.
@@ -36,81 +23,12 @@ LMatrix RoundedMatrix(const LMatrix& m)
 	return {ToDouble(s.off), ToDouble(s.v1), ToDouble(s.v2), ToDouble(s.v3)};
 }
 
+// An edge's normal as the per-face integration takes it: left as it is when its length is 0.
 LVector Normalised(const LVector& v)
 {
 	const double len = Len(v);
 	return len != 0.0 ? v / len : v;
 }
-
-// Unit normal of a cage polygon: (b - a) x (c - a) for a triangle, the
-// diagonals' (b - d) x (c - a) for a quad; zero for a face without area.
-LVector FaceNormal(const LVector& a, const LVector& b, const LVector& c, const LVector& d, bool triangle)
-{
-	return Normalised(triangle ? Cross(b - a, c - a) : Cross(b - d, c - a));
-}
-
-}  // namespace
-
-bool CompareFloatTolerant(double x, double y)
-{
-	int64_t bx, by;
-	std::memcpy(&bx, &x, sizeof bx);
-	std::memcpy(&by, &y, sizeof by);
-	// The difference wraps in two's complement; its magnitude is taken unsigned so
-	// that -0.0 (the most negative pattern) never matches +0.0.
-	const uint64_t diff = static_cast<uint64_t>(bx) - static_cast<uint64_t>(by);
-	const uint64_t magnitude = static_cast<int64_t>(diff) < 0 ? 0 - diff : diff;
-	return magnitude <= 7;
-}
-
-double Morvex::GCTriIn(LVector p, LVector va, LVector vb, LVector eta, Int32* degenerate)
-{
-	*degenerate = 1;
-	const double a = Len(p - va);
-	const double ab = Len(vb - va);
-	if (ab * a == 0.0 || std::isnan(ab * a))
-		return 0.0;
-	const double alpha = AngleOf(Dot(p - va, vb - va) / (ab * a));
-	const double pb = Len(vb - p), pa = Len(va - p);
-	if (pb * pa == 0.0 || std::isnan(pb * pa))
-		return 0.0;
-	const double beta = AngleOf(Dot(va - p, vb - p) / (pb * pa));
-	const double h = a * std::sin(alpha);
-	const double lambda = h * h;
-	const double eta_dist = Len(p - eta);
-	const double gamma = eta_dist * eta_dist;
-
-	double terms[2];
-	const double thetas[2] = {kPi - alpha, kPi - alpha - beta};
-	for (int k = 0; k < 2; ++k)
-	{
-		const double sigma = std::sin(thetas[k]);
-		const double kappa = std::cos(thetas[k]);
-		const double sigma2 = sigma * sigma;
-		const double D = std::sqrt(lambda * lambda + lambda * gamma * sigma2) + lambda + (1.0 + kappa) * gamma;
-		if (D == 0.0 || std::isnan(D) || kappa == 1.0 || std::isnan(kappa))
-			return 0.0;
-		const double R = std::sqrt(lambda + gamma * sigma2);
-		if (R == 0.0 || std::isnan(R))
-			return 0.0;
-		const double one_minus = 1.0 - kappa;
-		const double L = (1.0 + (-2.0) * gamma * kappa / D) * (2.0 * std::sqrt(lambda) * sigma2 / (one_minus * one_minus));
-		if (!(L > 0.0))
-			return 0.0;
-		if (CompareFloatTolerant(sigma, 0.0))
-			terms[k] = -0.0;
-		else
-		{
-			const double term = 0.5 * (2.0 * std::sqrt(gamma) * std::atan(kappa * std::sqrt(gamma) / R) + std::sqrt(lambda) * std::log(L));
-			terms[k] = sigma >= 0.0 ? -term : term;
-		}
-	}
-	*degenerate = 0;
-	return -0.07957747155 * std::fabs(terms[0] - terms[1] - std::sqrt(gamma) * beta);
-}
-
-namespace {
-
 
 // What every bound point needs, the same for all of them: the rest cage in the
 // deformer's frame, its normals, the object's points and the tables to fill.
@@ -162,8 +80,8 @@ void BindPoint(const BindContext& c, Int32 q, Int32 row, ClosedFormCage::Scratch
 			const double t = Dot(Cross(V[l] - p, V[l1] - p), nj);
 			const float sign = CompareFloatTolerant(t, 0.0) ? 0.0f : (t >= 0.0 ? 1.0f : -1.0f);
 			s[l] = sign;
-			I[l] = Morvex::GCTriIn(p, V[l], V[l1], zero, &fdeg[l]);
-			II[l] = Morvex::GCTriIn(zero, V[l1], V[l], zero, &gdeg[l]);
+			I[l] = GCTriIn(p, V[l], V[l1], zero, &fdeg[l]);
+			II[l] = GCTriIn(zero, V[l1], V[l], zero, &gdeg[l]);
 			N[l] = Normalised(Cross(V[l1], V[l]));
 		}
 		double S = 0.0;
@@ -210,6 +128,54 @@ void BindChunk(void* context, Int64 chunk)
 
 bool Morvex::Calcola_GC(BaseObject* mod, BaseObject* cage, Cobjbuff* buff, BaseThread* thread)
 {
+	return Bind(mod, cage, buff, thread, Scheme::ClosedForm);
+}
+
+bool Morvex::BindReference(BaseObject* mod, BaseObject* op, BaseThread* thread)
+{
+	BaseContainer* data = mod->GetDataInstance();
+	auto* cage = static_cast<BaseObject*>(data->GetObjectLink(MORVEX_CAGE, mod->GetDocument()));
+	if (!cage || !op || restPoints.GetCount() == 0 || restPoints.GetCount() != ToPoly(cage)->GetPointCount())
+		return false;
+	for (Int64 i = 0; i < bindings.GetCount(); ++i)
+		if (bindings[i]->link && bindings[i]->link->GetLink(nullptr) == op)
+		{
+			FreeRecord(bindings[i]);
+			bindings.Remove(i, 1);
+			break;
+		}
+	const bool bound = MakeBinding(mod, data, op, cage, thread, Scheme::Integration) != nullptr;
+	RefreshMemory(data);
+	return bound;
+}
+
+Cobjbuff* Morvex::MakeBinding(BaseObject* mod, BaseContainer* data, BaseObject* obj, BaseObject* cage, BaseThread* thread,
+                              Scheme scheme)
+{
+	Cobjbuff* rec = NewObj(Cobjbuff);
+	if (!rec)
+		return nullptr;
+	rec->link = BaseLink::Alloc();
+	if (!rec->link)
+	{
+		FreeRecord(rec);
+		return nullptr;
+	}
+	rec->link->SetLink(obj);
+	GeShowMouse(MOUSE_BUSY);
+	const bool bound = Bind(mod, cage, rec, thread, scheme);
+	GeShowMouse(MOUSE_NORMAL);
+	if (!bound || !bindings.Append(rec))
+	{
+		FreeRecord(rec);
+		return nullptr;
+	}
+	RefreshMemory(data);
+	return rec;
+}
+
+bool Morvex::Bind(BaseObject* mod, BaseObject* cage, Cobjbuff* buff, BaseThread* thread, Scheme scheme)
+{
 	if (!cage || !buff->link)
 		return false;
 	BaseContainer* data = mod->GetDataInstance();
@@ -228,14 +194,10 @@ bool Morvex::Calcola_GC(BaseObject* mod, BaseObject* cage, Cobjbuff* buff, BaseT
 	if (n <= 0 || !points || face_count == 0 || !polys || cage_count == 0)
 		return false;
 
-	FreeTable(buff->FI, buff->pointCount);
-	FreeTable(buff->PSI, buff->pointCount);
-	buff->FI = NewTable(n, cage_count);
-	buff->PSI = NewTable(n, face_count);
-	if (!buff->FI || !buff->PSI)
+	if (!buff->FI.Allocate(n, cage_count) || !buff->PSI.Allocate(n, face_count))
 	{
-		FreeTable(buff->FI, n);
-		FreeTable(buff->PSI, n);
+		buff->FI.Free();
+		buff->PSI.Free();
 		buff->pointCount = 0;
 		return false;
 	}
@@ -279,7 +241,7 @@ bool Morvex::Calcola_GC(BaseObject* mod, BaseObject* cage, Cobjbuff* buff, BaseT
 		row_of[q] = !inside_only || buff->validPoints->IsSelected(q) ? row++ : -1;
 	ClosedFormCage closed;
 	ClosedFormCage::Scratch scratch;
-	const bool use_closed = !referenceBinding;
+	const bool use_closed = scheme == Scheme::ClosedForm;
 	if (use_closed && (!closed.Init(corners.data, rest_count, origin, polys, face_count, normals.data) || !closed.Prepare(scratch)))
 	{
 		StatusClear();

@@ -7,9 +7,9 @@
 
 namespace {
 
-constexpr Int32 MCOMMAND_TRIANGULATE = 221;
-constexpr Int32 CLONE_FOR_TEST = 0x118;
-constexpr Int32 CLONE_FOR_BACKUP = 0x18;
+// The backup keeps the cage's tags; the clone that is only tried on needs none.
+constexpr Int32 CLONE_FOR_BACKUP = COPYFLAGS_NO_ANIMATION | COPYFLAGS_NO_BITS;
+constexpr Int32 CLONE_FOR_TEST = CLONE_FOR_BACKUP | COPYFLAGS_NO_BRANCHES;
 
 bool Triangulate(BaseDocument* doc, BaseObject* op)
 {
@@ -23,15 +23,29 @@ bool Triangulate(BaseDocument* doc, BaseObject* op)
 
 bool Morvex::Is_Triangulated(PolygonObject* cage)
 {
-	BaseDocument* doc = cage->GetDocument();
-	// Without a clone to try on, or when the host cannot triangulate it, the
-	// cage counts as not triangulated: an unchanged count would prove nothing.
+	return TestTriangulation(cage) == CageForm::Triangles;
+}
+
+// Tried on a clone, so that a cage the host cannot triangulate is known
+// before anything of the user's scene is touched.
+Morvex::CageForm Morvex::TestTriangulation(BaseObject* cage)
+{
 	auto* clone = ToPoly(cage->GetClone(CLONE_FOR_TEST, nullptr));
 	if (!clone)
-		return false;
-	const bool same = Triangulate(doc, clone) && clone->GetPolygonCount() == cage->GetPolygonCount();
+		return CageForm::Untriangulable;
+	const bool done = Triangulate(cage->GetDocument(), clone);
+	const bool same = clone->GetPolygonCount() == ToPoly(cage)->GetPolygonCount();
 	PolygonObject::Free(clone);
-	return same;
+	if (!done)
+		return CageForm::Untriangulable;
+	return same ? CageForm::Triangles : CageForm::Polygons;
+}
+
+void Morvex::ReportUntriangulable(BaseObject* cage)
+{
+	const String text = String("cannot triangulate the cage ") + cage->GetName();
+	StatusSetText(text);
+	GePrint(text);
 }
 
 bool Morvex::TriangulateCage(BaseObject* cage, BaseDocument* doc)

@@ -15,22 +15,6 @@ constexpr float kPerturbAngle = 0.5235988f;  // 30 degrees
 
 const SVector kAxes[6] = {{1, 0, 0}, {-1, 0, 0}, {0, 1, 0}, {0, -1, 0}, {0, 0, 1}, {0, 0, -1}};
 
-// Squared distance from p to the segment (a, b); a point when a == b.
-double SegmentDistance2(const LVector& a, const LVector& b, const LVector& p)
-{
-	const LVector ab = b - a;
-	const double len2 = Dot(ab, ab);
-	double t = len2 > 0.0 ? Dot(p - a, ab) / len2 : 0.0;
-	t = t < 0.0 ? 0.0 : (t > 1.0 ? 1.0 : t);
-	const LVector d = p - (a + ab * t);
-	return Dot(d, d);
-}
-
-bool CornersIn(const CPolygon& p, Int32 count)
-{
-	return p.a >= 0 && p.a < count && p.b >= 0 && p.b < count && p.c >= 0 && p.c < count;
-}
-
 }  // namespace
 
 SVector Morvex::get_new_dir(SVector dir, float angle)
@@ -127,50 +111,6 @@ Int32 Morvex::Find_Valid_Pts(Cobjbuff* buff, BaseObject* cage)
 	return inside->GetCount();
 }
 
-double Morvex::Find_Tri2Point_Dist(LVector a, LVector b, LVector c, LVector p)
-{
-	// The closest point by the triangle's Voronoi regions: corners, edges, face.
-	const LVector ab = b - a, ac = c - a, ap = p - a;
-	double result;
-	if (Dot(Cross(ab, ac), Cross(ab, ac)) == 0.0)
-	{
-		// No area: the nearest of its three sides.
-		const double d1 = SegmentDistance2(a, b, p), d2 = SegmentDistance2(b, c, p), d3 = SegmentDistance2(c, a, p);
-		result = d1 < d2 ? (d1 < d3 ? d1 : d3) : (d2 < d3 ? d2 : d3);
-		return double(float(result));
-	}
-	const double d1 = Dot(ab, ap), d2 = Dot(ac, ap);
-	LVector q;
-	if (d1 <= 0.0 && d2 <= 0.0)
-		q = a;
-	else
-	{
-		const LVector bp = p - b;
-		const double d3 = Dot(ab, bp), d4 = Dot(ac, bp);
-		const LVector cp = p - c;
-		const double d5 = Dot(ab, cp), d6 = Dot(ac, cp);
-		const double vc = d1 * d4 - d3 * d2, vb = d5 * d2 - d1 * d6, va = d3 * d6 - d5 * d4;
-		if (d3 >= 0.0 && d4 <= d3)
-			q = b;
-		else if (vc <= 0.0 && d1 >= 0.0 && d3 <= 0.0)
-			q = a + ab * (d1 / (d1 - d3));
-		else if (d6 >= 0.0 && d5 <= d6)
-			q = c;
-		else if (vb <= 0.0 && d2 >= 0.0 && d6 <= 0.0)
-			q = a + ac * (d2 / (d2 - d6));
-		else if (va <= 0.0 && (d4 - d3) >= 0.0 && (d5 - d6) >= 0.0)
-			q = b + (c - b) * ((d4 - d3) / ((d4 - d3) + (d5 - d6)));
-		else
-		{
-			const double denom = 1.0 / (va + vb + vc);
-			q = a + ab * (vb * denom) + ac * (vc * denom);
-		}
-	}
-	const LVector d = p - q;
-	result = Dot(d, d);
-	return double(float(result));
-}
-
 void Morvex::Crea_mappa_distanze(BaseObject* mod, BaseObject* obj, BaseObject* cage)
 {
 	if (!obj || !cage)
@@ -196,7 +136,7 @@ void Morvex::Crea_mappa_distanze(BaseObject* mod, BaseObject* obj, BaseObject* c
 		for (Int32 k = 0; k < poly_count; ++k)
 		{
 			const CPolygon& p = polys[k];
-			if (!cage_points || !CornersIn(p, cage_count))
+			if (!cage_points || !PolygonCornersIn(p, cage_count))
 				continue;
 			const double d = Find_Tri2Point_Dist(cage_points[p.a], cage_points[p.b], cage_points[p.c], q);
 			if (d < best)

@@ -2,21 +2,13 @@
 #define VTN_SOURCE "Morvex"
 #include "morvex.h"
 
-#include <initializer_list>
-
 #include "vtn_basebitmap.h"
 #include "vtn_general.h"
 
 namespace {
 
-constexpr Int32 MSG_DESCRIPTION_COMMAND = 18;
-constexpr Int32 MSG_MENUPREPARE = 22;
-constexpr Int32 MSG_GETCUSTOMICON = 1001090;
-constexpr Int32 DIRTYFLAGS_CAGE = 0x16;  // matrix, data and cache
-constexpr Int32 DIRTYFLAGS_DATA = 4;
-constexpr Int32 DTYPE_LONG = 15;
-constexpr Int32 DTYPE_BOOL = 400006001;
-constexpr Int32 DESCFLAGS_SET_USERINTERACTION = 8;
+// What of the cage the deformer follows: where it is, its shape, what other deformers made of it.
+constexpr Int32 DIRTYFLAGS_CAGE = DIRTYFLAGS_MATRIX | DIRTYFLAGS_DATA | DIRTYFLAGS_CACHE;
 
 // The display tag that marks a prepared cage.
 void AddCageTag(BaseObject* cage, BaseDocument* doc)
@@ -27,39 +19,16 @@ void AddCageTag(BaseObject* cage, BaseDocument* doc)
 	if (!tag)
 		return;
 	BaseContainer* bc = tag->GetDataInstance();
-	bc->SetParameter(DescID(DescLevel{1000, DTYPE_LONG, 0}), GeData(Int32(6)));
-	bc->SetParameter(DescID(DescLevel{1013, DTYPE_LONG, 0}), GeData(Int32(0)));
+	bc->SetParameter(DescID(DescLevel{1000, VTN_DA_LONG, 0}), GeData(Int32(6)));
+	bc->SetParameter(DescID(DescLevel{1013, VTN_DA_LONG, 0}), GeData(Int32(0)));
 	GeData on;
 	on.SetLong(1);
-	tag->SetParameter(DescID(DescLevel{1007, DTYPE_BOOL, 0}), on, DESCFLAGS_SET_USERINTERACTION);
+	tag->SetParameter(DescID(DescLevel{1007, VTN_DA_BOOL, 0}), on, DESCFLAGS_SET_USERINTERACTION);
 	cage->InsertTag(tag, nullptr);
 	doc->AddUndo(UNDOTYPE_NEW, tag);
 }
 
 }  // namespace
-
-bool CornersInRange(const CPolygon* polys, Int32 poly_count, Int32 point_count)
-{
-	for (Int32 i = 0; i < poly_count; ++i)
-	{
-		const CPolygon& p = polys[i];
-		for (Int32 k : {p.a, p.b, p.c, p.d})
-			if (k < 0 || k >= point_count)
-				return false;
-	}
-	return true;
-}
-
-float HeronArea(const LVector& pa, const LVector& pb, const LVector& pc)
-{
-	const float e = float(Len(pa - pc));
-	const float f = float(Len(pc - pb));
-	const float g = float(Len(pb - pa));
-	const float s = ((f + e) + g) * 0.5f;
-	const float product = (((s - g) * (s - f)) * s) * (s - e);
-	// Rounding can take a flat triangle's product just below 0, where the root is NaN.
-	return product > 0.0f ? std::sqrt(product) : 0.0f;
-}
 
 bool Morvex::Message(GeListNode* node, Int32 type, void* data)
 {
@@ -96,6 +65,7 @@ bool Morvex::Message(GeListNode* node, Int32 type, void* data)
 			}
 			break;
 		}
+		case MSG_MORVEX_SUMMARY: Summarise(node, static_cast<MorvexSummary*>(data)); break;
 		default: break;
 	}
 	return true;
@@ -104,19 +74,28 @@ bool Morvex::Message(GeListNode* node, Int32 type, void* data)
 void Morvex::BindCommand(GeListNode* node)
 {
 	auto* op = static_cast<BaseObject*>(node);
-	FreeAllBindings();
-	ClearRestPose();
-	memoryUsed = 0;
-	op->GetDataInstance()->SetString(MORVEX_MEMORY, MemoryToString(0));
-
 	BaseDocument* doc = op->GetDocument();
-	if (!doc)
+	auto* cage = doc ? static_cast<BaseObject*>(op->GetData().GetObjectLink(MORVEX_CAGE, doc)) : nullptr;
+	// A cage the host cannot triangulate stops the bind before anything changes:
+	// the scene, its undo records and the bindings the deformer holds.
+	const CageForm form = cage ? TestTriangulation(cage) : CageForm::Triangles;
+	if (form == CageForm::Untriangulable)
+	{
+		ReportUntriangulable(cage);
 		return;
-	auto* cage = static_cast<BaseObject*>(op->GetData().GetObjectLink(MORVEX_CAGE, doc));
-	if (!cage)
+	}
+
+	// The reset, but the memory figure shows the text for 0 bytes rather than "0".
+	BaseContainer* data = op->GetDataInstance();
+	Azzera_memoria(data);
+	data->SetString(MORVEX_MEMORY, MemoryToString(0));
+	if (!doc || !cage)
 		return;
-	if (!Is_Triangulated(ToPoly(cage)) && !TriangulateCage(cage, doc))
+	if (form == CageForm::Polygons && !TriangulateCage(cage, doc))
+	{
+		ReportUntriangulable(cage);
 		return;
+	}
 
 	PolygonObject* poly = ToPoly(cage);
 	const LVector* points = poly->GetPointR();

@@ -1,6 +1,8 @@
 // Deformation: every bound point moves to the weighted sum of the current cage
 // points (phi) and of the current face normals scaled by the faces' conformal
-// stretch (psi), blended by strength and the host's restriction weights.
+// stretch (psi), blended by strength and the host's restriction weights. An
+// evaluation finds (or drops, or makes) the binding of its object, makes the
+// cage's terms for this call, and runs the pass over the points.
 #define VTN_SOURCE "Morvex"
 #include "morvex.h"
 #include "morvex_rowsums.h"
@@ -8,18 +10,231 @@
 #include "vtn_general.h"
 #include "vtn_thread.h"
 
+// The cage as one evaluation sees it.
+struct Morvex::CageView
+{
+	BaseObject* object = nullptr;
+	Int32 pointCount = 0;  // the cage's own: the length of the vertex sum
+	// The geometry as other deformers left it, when they did.
+	const LVector* points = nullptr;
+	const CPolygon* polys = nullptr;
+	Int32 faceCount = 0;
+	// The bindings' indices can read that geometry: its counts are the cage's
+	// and the rest areas', and every corner names a point.
+	bool fits = false;
+};
+
 namespace {
 
-constexpr Int32 MOUSE_BUSY = 3;
-constexpr Int32 MOUSE_NORMAL = 2;
-// 2 * sqrt(2), in single precision as the rest areas are.
-constexpr double kStretchNorm = 2.8284270763397217;
+// The object a binding belongs to: op itself, or the polygon object whose
+// cache op is; null when that is no polygon object with points and polygons.
+BaseObject* BoundObject(BaseObject* op);
 
-// A normal divided by its length, or zero when the length is exactly 0.
-LVector UnitOrZero(const LVector& v)
+// The cage's terms for one call, in the deformer's frame: its points as floats
+// for the vertex sum, and each face's normal scaled by its stretch factor for
+// the face sum. False when memory is exhausted.
+struct CageTerms
 {
-	const double len = Len(v);
-	return len != 0.0 ? v / len : LVector{0, 0, 0};
+	GeDynamicArray<SVector> points;
+	GeDynamicArray<SVector> faces;
+};
+bool MakeCageTerms(const LVector* points, Int32 point_count, const CPolygon* polys, Int32 face_count, const LMatrix& m1,
+                   double stretch, const GeDynamicArray<LVector>& rest_points, const GeDynamicArray<float>& rest_areas,
+                   CageTerms& terms);
+
+// Each of count points' row in the record's tables, -1 for a point it does not
+// cover: the rows follow the covered points in index order. Without a
+// selection point i has row i, and row_of stays empty. False when memory is exhausted.
+bool MapRows(const Cobjbuff& rec, Int32 count, GeDynamicArray<Int32>& row_of);
+
+// What every point of one deformation pass shares.
+struct DeformContext
+{
+	LVector* P;
+	const float* weights;
+	// The tables' blocks: row r starts r rows in.
+	const float* fi_rows;
+	const float* psi_rows;
+	RowSumTerms terms;
+	LMatrix F;
+	double t;
+	const Int32* row_of;  // null: point i has row i, up to row_count
+	Int32 row_count;
+	Int32 count;
+	bool plain;         // one point at a time, on the evaluating thread
+	Int64 chunks;       // of 64 points
+	Int64 span_chunks;  // chunks a worker takes at once
+};
+
+void DeformPoints(DeformContext c, BaseThread* thread);
+
+}  // namespace
+
+bool Morvex::ModifyObject(BaseObject* mod, BaseDocument* doc, BaseObject* op, const LMatrix&, const LMatrix& mod_mg, double,
+                          Int32, BaseThread* thread)
+{
+	return Evaluate(mod, doc, op, mod_mg, thread, Pass::Fast);
+}
+
+bool Morvex::ModifyObjectReference(BaseObject* mod, BaseDocument* doc, BaseObject* op, const LMatrix&, const LMatrix& mod_mg,
+                                   double, Int32, BaseThread* thread)
+{
+	return Evaluate(mod, doc, op, mod_mg, thread, Pass::Plain);
+}
+
+// Every way out leaves op's points as the host gave them, except the pass's.
+bool Morvex::Evaluate(BaseObject* mod, BaseDocument* doc, BaseObject* op, const LMatrix& mod_mg, BaseThread* thread, Pass pass)
+{
+	BaseContainer* data = mod->GetDataInstance();
+	CageView cage;
+	if (!ViewCage(data, doc, cage))
+	{
+		Azzera_memoria(data);
+		return true;
+	}
+	BaseObject* bound = BoundObject(op);
+	if (!bound)
+		return true;
+	const Cobjbuff* rec = FindOrMakeBinding(mod, data, bound, cage, thread);
+	if (!rec)
+		return true;
+
+	PolygonObject* target = ToPoly(op);
+	LVector* P = target->GetPointW();
+	const Int32 N = target->GetPointCount();
+	if (!P || N == 0)
+		return true;
+	const BaseContainer params = mod->GetData();
+	const double g = params.GetReal(MORVEX_STRETCH, 100.0);
+	const double t = params.GetReal(MORVEX_STRENGTH, 1.0);
+	// m1 takes the cage's coordinates into the deformer's frame; F takes that
+	// frame into the object's coordinates.
+	const LMatrix mod_inv = !mod_mg;
+	const LMatrix m1 = mod_inv * cage.object->GetMg();
+	const LMatrix F = !(mod_inv * op->GetMg());
+	CageTerms terms;
+	if (!MakeCageTerms(cage.points, cage.pointCount, cage.polys, cage.faceCount, m1, g, restPoints, restAreas, terms))
+		return true;
+
+	float* weights = target->CalcVertexMap(mod);
+	GeDynamicArray<Int32> row_of;
+	if (!MapRows(*rec, N, row_of))
+	{
+		GeFree(weights);
+		return true;
+	}
+	const RowSumTerms sums{terms.points.data, cage.pointCount, terms.faces.data, cage.faceCount};
+	const Int32* rows = row_of.GetCount() > 0 ? row_of.data : nullptr;
+	const DeformContext context{P, weights, rec->FI.Data(), rec->PSI.Data(), sums, F, t, rows, rec->pointCount, N,
+	                            pass == Pass::Plain, 0, 1};
+	DeformPoints(context, thread);
+	if (weights)
+		GeFree(weights);
+	op->Message(MSG_UPDATE);
+	return true;
+}
+
+// False when nothing can be deformed until the next bind: no cage, a cage
+// without points, or a rest pose of another point count.
+bool Morvex::ViewCage(BaseContainer* data, BaseDocument* doc, CageView& cage) const
+{
+	cage.object = static_cast<BaseObject*>(data->GetObjectLink(MORVEX_CAGE, doc));
+	if (!cage.object)
+		return false;
+	PolygonObject* own = ToPoly(cage.object);
+	cage.pointCount = own->GetPointCount();
+	if (cage.pointCount == 0 || restPoints.GetCount() != cage.pointCount)
+		return false;
+	PolygonObject* shape = own;
+	if (BaseObject* cache = cage.object->GetDeformCache())
+		shape = ToPoly(cache);
+	cage.points = shape->GetPointR();
+	cage.polys = shape->GetPolygonR();
+	cage.faceCount = shape->GetPolygonCount();
+	// A cache whose counts differ from the cage's, a corner naming no point, or
+	// rest areas of another polygon count would send the indices astray.
+	cage.fits = shape->GetPointCount() == cage.pointCount && cage.faceCount == own->GetPolygonCount() &&
+	            cage.faceCount == restAreas.GetCount() && cage.points && cage.polys &&
+	            CornersInRange(cage.polys, cage.faceCount, cage.pointCount);
+	return true;
+}
+
+// The binding of obj when it still fits; one made now when binding is armed.
+// A binding that no longer fits is dropped, or the whole deformer reset, and
+// nothing is deformed in this call.
+Cobjbuff* Morvex::FindOrMakeBinding(BaseObject* mod, BaseContainer* data, BaseObject* obj, const CageView& cage,
+                                    BaseThread* thread)
+{
+	BaseDocument* obj_doc = obj->GetDocument();
+	for (Int64 i = 0; i < bindings.GetCount(); ++i)
+	{
+		Cobjbuff* rec = bindings[i];
+		if (!rec->link || rec->link->GetLink(obj_doc) != obj)
+			continue;
+		const Int32 selected = rec->validPoints ? rec->validPoints->GetCount() : 0;
+		const Int32 n = selected > 0 ? selected : ToPoly(obj)->GetPointCount();
+		// A record without tables never deforms: like a point-count change, it is dropped.
+		if (n != rec->pointCount || !HasTables(*rec))
+		{
+			DropBinding(i, data);
+			return nullptr;
+		}
+		if (!cage.fits || cage.pointCount != rec->cagePointCount || cage.faceCount != rec->faceCount)
+		{
+			Azzera_memoria(data);
+			return nullptr;
+		}
+		return rec;
+	}
+	if (!bindArmed)
+		return nullptr;
+	if (!cage.fits)
+	{
+		Azzera_memoria(data);
+		return nullptr;
+	}
+	return MakeBinding(mod, data, obj, cage.object, thread, Scheme::ClosedForm);
+}
+
+// The only binding goes with the whole rest pose; one of several goes alone,
+// and its object is bound afresh at its next evaluation.
+void Morvex::DropBinding(Int64 index, BaseContainer* data)
+{
+	if (bindings.GetCount() < 2)
+		Azzera_memoria(data);
+	else
+	{
+		FreeRecord(bindings[index]);
+		bindings.Remove(index, 1);
+	}
+	RefreshMemory(data);
+}
+
+namespace {
+
+BaseObject* BoundObject(BaseObject* op)
+{
+	BaseObject* r = op;
+	BaseObject* p = op->GetCacheParent();
+	while (p && p->GetCacheParent() && p->GetCacheParent()->IsInstanceOf(Opolygon))
+	{
+		r = p;
+		p = p->GetCacheParent();
+	}
+	if (!r->IsInstanceOf(Opolygon) || ToPoly(r)->GetPointCount() == 0 || ToPoly(r)->GetPolygonCount() == 0)
+		return nullptr;
+	return r;
+}
+
+bool MapRows(const Cobjbuff& rec, Int32 count, GeDynamicArray<Int32>& row_of)
+{
+	if (!rec.validPoints || rec.validPoints->GetCount() == 0)
+		return true;
+	if (!row_of.SetCount(count))
+		return false;
+	for (Int32 i = 0, row = 0; i < count; ++i)
+		row_of[i] = rec.validPoints->IsSelected(i) && row < rec.pointCount ? row++ : -1;
+	return true;
 }
 
 // The face factor for stretch amount g and a face's conformal stretch s: 1 at
@@ -34,26 +249,27 @@ double FaceFactor(double g, double s)
 	return 1.0 + g * (s - 1.0);
 }
 
-// What every point of one deformation pass shares.
-struct DeformContext
+bool MakeCageTerms(const LVector* points, Int32 point_count, const CPolygon* polys, Int32 face_count, const LMatrix& m1,
+                   double stretch, const GeDynamicArray<LVector>& rest_points, const GeDynamicArray<float>& rest_areas,
+                   CageTerms& terms)
 {
-	LVector* P;
-	const float* weights;
-	// The tables' rows, one block each as NewTable lays them out: row r starts
-	// r rows in, so no row pointer needs reading.
-	const float* fi_rows;
-	const float* psi_rows;
-	RowSumTerms terms;
-	LMatrix F;
-	double t;
-	const Int32* row_of;  // null: point i has row i, up to row_count
-	Int32 row_count;
-	Int32 count;
-	bool plain;         // one point at a time, on the evaluating thread
-	Int64 first_chunk;  // the chunk the pool's span 0 starts at
-	Int64 end_chunk;    // the wave's end
-	Int64 span_chunks;  // chunks a worker takes at once
-};
+	if (!terms.points.SetCount(point_count) || !terms.faces.SetCount(face_count))
+		return false;
+	for (Int32 k = 0; k < point_count; ++k)
+		terms.points[k] = ToSingle(m1 * points[k]);
+	for (Int32 j = 0; j < face_count; ++j)
+	{
+		const CPolygon& f = polys[j];
+		const LVector a = m1 * points[f.a], b = m1 * points[f.b], c = m1 * points[f.c], d = m1 * points[f.d];
+		// Once more through its length: the deformation has always divided twice,
+		// and the second division can move the last bit of a unit normal.
+		const LVector normal = UnitOrZero(FaceNormal(a, b, c, d, f.c == f.d));
+		const double s = ConformalStretch(rest_points.data[f.a], rest_points.data[f.b], rest_points.data[f.c], points[f.a],
+		                                  points[f.b], points[f.c], rest_areas.data[j]);
+		terms.faces[j] = ToSingle(normal * FaceFactor(stretch, s));
+	}
+	return true;
+}
 
 // Point i from its two sums: into the object's frame, blended by strength and weight.
 void WritePoint(const DeformContext& c, Int32 i, const SVector& A, const SVector& B)
@@ -103,226 +319,63 @@ void DeformChunk(const DeformContext& c, Int64 chunk)
 	}
 }
 
-// The workers take the chunks of a wave in spans: a run of 64 points is over
-// in a microsecond or two, less than handing it to a worker costs, and long
-// runs of rows stream from memory best. A pass of 16 chunks or more is cut into
-// at least 16 spans, so the workers share out a small mesh too.
+// The workers take the chunks in spans: a run of 64 points is over in a
+// microsecond or two, less than handing it to a worker costs, and long runs of
+// rows stream from memory best; but a span is also what a worker finishes
+// after a break, so it stays at 4096 points. A pass of 16 chunks or more is
+// cut into at least 16 spans, so the workers share out a small mesh too.
 constexpr Int64 kMaxSpanChunks = 64;
-constexpr Int64 kWaveSpans = 32;
+// How often the evaluating thread asks for a break while the workers run.
+constexpr Int32 kWatchMs = 2;
 
 void DeformSpan(void* context, Int64 span)
 {
 	const auto& c = *static_cast<const DeformContext*>(context);
-	const Int64 first = c.first_chunk + span * c.span_chunks;
-	for (Int64 chunk = first; chunk < first + c.span_chunks && chunk < c.end_chunk; ++chunk)
+	const Int64 first = span * c.span_chunks;
+	for (Int64 chunk = first; chunk < first + c.span_chunks && chunk < c.chunks; ++chunk)
 		DeformChunk(c, chunk);
 }
 
-// The points in chunks of 64, a wave of chunks at a time. Before a wave this
-// thread asks for a break once per chunk, as a plain loop asks every 64
-// points, so a break leaves exactly the points a plain loop would have left;
-// then the host's workers run the wave's chunks.
+// The points in chunks of 64. On the host's workers, in spans handed out in
+// order while this thread asks for a break every few milliseconds, as the
+// binding does; a break hands out no further span and the spans under way
+// are finished, so what is deformed is a prefix of whole chunks. Here, one
+// chunk at a time with a break test before each, as a plain loop asks every
+// 64 points.
 void DeformPoints(DeformContext c, BaseThread* thread)
 {
-	const Int64 chunks = (static_cast<Int64>(c.count) + MORVEX_BREAK_EVERY - 1) / MORVEX_BREAK_EVERY;
-	const Int64 span = chunks / 16;
+	c.chunks = (static_cast<Int64>(c.count) + MORVEX_BREAK_EVERY - 1) / MORVEX_BREAK_EVERY;
+	const Int64 span = c.chunks / 16;
 	c.span_chunks = span < 1 ? 1 : (span > kMaxSpanChunks ? kMaxSpanChunks : span);
-	const Int64 wave = c.plain ? 1 : c.span_chunks * kWaveSpans;
-	for (Int64 k = 0; k < chunks;)
+	// The first test comes before any point, wherever the points run: a break
+	// at once moves nothing.
+	if (c.chunks == 0 || (thread && thread->TestBreak()))
+		return;
+	HostPool pool;
+	if (!c.plain && pool.Start(DeformSpan, &c, (c.chunks + c.span_chunks - 1) / c.span_chunks))
 	{
-		const Int64 wave_end = k + wave < chunks ? k + wave : chunks;
-		Int64 allowed = wave_end;
-		for (Int64 q = k; q < wave_end; ++q)
+		do
+		{
 			if (thread && thread->TestBreak())
 			{
-				allowed = q;
-				break;
+				pool.Stop();
+				while (!pool.Wait(100))
+				{
+				}
+				return;
 			}
-		c.first_chunk = k;
-		c.end_chunk = allowed;
-		const Int64 spans = (allowed - k + c.span_chunks - 1) / c.span_chunks;
-		HostPool pool;
-		if (!c.plain && pool.Start(DeformSpan, &c, spans))
-			while (!pool.Wait(50))
-			{
-			}
-		else
-			for (Int64 q = 0; q < spans; ++q)
-				DeformSpan(&c, q);
-		if (allowed < wave_end)
+		} while (!pool.Wait(kWatchMs));
+		return;
+	}
+	// One chunk at a time: the span here is a chunk.
+	c.span_chunks = 1;
+	for (Int64 k = 0; k < c.chunks; ++k)
+	{
+		if (k > 0 && thread && thread->TestBreak())
 			return;
-		k = allowed;
+		DeformSpan(&c, k);
 	}
 }
+
 
 }  // namespace
-
-bool Morvex::ModifyObject(BaseObject* mod, BaseDocument* doc, BaseObject* op, const LMatrix&, const LMatrix& mod_mg, double,
-                          Int32, BaseThread* thread)
-{
-	BaseContainer* data = mod->GetDataInstance();
-	auto* cage = static_cast<BaseObject*>(data->GetObjectLink(MORVEX_CAGE, doc));
-	PolygonObject* cage_poly = ToPoly(cage);
-	if (!cage || cage_poly->GetPointCount() == 0)
-	{
-		Azzera_memoria(data);
-		return true;
-	}
-	const Int32 cage_count = cage_poly->GetPointCount();
-	const LMatrix mod_inv = !mod_mg;
-	const LMatrix m1 = mod_inv * cage->GetMg();
-	const LMatrix m2 = mod_inv * op->GetMg();
-	const LMatrix F = !m2;
-
-	if (restPoints.GetCount() == 0 || restPoints.GetCount() != cage_count)
-	{
-		Azzera_memoria(data);
-		return true;
-	}
-
-	BaseObject* r = op;
-	BaseObject* p = op->GetCacheParent();
-	while (p && p->GetCacheParent() && p->GetCacheParent()->IsInstanceOf(Opolygon))
-	{
-		r = p;
-		p = p->GetCacheParent();
-	}
-	if (!r->IsInstanceOf(Opolygon) || ToPoly(r)->GetPointCount() == 0 || ToPoly(r)->GetPolygonCount() == 0)
-		return true;
-
-	// The cage geometry: as other deformers left it, when they did.
-	PolygonObject* shape = cage_poly;
-	if (BaseObject* cache = cage->GetDeformCache())
-		shape = ToPoly(cache);
-	const LVector* cage_points = shape->GetPointR();
-	const CPolygon* polys = shape->GetPolygonR();
-	const Int32 face_count = shape->GetPolygonCount();
-	// A cache whose counts differ from the cage's, a corner naming no point, or
-	// rest areas of another polygon count would send the indices below astray:
-	// no binding fits then.
-	const bool geometry_fits = shape->GetPointCount() == cage_count && face_count == cage_poly->GetPolygonCount() &&
-	                           face_count == restAreas.GetCount() && cage_points && polys &&
-	                           CornersInRange(polys, face_count, cage_count);
-
-	Cobjbuff* rec = nullptr;
-	BaseDocument* r_doc = r->GetDocument();
-	for (Int64 i = 0; i < bindings.GetCount(); ++i)
-		if (bindings[i]->link && bindings[i]->link->GetLink(r_doc) == r)
-		{
-			rec = bindings[i];
-			const Int32 selected = rec->validPoints ? rec->validPoints->GetCount() : 0;
-			const Int32 n = selected > 0 ? selected : ToPoly(r)->GetPointCount();
-			// A record without tables never deforms: like a point-count change, it is dropped.
-			if (n != rec->pointCount || !rec->FI || !rec->PSI)
-			{
-				if (bindings.GetCount() < 2)
-					Azzera_memoria(data);
-				else
-				{
-					FreeRecord(bindings[i]);
-					bindings.Remove(i, 1);
-				}
-				RefreshMemory(data);
-				return true;
-			}
-			if (!geometry_fits || cage_count != rec->cagePointCount || face_count != rec->faceCount)
-			{
-				Azzera_memoria(data);
-				return true;
-			}
-			break;
-		}
-	if (!rec)
-	{
-		if (!bindArmed)
-			return true;
-		if (!geometry_fits)
-		{
-			Azzera_memoria(data);
-			return true;
-		}
-		rec = NewObj(Cobjbuff);
-		if (!rec)
-			return true;
-		rec->link = BaseLink::Alloc();
-		if (!rec->link)
-		{
-			FreeRecord(rec);
-			return true;
-		}
-		rec->link->SetLink(r);
-		GeShowMouse(MOUSE_BUSY);
-		const bool bound = Calcola_GC(mod, cage, rec, thread);
-		GeShowMouse(MOUSE_NORMAL);
-		if (!bound || !bindings.Append(rec))
-		{
-			FreeRecord(rec);
-			return true;
-		}
-		RefreshMemory(data);
-	}
-
-	PolygonObject* target = ToPoly(op);
-	LVector* P = target->GetPointW();
-	const Int32 N = target->GetPointCount();
-	if (!P || N == 0)
-		return true;
-	const BaseContainer params = mod->GetData();
-	const double g = params.GetReal(MORVEX_STRETCH, 100.0);
-	const double t = params.GetReal(MORVEX_STRENGTH, 1.0);
-
-	// Per call: the cage points in the deformer's frame (as floats for the vertex
-	// sum), the face normals in that same frame, and each face's stretch factor.
-	GeDynamicArray<LVector> normals;
-	GeDynamicArray<double> factors;
-	GeDynamicArray<SVector> frame_points;
-	GeDynamicArray<SVector> face_terms;
-	if (!normals.SetCount(face_count) || !factors.SetCount(face_count) || !frame_points.SetCount(cage_count) ||
-	    !face_terms.SetCount(face_count))
-		return true;
-	for (Int32 k = 0; k < cage_count; ++k)
-		frame_points[k] = ToSingle(m1 * cage_points[k]);
-	for (Int32 j = 0; j < face_count; ++j)
-	{
-		const CPolygon& f = polys[j];
-		const LVector a = m1 * cage_points[f.a], b = m1 * cage_points[f.b], c = m1 * cage_points[f.c], d = m1 * cage_points[f.d];
-		normals[j] = UnitOrZero(UnitOrZero(f.c == f.d ? Cross(b - a, c - a) : Cross(b - d, c - a)));
-		// A face without rest area has no stretch to measure: it keeps its plain normal.
-		const float area = restAreas[j];
-		double s = 1.0;
-		if (area > 0.0f)
-		{
-			const LVector U = restPoints[f.b] - restPoints[f.a], V = restPoints[f.c] - restPoints[f.a];
-			const LVector U1 = cage_points[f.b] - cage_points[f.a], V1 = cage_points[f.c] - cage_points[f.a];
-			s = std::sqrt(Dot(U1, U1) * Dot(V, V) + Dot(V1, V1) * Dot(U, U) - 2.0 * Dot(U1, V1) * Dot(U, V)) / (double(area) * kStretchNorm);
-		}
-		factors[j] = FaceFactor(g, s);
-		// The stretched normal as the face term uses it: the same for every point.
-		face_terms[j] = ToSingle(normals[j] * factors[j]);
-	}
-
-	float* weights = ToPoly(op)->CalcVertexMap(mod);
-	const bool selective = rec->validPoints && rec->validPoints->GetCount() > 0;
-	// Each covered point's row, as the rows follow the covered points in index
-	// order; without a selection point i has row i, and the map is not needed.
-	GeDynamicArray<Int32> row_of;
-	if (selective)
-	{
-		if (!row_of.SetCount(N))
-		{
-			GeFree(weights);
-			return true;
-		}
-		for (Int32 i = 0, row = 0; i < N; ++i)
-			row_of[i] = rec->validPoints->IsSelected(i) && row < rec->pointCount ? row++ : -1;
-	}
-	const RowSumTerms terms{frame_points.data, cage_count, face_terms.data, face_count};
-	const Int32* rows = selective ? row_of.data : nullptr;
-	const DeformContext context{P, weights, rec->FI[0], rec->PSI[0], terms, F, t, rows, rec->pointCount, N,
-	                            referenceDeformation, 0, 0, 1};
-	DeformPoints(context, thread);
-	if (weights)
-		GeFree(weights);
-	op->Message(MSG_UPDATE);
-	return true;
-}

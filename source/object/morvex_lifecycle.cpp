@@ -1,7 +1,7 @@
 #define VTN_SOURCE "Morvex"
 #include "morvex.h"
 
-#include <cstring>
+#include <algorithm>
 
 #include "vtn_general.h"
 #include "vtn_memory.h"
@@ -36,51 +36,6 @@ Morvex::~Morvex()
 	restAreas.Clear();
 	restPoints.Clear();
 	bindings.Clear();
-}
-
-float** Morvex::NewTable(Int32 rows, Int32 cols)
-{
-	if (rows <= 0 || cols < 0)
-		return nullptr;
-	float** table = NewMem(float*, rows);
-	if (!table)
-		return nullptr;
-	const Int64 size = static_cast<Int64>(rows) * cols;
-	table[0] = NewMem(float, size);
-	if (!table[0])
-	{
-		DeleteMem(table);
-		return nullptr;
-	}
-	// One block, row r at r * cols: the deformation finds rows by that offset.
-	// Vertex weights are accumulated into the table: it starts at zero.
-	std::memset(table[0], 0, static_cast<size_t>(size) * sizeof(float));
-	for (Int32 r = 1; r < rows; ++r)
-		table[r] = table[0] + static_cast<Int64>(r) * cols;
-	return table;
-}
-
-// A table without rows has no row 0 and owns no block: only its row array.
-void Morvex::FreeTable(float**& table, Int32 rows)
-{
-	if (!table)
-		return;
-	if (rows > 0 && table[0])
-		DeleteMem(table[0]);
-	DeleteMem(table);
-}
-
-void Morvex::FreeRecord(Cobjbuff*& rec)
-{
-	if (!rec)
-		return;
-	if (rec->link)
-		BaseLink::Free(rec->link);
-	FreeTable(rec->FI, rec->pointCount);
-	FreeTable(rec->PSI, rec->pointCount);
-	if (rec->validPoints)
-		BaseSelect::Free(rec->validPoints);
-	DeleteObj(rec);
 }
 
 void Morvex::FreeAllBindings()
@@ -120,4 +75,37 @@ Int64 Morvex::Calcola_memoria() const
 		total += 4 * ((static_cast<Int64>(rec->faceCount) + rec->cagePointCount) * rec->pointCount);
 	}
 	return total;
+}
+
+void Morvex::Summarise(GeListNode* node, MorvexSummary* s) const
+{
+	if (!s || s->version != MORVEX_SUMMARY_VERSION)
+		return;
+	BaseDocument* doc = node->GetDocument();
+	s->bindingCount = static_cast<Int32>(bindings.GetCount());
+	for (Int32 i = 0; s->bindings && i < s->capacity && i < s->bindingCount; ++i)
+	{
+		const Cobjbuff* r = bindings.data[i];
+		s->bindings[i] = {r->link ? r->link->GetLink(doc) : nullptr, r->pointCount, r->cagePointCount, r->faceCount,
+		                  r->validPoints ? 1 : 0};
+	}
+	s->weightBytes = Calcola_memoria();
+	s->restPointCount = static_cast<Int32>(restPoints.GetCount());
+	s->restAreaCount = static_cast<Int32>(restAreas.GetCount());
+	s->restLow = s->restHigh = LVector{0, 0, 0};
+	for (Int64 i = 0; i < restPoints.GetCount(); ++i)
+	{
+		const LVector& p = restPoints.data[i];
+		if (i == 0)
+			s->restLow = s->restHigh = p;
+		s->restLow = {std::min(s->restLow.x, p.x), std::min(s->restLow.y, p.y), std::min(s->restLow.z, p.z)};
+		s->restHigh = {std::max(s->restHigh.x, p.x), std::max(s->restHigh.y, p.y), std::max(s->restHigh.z, p.z)};
+	}
+	s->restAreaSum = 0.0;
+	for (Int64 i = 0; i < restAreas.GetCount(); ++i)
+		s->restAreaSum += restAreas.data[i];
+	s->restMatrix = restMatrix;
+	s->streamVersion = streamVersion;
+	s->streamKnown = streamVersion <= MORVEX_STREAM_VERSION ? 1 : 0;
+	s->filled = 1;
 }

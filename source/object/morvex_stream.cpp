@@ -3,7 +3,6 @@
 #define VTN_SOURCE "Morvex"
 #include "morvex.h"
 
-#include <cstring>
 #include <limits>
 
 #include "vtn_file.h"
@@ -11,21 +10,14 @@
 
 namespace {
 
-constexpr Int32 kStreamVersion = 2;
 constexpr Int32 kRecordVersion = 2;
 constexpr Int32 kCompressionLevel = 5;
-
-// Floats of a record's two tables, in 64 bits: dense bindings pass 2^31.
-Int64 PsiSize(const Cobjbuff* r) { return static_cast<Int64>(r->pointCount) * r->faceCount; }
-Int64 FiSize(const Cobjbuff* r) { return static_cast<Int64>(r->pointCount) * r->cagePointCount; }
-
-bool HasTables(const Cobjbuff* r) { return r->FI && r->PSI && r->pointCount > 0 && r->FI[0] && r->PSI[0]; }
 
 }  // namespace
 
 bool Morvex::Write(GeListNode*, HyperFile* hf)
 {
-	hf->WriteLong(kStreamVersion);
+	hf->WriteLong(MORVEX_STREAM_VERSION);
 	hf->WriteLong(static_cast<Int32>(bindings.GetCount()));
 	Int64 total = 0;
 	for (Int64 i = 0; i < bindings.GetCount(); ++i)
@@ -39,29 +31,21 @@ bool Morvex::Write(GeListNode*, HyperFile* hf)
 		hf->WriteLong(r->validPoints ? 1 : 0);
 		if (r->validPoints)
 			r->validPoints->Write(hf);
-		total += FiSize(r) + PsiSize(r);
+		total += StreamFloats(*r);
 	}
 
 	bool stored = false;
 	if (bindings.GetCount() > 0 && total > 0 && static_cast<unsigned long long>(total) <= SIZE_MAX / 4)
 	{
 		const size_t bytes = static_cast<size_t>(total) * 4;
-		auto* buffer = static_cast<char*>(GeAlloc(bytes, __LINE__, VTN_SOURCE));
+		auto* buffer = static_cast<float*>(GeAlloc(bytes, __LINE__, VTN_SOURCE));
 		if (buffer)
 		{
-			// A missing table keeps its place, as zeros.
-			std::memset(buffer, 0, bytes);
-			size_t offset = 0;
+			float* at = buffer;
 			for (Int64 i = 0; i < bindings.GetCount(); ++i)
 			{
-				const Cobjbuff* r = bindings[i];
-				const size_t psi = static_cast<size_t>(PsiSize(r)) * 4, fi = static_cast<size_t>(FiSize(r)) * 4;
-				if (r->PSI && r->pointCount > 0 && r->PSI[0] && psi)
-					std::memcpy(buffer + offset, r->PSI[0], psi);
-				offset += psi;
-				if (r->FI && r->pointCount > 0 && r->FI[0] && fi)
-					std::memcpy(buffer + offset, r->FI[0], fi);
-				offset += fi;
+				PutStreamBlock(*bindings[i], at);
+				at += StreamFloats(*bindings[i]);
 			}
 			void* packed = nullptr;
 			Int64 packed_size = 0;
@@ -129,7 +113,7 @@ bool Morvex::ReadBindings(HyperFile* hf)
 void Morvex::DropRecordsWithoutTables()
 {
 	for (Int64 i = bindings.GetCount() - 1; i >= 0; --i)
-		if (!HasTables(bindings[i]))
+		if (!HasTables(*bindings[i]))
 		{
 			FreeRecord(bindings[i]);
 			bindings.Remove(i, 1);
@@ -139,14 +123,20 @@ void Morvex::DropRecordsWithoutTables()
 bool Morvex::Read(GeListNode* node, HyperFile* hf, Int32)
 {
 	BaseContainer* data = static_cast<BaseList2D*>(node)->GetDataInstance();
+	// The rest pose stays until the stream brings another.
 	FreeAllBindings();
-	memoryUsed = 0;
-	data->SetString(MORVEX_MEMORY, MemoryToString(0));
+	RefreshMemory(data);
 
 	// A damaged stream is read no further: what is incomplete is dropped, what
 	// was read whole is kept, and the host sees the stream stop early.
 	Int32 version = 0;
-	if (!hf->ReadLong(&version) || !ReadBindings(hf))
+	if (!hf->ReadLong(&version))
+		return true;
+	streamVersion = version;
+	// A newer layout than this code knows: nothing of it is taken for what it is not.
+	if (version > MORVEX_STREAM_VERSION)
+		return true;
+	if (!ReadBindings(hf))
 	{
 		FreeAllBindings();
 		return true;
@@ -176,25 +166,18 @@ bool Morvex::Read(GeListNode* node, HyperFile* hf, Int32)
 			bool sane = true;
 			for (Int64 i = 0; i < bindings.GetCount() && sane; ++i)
 			{
-				const Int64 floats = FiSize(bindings[i]) + PsiSize(bindings[i]);
+				const Int64 floats = StreamFloats(*bindings[i]);
 				sane = floats <= (std::numeric_limits<Int64>::max() / 4 - expected) / 4;
 				expected += floats * 4;
 			}
 			if (sane && expected == plain_size)
 			{
-				const char* src = static_cast<const char*>(plain);
+				// A record whose tables cannot be made is dropped below, as one without weights.
+				const float* src = static_cast<const float*>(plain);
 				for (Int64 i = 0; i < bindings.GetCount(); ++i)
 				{
-					Cobjbuff* r = bindings[i];
-					const size_t psi = static_cast<size_t>(PsiSize(r)) * 4, fi = static_cast<size_t>(FiSize(r)) * 4;
-					r->FI = NewTable(r->pointCount, r->cagePointCount);
-					r->PSI = NewTable(r->pointCount, r->faceCount);
-					if (r->PSI && psi)
-						std::memcpy(r->PSI[0], src, psi);
-					src += psi;
-					if (r->FI && fi)
-						std::memcpy(r->FI[0], src, fi);
-					src += fi;
+					TakeStreamBlock(*bindings[i], src);
+					src += StreamFloats(*bindings[i]);
 				}
 			}
 		}
@@ -258,27 +241,22 @@ bool Morvex::CopyTo(NodeData* dest, GeListNode* snode, GeListNode* dnode, COPYFL
 			FreeRecord(r);
 			continue;
 		}
+		// Without its link the record keeps no counts and no weights, but the
+		// points it covered still go with it, as a save of the copy stores them.
 		if (src->link->CopyTo(r->link, 0, reinterpret_cast<VtnAliasTrans*>(trans)))
 		{
 			r->pointCount = src->pointCount;
 			r->cagePointCount = src->cagePointCount;
 			r->faceCount = src->faceCount;
-			if (HasTables(src))
+			// Memory exhausted: the record is skipped rather than kept without weights.
+			if (HasTables(*src) && (!r->FI.CopyFrom(src->FI) || !r->PSI.CopyFrom(src->PSI)))
 			{
-				r->FI = NewTable(r->pointCount, r->cagePointCount);
-				r->PSI = NewTable(r->pointCount, r->faceCount);
-				// Memory exhausted: the record is skipped rather than kept without weights.
-				if (!r->FI || !r->PSI)
-				{
-					FreeRecord(r);
-					continue;
-				}
-				std::memcpy(r->FI[0], src->FI[0], static_cast<size_t>(FiSize(src)) * 4);
-				std::memcpy(r->PSI[0], src->PSI[0], static_cast<size_t>(PsiSize(src)) * 4);
+				FreeRecord(r);
+				continue;
 			}
-			if (src->validPoints)
-				r->validPoints = src->validPoints->GetClone();
 		}
+		if (src->validPoints)
+			r->validPoints = src->validPoints->GetClone();
 		if (!target->bindings.Append(r))
 			FreeRecord(r);
 	}

@@ -140,6 +140,29 @@ TEST_F(Tool, BindSaveInfoAndDeformFromTheScene)
 	EXPECT_GT(moved[0].x - rest[0].x, 0.2) << "the posed cage moved half a unit along x";
 }
 
+TEST_F(Tool, InfoSaysWhenTheSceneHoldsDataThePluginCannotRead)
+{
+	standardScene();
+	ASSERT_EQ(run("bind --cage " + path("cage.obj") + " --mesh " + path("ball.obj") + " -o " + path("scene.vtn")).code, 0);
+	// The deformer's block opens with its stream version (a Long: kind 1, then
+	// four bytes), one binding and that binding's record version.
+	std::string bytes = read(path("scene.vtn"));
+	const std::string head("\x01\x02\0\0\0\x01\x01\0\0\0\x01\x02\0\0\0", 15);
+	const size_t at = bytes.find(head);
+	ASSERT_NE(at, std::string::npos);
+	ASSERT_EQ(bytes.find(head, at + 1), std::string::npos) << "the block's head is found once";
+	bytes[at + 1] = 3;
+	writeText("newer.vtn", bytes);
+	Outcome info = run("info " + path("newer.vtn"));
+	EXPECT_EQ(info.code, 1);
+	EXPECT_NE(info.err.find("newer.vtn: the deformer's data is of stream version 3, which this plug-in cannot read"), std::string::npos)
+	    << info.err;
+	EXPECT_EQ(info.out.find("binding"), std::string::npos) << "nothing is shown as if it had been read: " << info.out;
+	Outcome deform = run("deform --scene " + path("newer.vtn") + " --posed " + path("posed.obj") + " -o " + path("out.obj"));
+	EXPECT_EQ(deform.code, 1);
+	EXPECT_NE(deform.err.find("stream version 3"), std::string::npos) << deform.err;
+}
+
 TEST_F(Tool, AnyNumberOfThreadsBindsTheSame)
 {
 	standardScene();

@@ -2,16 +2,15 @@
 // mesh inside a cage of a few hundred triangles.
 #include <gtest/gtest.h>
 
+#include "vtnhost/actions.h"
 #include "support/plugin_files.h"
+#include "support/recorder.h"
 #include "support/scene.h"
 #include "vtnhost/host.h"
 
 using vtnhost::Object;
 
 namespace {
-
-constexpr Int32 MORVEX_CAGE = 1000, MORVEX_BIND = 1001, MORVEX_MEMORY = 1004, MORVEX_RESTORE_CAGE = 1006;
-constexpr Int32 MORVEX_CHECK = 1010, MORVEX_CHECK_OBJECT = 1011, MORVEX_SAFE_DISTANCE = 1013;
 
 class ModuleCommands : public ::testing::Test
 {
@@ -20,16 +19,17 @@ protected:
 	{
 		ASSERT_TRUE(host.loadPlugin(builtPluginPath()));
 		doc = host.newDocument();
-		deformer = testscene::addObject(host, doc, testscene::kMorvexer, "Morvexer");
+		deformer = testscene::addObject(host, doc, ID_MORVEXER, "Morvexer");
 		ASSERT_NE(deformer, nullptr);
 		// A rig: the cage sits under a moved and turned parent.
-		rig = testscene::addObject(host, doc, vtnhost::TYPE_NULL_OBJECT, "Rig");
+		rig = testscene::addObject(host, doc, Onull, "Rig");
 		rig->matrix = testmesh::product(testmesh::translation({3, 0, -1}), testmesh::rotation({0, 1, 0}, 0.4));
 		cage = testscene::addMesh(host, doc, "Cage", testmesh::icosphere({0, 0, 0}, 1.3, 2), rig);
-		host.setLink(deformer, MORVEX_CAGE, cage);
+		vtnhost::setLink(deformer, MORVEX_CAGE, cage);
 	}
 
 	vtnhost::Host host;
+	Recorder recorder{host};
 	vtnhost::Document* doc = nullptr;
 	Object* deformer = nullptr;
 	Object* rig = nullptr;
@@ -42,17 +42,17 @@ TEST_F(ModuleCommands, BindCheckAndRestoreOnADenseMesh)
 {
 	const std::vector<LVector> rest = cage->points;
 	ASSERT_EQ(cage->polygons.size(), 320u);
-	ASSERT_TRUE(host.pressButton(deformer, MORVEX_BIND));
+	ASSERT_TRUE(vtnhost::pressButton(deformer, MORVEX_BIND));
 	EXPECT_EQ(deformer->container().find(MORVEX_MEMORY)->s, "0 B");
-	EXPECT_NE(cage->firstTag(vtnhost::TYPE_DISPLAY_TAG), nullptr);
+	EXPECT_NE(cage->firstTag(Tdisplay), nullptr);
 	EXPECT_TRUE(cage->colors.xray);
-	EXPECT_EQ(host.messageCount(cage, 5), 1u);
+	EXPECT_EQ(recorder.messageCount(cage, MSG_UPDATE), 1u);
 
 	// A mesh of 2562 points, every seventh pushed out of the cage.
 	const testmesh::PushedMesh pushed = testmesh::pushedIcosphere({0, 0, 0}, 1.0, 4, 1.6, 7);
 	Object* mesh = testscene::addMesh(host, doc, "Mesh", pushed.mesh, rig);
-	host.setLink(deformer, MORVEX_CHECK_OBJECT, mesh);
-	ASSERT_TRUE(host.pressButton(deformer, MORVEX_CHECK));
+	vtnhost::setLink(deformer, MORVEX_CHECK_OBJECT, mesh);
+	ASSERT_TRUE(vtnhost::pressButton(deformer, MORVEX_CHECK));
 	ASSERT_EQ(mesh->tags.size(), 1u);
 	EXPECT_EQ(mesh->tags[0]->name, "Points outside");
 	EXPECT_EQ(testscene::selectedPoints(mesh), testscene::outsideByWinding(mesh, cage));
@@ -60,9 +60,9 @@ TEST_F(ModuleCommands, BindCheckAndRestoreOnADenseMesh)
 
 	// A mesh wholly inside gets the distance map instead.
 	Object* inner = testscene::addMesh(host, doc, "Inner", testmesh::icosphere({0, 0, 0}, 1.0, 3), rig);
-	host.setLink(deformer, MORVEX_CHECK_OBJECT, inner);
+	vtnhost::setLink(deformer, MORVEX_CHECK_OBJECT, inner);
 	deformer->container().entries[MORVEX_SAFE_DISTANCE] = vtnhost::Value::Real(0.5);
-	ASSERT_TRUE(host.pressButton(deformer, MORVEX_CHECK));
+	ASSERT_TRUE(vtnhost::pressButton(deformer, MORVEX_CHECK));
 	ASSERT_EQ(inner->tags.size(), 1u);
 	EXPECT_EQ(inner->tags[0]->name, "Safe Distance Map >= 0.5");
 	EXPECT_EQ(testscene::selectedPoints(inner).size(), inner->points.size()) << "every point is within 0.5 of the cage";
@@ -72,7 +72,7 @@ TEST_F(ModuleCommands, BindCheckAndRestoreOnADenseMesh)
 	cage->matrix = testmesh::translation({0, 5, 0});
 	for (LVector& p : cage->points)
 		p.y *= 2.0;
-	ASSERT_TRUE(host.pressButton(deformer, MORVEX_RESTORE_CAGE));
+	ASSERT_TRUE(vtnhost::pressButton(deformer, MORVEX_RESTORE_CAGE));
 	EXPECT_EQ(cage->points.size(), rest.size());
 	for (size_t i = 0; i < rest.size(); ++i)
 		ASSERT_EQ(cage->points[i].y, rest[i].y);
@@ -82,7 +82,7 @@ TEST_F(ModuleCommands, BindCheckAndRestoreOnADenseMesh)
 
 TEST_F(ModuleCommands, NoBlocksOutliveTheScene)
 {
-	ASSERT_TRUE(host.pressButton(deformer, MORVEX_BIND));
+	ASSERT_TRUE(vtnhost::pressButton(deformer, MORVEX_BIND));
 	host.destroyDocument(doc);
 	host.unloadPlugins();
 	EXPECT_EQ(host.memory().liveBlocks(), 0u);

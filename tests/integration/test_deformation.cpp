@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "vtnhost/actions.h"
 #include "support/plugin_files.h"
 #include "support/scene.h"
 #include "vtnhost/host.h"
@@ -12,8 +13,6 @@ using testmesh::Mesh;
 using vtnhost::Object;
 
 namespace {
-
-constexpr Int32 MORVEX_CAGE = 1000, MORVEX_BIND = 1001, MORVEX_MEMORY = 1004;
 
 // A bar of 10 088 points in a box cage of 6 x 6 quads a side (432 triangles once bound).
 const LVector kBarLo{-2, -0.4, -0.4}, kBarHi{2, 0.4, 0.4};
@@ -43,12 +42,12 @@ protected:
 		doc = host.newDocument();
 		bar = testscene::addMesh(host, doc, "Bar", testmesh::subdividedBox(kBarLo, kBarHi, 41));
 		ASSERT_GE(bar->points.size(), 10000u);
-		deformer = host.newObject(testscene::kMorvexer, "Morvexer").release();
+		deformer = host.newObject(ID_MORVEXER, "Morvexer").release();
 		doc->insert(std::unique_ptr<Object>(deformer), bar, nullptr);
 		cage = testscene::addMesh(host, doc, "Cage", testmesh::subdividedBox(kCageLo, kCageHi, 6));
-		host.setLink(deformer, MORVEX_CAGE, cage);
+		vtnhost::setLink(deformer, MORVEX_CAGE, cage);
 		rest = cage->points;
-		ASSERT_TRUE(host.pressButton(deformer, MORVEX_BIND));
+		ASSERT_TRUE(vtnhost::pressButton(deformer, MORVEX_BIND));
 		ASSERT_EQ(cage->polygons.size(), 432u) << "the bind triangulated the cage";
 		host.evaluate(doc);
 	}

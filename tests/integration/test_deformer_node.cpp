@@ -4,7 +4,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
+#include <string>
 
+#include "omorvexer.h"
 #include "support/plugin_files.h"
 #include "vtnhost/host.h"
 #include "vtnhost/viewport.h"
@@ -13,15 +16,13 @@ using vtnhost::Host;
 
 namespace {
 
-constexpr Int32 kMorvexer = 1023954;
-
 class DeformerNode : public ::testing::Test
 {
 protected:
 	void SetUp() override
 	{
 		ASSERT_TRUE(host.loadPlugin(builtPluginPath()));
-		reg = host.findRegistration(kMorvexer);
+		reg = host.findRegistration(ID_MORVEXER);
 		ASSERT_NE(reg, nullptr);
 	}
 
@@ -87,7 +88,7 @@ TEST_F(DeformerNode, RegistrationRecordIsLaidOutAsTheHostReadsIt)
 
 TEST_F(DeformerNode, IconsComeFromTheResourceFolder)
 {
-	const vtnhost::Bitmap* strip = host.icon(1025067);
+	const vtnhost::Bitmap* strip = host.icon(ID_MORVEXER_ICONS);
 	ASSERT_NE(strip, nullptr);
 	EXPECT_EQ(strip->width(), 64);
 	EXPECT_EQ(strip->height(), 32);
@@ -101,26 +102,53 @@ TEST_F(DeformerNode, IconsComeFromTheResourceFolder)
 
 TEST_F(DeformerNode, ANewNodeCarriesTheParameterDefaults)
 {
-	vtnhost::Node* node = host.createNode(kMorvexer);
+	vtnhost::Node* node = host.createNode(ID_MORVEXER);
 	ASSERT_NE(node, nullptr);
 	const VtnContainer& bc = node->container();
-	ASSERT_EQ(bc.typeOf(1003), VTN_DA_REAL);
-	EXPECT_EQ(bc.find(1003)->r, 100.0);
-	ASSERT_EQ(bc.typeOf(1013), VTN_DA_REAL);
-	EXPECT_EQ(bc.find(1013)->r, 0.1);
-	ASSERT_EQ(bc.typeOf(1012), VTN_DA_BOOL);
-	EXPECT_EQ(bc.find(1012)->l, 0);
-	ASSERT_EQ(bc.typeOf(1015), VTN_DA_REAL);
-	EXPECT_EQ(bc.find(1015)->r, 1.0);
-	EXPECT_EQ(bc.typeOf(1004), VTN_DA_NIL) << "the memory text is absent until a reset, bind or load";
-	EXPECT_EQ(bc.typeOf(1000), VTN_DA_NIL);
+	ASSERT_EQ(bc.typeOf(MORVEX_STRETCH), VTN_DA_REAL);
+	EXPECT_EQ(bc.find(MORVEX_STRETCH)->r, 100.0);
+	ASSERT_EQ(bc.typeOf(MORVEX_SAFE_DISTANCE), VTN_DA_REAL);
+	EXPECT_EQ(bc.find(MORVEX_SAFE_DISTANCE)->r, 0.1);
+	ASSERT_EQ(bc.typeOf(MORVEX_INSIDE_ONLY), VTN_DA_BOOL);
+	EXPECT_EQ(bc.find(MORVEX_INSIDE_ONLY)->l, 0);
+	ASSERT_EQ(bc.typeOf(MORVEX_STRENGTH), VTN_DA_REAL);
+	EXPECT_EQ(bc.find(MORVEX_STRENGTH)->r, 1.0);
+	EXPECT_EQ(bc.typeOf(MORVEX_MEMORY), VTN_DA_NIL) << "the memory text is absent until a reset, bind or load";
+	EXPECT_EQ(bc.typeOf(MORVEX_CAGE), VTN_DA_NIL);
 	EXPECT_EQ(bc.entries.size(), 4u);
+}
+
+// The ids the plug-in, the tool and the tests compile in are the ones the
+// description the host reads declares, symbol for symbol.
+TEST_F(DeformerNode, TheParameterIdsAreTheDescriptions)
+{
+	const vtnhost::Description* d = host.description(ID_MORVEXER);
+	ASSERT_NE(d, nullptr);
+	const std::map<std::string, Int32> ids = {
+	    {"MORVEX_CAGE", MORVEX_CAGE},
+	    {"MORVEX_BIND", MORVEX_BIND},
+	    {"MORVEX_STRETCH", MORVEX_STRETCH},
+	    {"MORVEX_MEMORY", MORVEX_MEMORY},
+	    {"MORVEX_RESTORE_CAGE", MORVEX_RESTORE_CAGE},
+	    {"MORVEX_CHECK", MORVEX_CHECK},
+	    {"MORVEX_CHECK_OBJECT", MORVEX_CHECK_OBJECT},
+	    {"MORVEX_INSIDE_ONLY", MORVEX_INSIDE_ONLY},
+	    {"MORVEX_SAFE_DISTANCE", MORVEX_SAFE_DISTANCE},
+	    {"MORVEX_STRENGTH", MORVEX_STRENGTH},
+	};
+	EXPECT_EQ(d->params.size(), ids.size());
+	for (const vtnhost::ParameterDesc& p : d->params)
+	{
+		auto it = ids.find(p.symbol);
+		ASSERT_NE(it, ids.end()) << p.symbol << " has no id in omorvexer.h";
+		EXPECT_EQ(p.id, it->second) << p.symbol;
+	}
 }
 
 TEST_F(DeformerNode, ItsInstanceComesFromTheHostAllocator)
 {
 	const size_t before = host.memory().liveBlocks();
-	vtnhost::Node* node = host.createNode(kMorvexer);
+	vtnhost::Node* node = host.createNode(ID_MORVEXER);
 	ASSERT_NE(node, nullptr);
 	ASSERT_NE(node->nodeData(), nullptr);
 	const auto live = host.memory().live();
@@ -131,7 +159,7 @@ TEST_F(DeformerNode, ItsInstanceComesFromTheHostAllocator)
 
 TEST_F(DeformerNode, HasNoHandlesToDrawOrHit)
 {
-	vtnhost::Node* node = host.createNode(kMorvexer);
+	vtnhost::Node* node = host.createNode(ID_MORVEXER);
 	ASSERT_NE(node, nullptr);
 	vtnhost::Viewport view;
 	for (DRAWPASS pass = 0; pass < 6; ++pass)
@@ -147,7 +175,7 @@ TEST_F(DeformerNode, ManyNodesLiveAndDieIndependently)
 	const size_t before = host.memory().liveBlocks();
 	std::vector<vtnhost::Node*> nodes;
 	for (int i = 0; i < 20; ++i)
-		nodes.push_back(host.createNode(kMorvexer));
+		nodes.push_back(host.createNode(ID_MORVEXER));
 	for (vtnhost::Node* n : nodes)
 		ASSERT_NE(n, nullptr);
 	EXPECT_GE(host.memory().liveBlocks(), before + 20);

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "omorvexer.h"
 #include "support/plugin_files.h"
 #include "vtnhost/host.h"
 #include "vtnhost/platform.h"
@@ -228,7 +229,7 @@ TEST(Start, WithoutTheObjectIconTheTypeIsRegisteredWithoutIcon)
 	copy.remove("res/morvexer.tif");
 	Host host;
 	ASSERT_TRUE(host.loadPlugin(copy.modulePath()));
-	const vtnhost::PluginRegistration* reg = host.findRegistration(1023954);
+	const vtnhost::PluginRegistration* reg = host.findRegistration(ID_MORVEXER);
 	ASSERT_NE(reg, nullptr);
 	EXPECT_EQ(reg->record.node.icon, nullptr);
 	EXPECT_EQ(reg->record.icon, nullptr);
@@ -300,7 +301,7 @@ TEST(End, LeavesNoLivePluginBlocks)
 {
 	Host host;
 	ASSERT_TRUE(host.loadPlugin(builtPluginPath()));
-	vtnhost::Node* node = host.createNode(1023954);
+	vtnhost::Node* node = host.createNode(ID_MORVEXER);
 	ASSERT_NE(node, nullptr);
 	EXPECT_GT(host.memory().liveBlocks(), 0u);
 	host.unloadPlugins();

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <random>
 
+#include "omorvexer.h"
+#include "vtnhost/actions.h"
 #include "support/plugin_files.h"
 #include "support/scene.h"
 #include "vtnhost/host.h"
@@ -16,7 +18,6 @@ using vtnhost::Object;
 
 namespace {
 
-constexpr Int32 MORVEX_CAGE = 1000, MORVEX_BIND = 1001, MORVEX_MEMORY = 1004;
 
 class Persistence : public ::testing::Test
 {
@@ -26,14 +27,14 @@ protected:
 	{
 		ASSERT_TRUE(host.loadPlugin(builtPluginPath()));
 		doc = host.newDocument();
-		Object* rig = testscene::addObject(host, doc, vtnhost::TYPE_NULL_OBJECT, "Rig");
+		Object* rig = testscene::addObject(host, doc, Onull, "Rig");
 		testscene::addMesh(host, doc, "Ball", testmesh::icosphere({0.3, 0, 0}, 0.6, 2), rig);
 		testscene::addMesh(host, doc, "Box", testmesh::subdividedBox({-0.9, -0.5, -0.5}, {-0.1, 0.5, 0.5}, 3), rig);
-		deformer = host.newObject(testscene::kMorvexer, "Morvexer").release();
+		deformer = host.newObject(ID_MORVEXER, "Morvexer").release();
 		doc->insert(std::unique_ptr<Object>(deformer), rig, nullptr);
 		cage = testscene::addMesh(host, doc, "Cage", testmesh::subdividedBox({-1.2, -1, -1}, {1.2, 1, 1}, 2));
-		host.setLink(deformer, MORVEX_CAGE, cage);
-		ASSERT_TRUE(host.pressButton(deformer, MORVEX_BIND));
+		vtnhost::setLink(deformer, MORVEX_CAGE, cage);
+		ASSERT_TRUE(vtnhost::pressButton(deformer, MORVEX_BIND));
 		host.evaluate(doc);
 		for (LVector& p : cage->points)
 			p = {p.x, p.y + 0.3 * p.x * p.x, p.z * (1.0 + 0.2 * p.x)};
@@ -76,6 +77,62 @@ TEST_F(Persistence, LoadingInThisHostRestoresLinksAndTheMemoryFigure)
 	EXPECT_EQ(linked, loaded->findByName("Cage")) << "the link points into the loaded scene";
 	host.evaluate(loaded);
 	EXPECT_TRUE(testscene::deformedPoints(loaded) == testscene::deformedPoints(doc));
+}
+
+// What a tool learns through the module: the deformer's own account of its
+// bindings and rest pose, after a load as before it.
+TEST_F(Persistence, TheDeformerSaysWhatItHoldsAfterALoad)
+{
+	auto summary = [](Object* deformer, std::vector<MorvexBindingSummary>& entries) {
+		MorvexSummary s{};
+		s.version = MORVEX_SUMMARY_VERSION;
+		s.capacity = static_cast<Int32>(entries.size());
+		s.bindings = entries.data();
+		EXPECT_TRUE(deformer->callMessage(MSG_MORVEX_SUMMARY, &s));
+		return s;
+	};
+	std::vector<MorvexBindingSummary> before(3), after(3);
+	const MorvexSummary a = summary(deformer, before);
+	ASSERT_EQ(a.filled, 1);
+	EXPECT_EQ(a.streamVersion, 0) << "bound here, never read";
+	ASSERT_EQ(a.bindingCount, 2);
+	EXPECT_EQ(vtnhost::Node::from(before[0].object), doc->findByName("Ball"));
+	EXPECT_EQ(vtnhost::Node::from(before[1].object), doc->findByName("Box"));
+
+	std::string error;
+	vtnhost::Document* loaded = host.decodeDocument(host.encodeDocument(doc), &error);
+	ASSERT_NE(loaded, nullptr) << error;
+	const MorvexSummary b = summary(loaded->findByName("Morvexer"), after);
+	ASSERT_EQ(b.filled, 1);
+	EXPECT_EQ(b.streamVersion, 2);
+	EXPECT_EQ(b.streamKnown, 1);
+	ASSERT_EQ(b.bindingCount, 2);
+	EXPECT_EQ(vtnhost::Node::from(after[0].object), loaded->findByName("Ball")) << "objects of the loaded scene";
+	EXPECT_EQ(vtnhost::Node::from(after[1].object), loaded->findByName("Box"));
+	for (int i = 0; i < 2; ++i)
+	{
+		EXPECT_EQ(after[i].pointCount, before[i].pointCount);
+		EXPECT_EQ(after[i].cagePointCount, static_cast<Int32>(cage->points.size()));
+		EXPECT_EQ(after[i].faceCount, static_cast<Int32>(cage->polygons.size()));
+		EXPECT_EQ(after[i].insideOnly, 0);
+	}
+	EXPECT_EQ(after[0].pointCount, static_cast<Int32>(loaded->findByName("Ball")->points.size()));
+	EXPECT_EQ(b.weightBytes, a.weightBytes);
+	EXPECT_EQ(b.weightBytes, 4LL * (after[0].pointCount + after[1].pointCount) * (after[0].cagePointCount + after[0].faceCount));
+	EXPECT_EQ(b.restPointCount, static_cast<Int32>(cage->points.size()));
+	EXPECT_EQ(b.restAreaCount, static_cast<Int32>(cage->polygons.size()));
+	EXPECT_EQ(b.restLow.x, -1.2);
+	EXPECT_EQ(b.restHigh.z, 1.0);
+	EXPECT_EQ(b.restAreaSum, a.restAreaSum);
+	EXPECT_NEAR(b.restAreaSum, 2 * (2.4 * 2 + 2.4 * 2 + 2 * 2), 1e-5) << "the box cage's surface";
+
+	// A record of another version is left alone, and so is a record that asks for no entries.
+	MorvexSummary other{};
+	other.version = MORVEX_SUMMARY_VERSION + 1;
+	deformer->callMessage(MSG_MORVEX_SUMMARY, &other);
+	EXPECT_EQ(other.filled, 0);
+	std::vector<MorvexBindingSummary> none;
+	EXPECT_EQ(summary(deformer, none).bindingCount, 2);
 }
 
 TEST_F(Persistence, ADuplicatedDeformerDeformsIdentically)

@@ -1,30 +1,41 @@
+#include "vtnhost/actions.h"
 #include "support/deformer_scene.h"
 
 #include "vtn_register.h"
 
 void DeformerScene::SetUp()
 {
-	if (!host.findRegistration(testscene::kMorvexer))
+	if (!host.findRegistration(ID_MORVEXER))
 	{
-		ASSERT_TRUE(RegisterObjectPlugin(testscene::kMorvexer, String("Morvexer"), OBJECT_MODIFIER, Morvex::Alloc, String(), nullptr, 0));
+		ASSERT_TRUE(RegisterObjectPlugin(ID_MORVEXER, String("Morvexer"), OBJECT_MODIFIER, Morvex::Alloc, String(), nullptr, 0));
 	}
 	baseline = host.memory().liveBlocks();
 	doc = host.newDocument();
-	deformer = testscene::addObject(host, doc, testscene::kMorvexer, "Morvexer");
+	deformer = testscene::addObject(host, doc, ID_MORVEXER, "Morvexer");
 	ASSERT_NE(deformer, nullptr);
 	m = static_cast<Morvex*>(deformer->nodeData());
 }
 
 void DeformerScene::TearDown()
 {
-	host.setModelingCommandsFail(false);
+	recorder.failModeling = false;
 	host.destroyDocument(doc);
 	EXPECT_EQ(host.memory().liveBlocks(), baseline) << "the deformer left blocks behind";
+}
+
+std::vector<LVector> DeformerScene::evaluateReference(vtnhost::Object* op, vtnhost::Thread* thread)
+{
+	std::vector<LVector> buffer = op->points;
+	op->setEvaluationBuffer(&buffer);
+	m->ModifyObjectReference(deformer->asObject(), doc->asDocument(), op->asObject(), op->globalMatrix(), deformer->globalMatrix(), 1.0,
+	                         0, thread ? thread->asThread() : nullptr);
+	op->setEvaluationBuffer(nullptr);
+	return buffer;
 }
 
 vtnhost::Object* DeformerScene::addLinked(Int32 param_id, const testmesh::Mesh& mesh, const std::string& name)
 {
 	vtnhost::Object* op = testscene::addMesh(host, doc, name, mesh);
-	host.setLink(deformer, param_id, op);
+	vtnhost::setLink(deformer, param_id, op);
 	return op;
 }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "object/morvex.h"
+#include "support/morvex_access.h"
 #include "support/scene.h"
 #include "support/unit_host.h"
 
@@ -18,8 +19,12 @@ protected:
 
 	// A polygon object of the mesh, linked as the deformer's parameter param_id.
 	vtnhost::Object* addLinked(Int32 param_id, const testmesh::Mesh& mesh, const std::string& name);
+	// op's points after an evaluation through the deformer's reference entry
+	// point, made as the host makes one: on a copy of op's points.
+	std::vector<LVector> evaluateReference(vtnhost::Object* op, vtnhost::Thread* thread = nullptr);
 
 	vtnhost::Host& host = unitHost();
+	Recorder& recorder = unitRecorder();
 	size_t baseline = 0;
 	vtnhost::Document* doc = nullptr;
 	vtnhost::Object* deformer = nullptr;

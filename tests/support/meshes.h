@@ -9,21 +9,19 @@
 #include <vector>
 
 #include "abi/vtn_types.h"
+#include "vtnhost/vec.h"
 
 namespace testmesh {
 
-// Named vector arithmetic; the global operators of vtn_math.h stay usable
-// alongside, as nothing here overloads an operator.
-inline LVector add(const LVector& a, const LVector& b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
-inline LVector sub(const LVector& a, const LVector& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-inline LVector scaled(const LVector& a, double s) { return {a.x * s, a.y * s, a.z * s}; }
-inline double dot(const LVector& a, const LVector& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
-inline LVector cross(const LVector& a, const LVector& b)
-{
-	return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-}
-inline double length(const LVector& a) { return std::sqrt(dot(a, a)); }
-inline double distance(const LVector& a, const LVector& b) { return length(sub(a, b)); }
+// Named vector arithmetic (the host's); the global operators of vtn_math.h
+// stay usable alongside, as nothing here overloads an operator.
+using vtnhost::vec::add;
+using vtnhost::vec::cross;
+using vtnhost::vec::distance;
+using vtnhost::vec::dot;
+using vtnhost::vec::length;
+using vtnhost::vec::scaled;
+using vtnhost::vec::sub;
 
 struct Mesh
 {

@@ -5,12 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "omorvexer.h"
 #include "support/meshes.h"
 #include "vtnhost/host.h"
 
 namespace testscene {
-
-constexpr Int32 kMorvexer = 1023954;
 
 // A polygon object of the mesh, inserted last under parent (top level when null).
 vtnhost::Object* addMesh(vtnhost::Host& host, vtnhost::Document* doc, const std::string& name, const testmesh::Mesh& mesh,

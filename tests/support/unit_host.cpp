@@ -7,6 +7,7 @@
 namespace {
 
 vtnhost::Host* host = nullptr;
+Recorder* recorder = nullptr;
 
 class UnitHostEnvironment : public ::testing::Environment
 {
@@ -14,10 +15,13 @@ public:
 	void SetUp() override
 	{
 		host = new vtnhost::Host();
+		recorder = new Recorder(*host);
 		InitOS(host->table());
 	}
 	void TearDown() override
 	{
+		delete recorder;
+		recorder = nullptr;
 		delete host;
 		host = nullptr;
 	}
@@ -28,3 +32,4 @@ const auto* const registered = ::testing::AddGlobalTestEnvironment(new UnitHostE
 }  // namespace
 
 vtnhost::Host& unitHost() { return *host; }
+Recorder& unitRecorder() { return *recorder; }

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 
+#include "vtnhost/actions.h"
 #include "support/deformer_scene.h"
 
 using testmesh::Mesh;
@@ -36,26 +37,6 @@ const LVector kLo{-1, -1, -1}, kHi{1, 1, 1};
 
 }  // namespace
 
-TEST(PointTriangleDistance, FollowsTheNearestFeature)
-{
-	const LVector a{0, 0, 0}, b{4, 0, 0}, c{0, 4, 0};
-	EXPECT_EQ(Morvex::Find_Tri2Point_Dist(a, b, c, {1, 1, 3}), 9.0) << "above the face";
-	EXPECT_EQ(Morvex::Find_Tri2Point_Dist(a, b, c, {-1, -2, 0}), 5.0) << "beyond corner a";
-	EXPECT_EQ(Morvex::Find_Tri2Point_Dist(a, b, c, {6, -1, 0}), 5.0) << "beyond corner b";
-	EXPECT_EQ(Morvex::Find_Tri2Point_Dist(a, b, c, {-1, 7, 2}), 14.0) << "beyond corner c";
-	EXPECT_EQ(Morvex::Find_Tri2Point_Dist(a, b, c, {2, -3, 0}), 9.0) << "beside edge ab";
-	EXPECT_EQ(Morvex::Find_Tri2Point_Dist(a, b, c, {-2, 1, 1}), 5.0) << "beside edge ca";
-	EXPECT_NEAR(Morvex::Find_Tri2Point_Dist(a, b, c, {3, 3, 0}), 2.0, 1e-6) << "beside edge bc";
-	EXPECT_EQ(Morvex::Find_Tri2Point_Dist(a, b, c, {1, 1, 0}), 0.0) << "on the face";
-	// Rounded to single precision.
-	const double d = Morvex::Find_Tri2Point_Dist(a, b, c, {0.1, 0.1, 0.1});
-	EXPECT_EQ(d, double(float(d)));
-	EXPECT_EQ(d, double(float(0.1 * 0.1)));
-	// A triangle without area still measures to its sides.
-	EXPECT_EQ(Morvex::Find_Tri2Point_Dist(a, {2, 0, 0}, {4, 0, 0}, {2, 3, 0}), 9.0);
-	EXPECT_EQ(Morvex::Find_Tri2Point_Dist(a, a, a, {0, 3, 4}), 25.0);
-}
-
 TEST(MatrixInverse, UndoesTheMatrixAndFallsBackToIdentity)
 {
 	const LMatrix m = testmesh::product(testmesh::translation({1, -2, 3}),
@@ -85,7 +66,7 @@ TEST_F(Classification, PerturbedDirectionsStayNearTheirAxis)
 	const SVector axes[3] = {{-1, 0, 0}, {0, 1, 0}, {0, 0, -1}};
 	for (const SVector& axis : axes)
 	{
-		m->random.Init(4729848);
+		internals(m).random.Init(4729848);
 		for (int k = 0; k < 7; ++k)
 		{
 			const SVector d = m->get_new_dir(axis, 0.5235988f);
@@ -96,9 +77,9 @@ TEST_F(Classification, PerturbedDirectionsStayNearTheirAxis)
 		}
 	}
 	// Re-seeding repeats the series.
-	m->random.Init(4729848);
+	internals(m).random.Init(4729848);
 	const SVector first = m->get_new_dir({1, 0, 0}, 0.5235988f);
-	m->random.Init(4729848);
+	internals(m).random.Init(4729848);
 	EXPECT_EQ(m->get_new_dir({1, 0, 0}, 0.5235988f).y, first.y);
 }
 
@@ -150,18 +131,18 @@ TEST_F(Classification, ValidPointsAreTheOnesNotOutside)
 	EXPECT_FALSE(buff->validPoints->IsSelected(1));
 	EXPECT_TRUE(buff->validPoints->IsSelected(2));
 	EXPECT_EQ(m->Find_Valid_Pts(buff, cage->asObject()), 2) << "a second run replaces the set";
-	Morvex::FreeRecord(buff);
+	FreeRecord(buff);
 }
 
 TEST_F(Classification, CheckTagsOutsidePointsAndAddsATagEachTime)
 {
 	cageOf(testmesh::boxTriangles(kLo, kHi));
 	Object* mesh = meshOf({{0, 0, 0}, {3, 0, 0}, {0, 0, 0.99}, {0, -4, 0}});
-	ASSERT_TRUE(host.pressButton(deformer, MORVEX_CHECK));
+	ASSERT_TRUE(vtnhost::pressButton(deformer, MORVEX_CHECK));
 	ASSERT_EQ(mesh->tags.size(), 1u);
 	EXPECT_EQ(mesh->tags[0]->name, "Points outside");
 	EXPECT_EQ(testscene::selectedPoints(mesh), (std::vector<Int32>{1, 3}));
-	ASSERT_TRUE(host.pressButton(deformer, MORVEX_CHECK));
+	ASSERT_TRUE(vtnhost::pressButton(deformer, MORVEX_CHECK));
 	EXPECT_EQ(mesh->tags.size(), 2u) << "no distance map while points are outside";
 	EXPECT_EQ(mesh->tags[1]->name, "Points outside");
 }
@@ -172,13 +153,13 @@ TEST_F(Classification, WithNothingOutsideTheCheckMapsPointsNearTheCage)
 	// 0.5 from the +X face; exactly 0.25 from it; 0.05 from a corner's faces; the centre.
 	Object* mesh = meshOf({{0.5, 0, 0}, {0.75, 0, 0}, {0.95, 0.95, 0.95}, {0, 0, 0}});
 	setSafeDistance(0.25);
-	ASSERT_TRUE(host.pressButton(deformer, MORVEX_CHECK));
+	ASSERT_TRUE(vtnhost::pressButton(deformer, MORVEX_CHECK));
 	ASSERT_EQ(mesh->tags.size(), 1u);
 	EXPECT_EQ(mesh->tags[0]->name, "Safe Distance Map >= 0.25") << "the distance, not its square";
 	EXPECT_EQ(testscene::selectedPoints(mesh), (std::vector<Int32>{2})) << "exactly at the distance is not closer";
 
 	setSafeDistance(0.0);
-	ASSERT_TRUE(host.pressButton(deformer, MORVEX_CHECK));
+	ASSERT_TRUE(vtnhost::pressButton(deformer, MORVEX_CHECK));
 	EXPECT_EQ(mesh->tags.size(), 1u) << "nothing is within a distance of 0";
 	EXPECT_TRUE(m->Valuta_struttura(deformer->asObject(), mesh->asObject(), doc->findByName("Cage")->asObject()));
 }
@@ -197,17 +178,17 @@ TEST_F(Classification, ACageWithoutUsablePolygonsLeavesEveryPointFar)
 TEST_F(Classification, CheckNeedsBothLinksAndADocument)
 {
 	Object* mesh = meshOf({{5, 5, 5}});
-	ASSERT_TRUE(host.pressButton(deformer, MORVEX_CHECK));
+	ASSERT_TRUE(vtnhost::pressButton(deformer, MORVEX_CHECK));
 	EXPECT_TRUE(mesh->tags.empty()) << "no cage linked";
-	host.setLink(deformer, MORVEX_CHECK_OBJECT, nullptr);
+	vtnhost::setLink(deformer, MORVEX_CHECK_OBJECT, nullptr);
 	cageOf(testmesh::boxTriangles(kLo, kHi));
-	ASSERT_TRUE(host.pressButton(deformer, MORVEX_CHECK));
+	ASSERT_TRUE(vtnhost::pressButton(deformer, MORVEX_CHECK));
 	EXPECT_TRUE(mesh->tags.empty()) << "no mesh linked";
 	// Objects of another document do not count.
 	vtnhost::Document* other = host.newDocument();
 	Object* foreign = testscene::addMesh(host, other, "Elsewhere", Mesh{{{5, 5, 5}}, {}});
-	host.setLink(deformer, MORVEX_CHECK_OBJECT, foreign);
-	ASSERT_TRUE(host.pressButton(deformer, MORVEX_CHECK));
+	vtnhost::setLink(deformer, MORVEX_CHECK_OBJECT, foreign);
+	ASSERT_TRUE(vtnhost::pressButton(deformer, MORVEX_CHECK));
 	EXPECT_TRUE(foreign->tags.empty());
 	host.destroyDocument(other);
 }
@@ -219,7 +200,7 @@ TEST_F(Classification, CheckMatchesTheWindingNumberOnADenseMesh)
 	const testmesh::PushedMesh pushed = testmesh::pushedIcosphere({0, 0, 0}, 1.0, 4, 1.6, 7);
 	Object* mesh = meshOf(pushed.mesh.points);
 	mesh->matrix = cage->matrix;
-	ASSERT_TRUE(host.pressButton(deformer, MORVEX_CHECK));
+	ASSERT_TRUE(vtnhost::pressButton(deformer, MORVEX_CHECK));
 	const std::vector<Int32> expected = testscene::outsideByWinding(mesh, cage);
 	ASSERT_FALSE(expected.empty());
 	EXPECT_EQ(expected, pushed.pushed);
@@ -238,17 +219,17 @@ TEST_F(Classification, AnOpenCageLetsTheRaysOut)
 	ASSERT_EQ(open.polygons.size(), 10u);
 	cageOf(open);
 	Object* mesh = meshOf({{0, 0, 0}, {0.5, -0.5, 0.9}});
-	ASSERT_TRUE(host.pressButton(deformer, MORVEX_CHECK));
+	ASSERT_TRUE(vtnhost::pressButton(deformer, MORVEX_CHECK));
 	EXPECT_EQ(testscene::selectedPoints(mesh), (std::vector<Int32>{0, 1}));
 }
 
 TEST_F(Classification, CheckOutsideADocumentDoesNothing)
 {
-	std::unique_ptr<Object> loose = host.newObject(testscene::kMorvexer);
+	std::unique_ptr<Object> loose = host.newObject(ID_MORVEXER);
 	Object* cage = cageOf(testmesh::boxTriangles(kLo, kHi));
 	Object* mesh = meshOf({{5, 5, 5}});
-	host.setLink(loose.get(), MORVEX_CAGE, cage);
-	host.setLink(loose.get(), MORVEX_CHECK_OBJECT, mesh);
-	ASSERT_TRUE(host.pressButton(loose.get(), MORVEX_CHECK));
+	vtnhost::setLink(loose.get(), MORVEX_CAGE, cage);
+	vtnhost::setLink(loose.get(), MORVEX_CHECK_OBJECT, mesh);
+	ASSERT_TRUE(vtnhost::pressButton(loose.get(), MORVEX_CHECK));
 	EXPECT_TRUE(mesh->tags.empty());
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "object/morvex_closedform.h"
+#include "vtnhost/actions.h"
 #include "support/deformer_scene.h"
 
 using testmesh::Mesh;
@@ -256,13 +257,15 @@ protected:
 		std::unique_ptr<Object> d = doc->remove(deformer);
 		doc->insert(std::move(d), op, nullptr);
 		Object* c = addLinked(MORVEX_CAGE, cage, "Cage");
-		m->referenceBinding = reference;
-		EXPECT_TRUE(host.pressButton(deformer, MORVEX_BIND));
-		host.evaluate(doc);
+		EXPECT_TRUE(vtnhost::pressButton(deformer, MORVEX_BIND));
+		if (reference)
+			EXPECT_TRUE(m->BindReference(deformer->asObject(), op->asObject(), nullptr));
+		else
+			host.evaluate(doc);
 		Tables t;
-		if (m->bindings.GetCount() == 1)
+		if (internals(m).bindings.GetCount() == 1)
 		{
-			const Cobjbuff* r = m->bindings[0];
+			const Cobjbuff* r = internals(m).bindings[0];
 			t.rows = r->pointCount;
 			t.cols = r->cagePointCount;
 			t.faces = r->faceCount;

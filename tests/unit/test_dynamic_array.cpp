@@ -85,7 +85,7 @@ protected:
 	{
 		mem().failAfter(-1);
 		mem().clearRequests();
-		unitHost().clearCriticalStops();
+		unitRecorder().criticalStops.clear();
 		liveBefore_ = mem().liveBlocks();
 	}
 	void TearDown() override { mem().failAfter(-1); }
@@ -525,11 +525,11 @@ TEST_F(DynamicArrayTest, ZeroBlockSizeIsACriticalStop)
 	EXPECT_EQ(negative.block, nullptr);
 
 	std::vector<std::pair<int, std::string>> stops;
-	for (const auto& s : unitHost().criticalStops())
+	for (const auto& s : unitRecorder().criticalStops)
 		stops.emplace_back(s.line, s.source);
 	EXPECT_EQ(stops, (std::vector<std::pair<int, std::string>>{
 		{832, kSource}, {832, kSource}, {948, kSource}, {832, kSource}, {832, kSource}}));
-	unitHost().clearCriticalStops();
+	unitRecorder().criticalStops.clear();
 }
 
 // ---- failures while growing ----------------------------------------------

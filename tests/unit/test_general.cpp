@@ -102,7 +102,7 @@ TEST(HostServices, ConsoleStatusBarAndEventsReachTheHost)
 {
 	vtnhost::Host& host = unitHost();
 	const size_t lines = host.console().size();
-	const int events = host.eventCount();
+	const int events = unitRecorder().events;
 	GePrint(String("hello"));
 	StatusSetText(String("Binding: Bunny"));
 	StatusSetBar(42);
@@ -111,13 +111,14 @@ TEST(HostServices, ConsoleStatusBarAndEventsReachTheHost)
 	EXPECT_EQ(host.console().back(), "hello");
 	EXPECT_EQ(host.statusText(), "Binding: Bunny");
 	EXPECT_EQ(host.statusBar(), 42);
-	EXPECT_EQ(host.eventCount(), events + 1);
+	EXPECT_EQ(unitRecorder().events, events + 1);
 	StatusClear();
 	EXPECT_EQ(host.statusText(), "");
 	EXPECT_EQ(host.statusBar(), 0);
-	host.clearCriticalStops();
+	unitRecorder().criticalStops.clear();
 	GeCriticalStop(12, "here");
-	ASSERT_EQ(host.criticalStops().size(), 1u);
-	EXPECT_EQ(host.criticalStops()[0].line, 12);
-	EXPECT_EQ(host.criticalStops()[0].source, "here");
+	ASSERT_EQ(unitRecorder().criticalStops.size(), 1u);
+	EXPECT_EQ(unitRecorder().criticalStops[0].line, 12);
+	EXPECT_EQ(unitRecorder().criticalStops[0].source, "here");
+	EXPECT_EQ(host.errors().back(), "critical stop: here:12") << "the host's user sees it too";
 }

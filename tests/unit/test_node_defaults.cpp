@@ -45,9 +45,27 @@ public:
 	LVector setTo{0, 0, 0};
 };
 
+// Refuses to start: Init fails. Counts what the host does with it after that.
+class FailsInit : public ObjectData
+{
+public:
+	static NodeData* Alloc() { return NewObj(FailsInit); }
+	~FailsInit() override { ++destroyed; }
+	bool Init(GeListNode*) override
+	{
+		++inits;
+		return false;
+	}
+	static int inits;
+	static int destroyed;
+};
+int FailsInit::inits = 0;
+int FailsInit::destroyed = 0;
+
 constexpr Int32 kOnlyModify = 990001;
 constexpr Int32 kWithHandles = 990002;
 constexpr Int32 kPlainNode = 990003;
+constexpr Int32 kFailsInit = 990005;
 
 const vtnhost::PluginRegistration& registered(Int32 id, DataAllocator alloc)
 {
@@ -197,4 +215,19 @@ TEST(NodeDefaults, DestructorOfNullDoesNothing)
 	const size_t live = unitHost().memory().liveBlocks();
 	BaseData::Destructor(OnlyModify::Alloc());
 	EXPECT_EQ(unitHost().memory().liveBlocks(), live);
+}
+
+TEST(NodeDefaults, AnInstanceWhoseInitFailsIsReleasedAndTheAllocationGivesNull)
+{
+	registered(kFailsInit, FailsInit::Alloc);
+	const size_t live = unitHost().memory().liveBlocks();
+	const size_t nodes = unitHost().nodeCount();
+	FailsInit::inits = FailsInit::destroyed = 0;
+	EXPECT_EQ(unitHost().table()->list->AllocNode(kFailsInit), nullptr);
+	EXPECT_EQ(unitHost().createNode(kFailsInit), nullptr);
+	EXPECT_EQ(FailsInit::inits, 2);
+	EXPECT_EQ(FailsInit::destroyed, 2) << "each instance the allocator made is destroyed again";
+	EXPECT_EQ(unitHost().memory().liveBlocks(), live);
+	EXPECT_EQ(unitHost().nodeCount(), nodes);
+	EXPECT_NE(unitHost().errors().back().find("Init failed"), std::string::npos);
 }

@@ -1,6 +1,6 @@
 // The stand-in host: owns the master table that plug-ins receive, implements
 // the host side of every sub-table operation in use, loads plug-in modules from
-// disk and records what they do (console, registrations, errors) for its users.
+// disk and reports what they do (console, registrations, errors) to its users.
 #ifndef VTNHOST_HOST_H
 #define VTNHOST_HOST_H
 
@@ -17,6 +17,7 @@
 #include "abi/vtn_plugin.h"
 #include "vtnhost/bitmap.h"
 #include "vtnhost/memory.h"
+#include "vtnhost/module.h"
 #include "vtnhost/resources.h"
 #include "vtnhost/scene.h"
 
@@ -31,12 +32,6 @@ struct VtnRegistry
 namespace vtnhost {
 
 class WorkerSet;
-
-struct CriticalStop
-{
-	int line = 0;
-	std::string source;
-};
 
 // A registered plug-in type: the record as the plug-in handed it over.
 struct PluginRegistration
@@ -53,8 +48,14 @@ struct PluginRegistration
 	const NODEPLUGIN& node() const { return record.node; }
 };
 
-class PluginModule;
+class HostRecorder;
 
+// One object for the application's side; its members live in a file per
+// concern (see host/README.md): host.cpp (the host itself, its reports),
+// modules.cpp (loading), registry.cpp (registration, descriptions, icons,
+// the registry), nodes.cpp (the node factory, copies, documents),
+// evaluation.cpp (the deformers' order), modeling.cpp (modeling commands),
+// scene_file.cpp (scene files).
 class Host
 {
 public:
@@ -79,6 +80,7 @@ public:
 	// The version announced at offset 0 of the master table (default 12000).
 	void setApiVersion(Int32 v) { os_.version = v; }
 
+	// ---- modules (modules.cpp) ----
 	// Loads a plug-in as the application does: open, attach, message 1, start.
 	// False with the reason in errors() when any step fails; a module that did
 	// not start is ended and unloaded again.
@@ -87,12 +89,9 @@ public:
 	void unloadPlugins();
 	PluginModule* plugin(size_t i) { return i < modules_.size() ? modules_[i].get() : nullptr; }
 
-	// What plug-ins did.
+	// ---- reports (host.cpp) ----
 	const std::vector<std::string>& console() const { return console_; }
 	const std::vector<std::string>& errors() const { return errors_; }
-	const std::vector<CriticalStop>& criticalStops() const { return criticalStops_; }
-	void clearCriticalStops() { criticalStops_.clear(); }
-	int eventCount() const { return events_; }
 	// Safe to read from another thread while an evaluation runs.
 	std::string statusText() const
 	{
@@ -100,53 +99,83 @@ public:
 		return statusText_;
 	}
 	int statusBar() const { return statusBar_.load(); }
+	void print(const std::string& line) { console_.push_back(line); }
+	void error(const std::string& text) { errors_.push_back(text); }
+	// A plug-in's report of a state it should never reach: a line in errors().
+	void criticalStop(int line, const char* source);
+	void setStatusText(const std::string& t)
+	{
+		std::lock_guard<std::mutex> lock(statusMutex_);
+		statusText_ = t;
+	}
+	void setStatusBar(int p);
+	void setMouse(int mode);
+	void addEvent();
+	// Whoever watches what plug-ins do (null: no one); not owned.
+	void attachRecorder(HostRecorder* recorder) { recorder_ = recorder; }
+	HostRecorder* recorder() const { return recorder_; }
+
+	// ---- registration, descriptions, icons, the registry (registry.cpp) ----
+	bool registerPlugin(Int32 api, Int32 type, Int32 id, const std::string& name, const void* record, Int32 size);
 	const std::vector<PluginRegistration>& registrations() const { return registrations_; }
 	const PluginRegistration* findRegistration(Int32 id) const;
+	bool registerDescription(Int32 id, const std::string& name, const ResourceSet* res);
 	const Description* description(Int32 plugin_id) const;
+	bool registerIcon(Int32 id, const Bitmap& bmp, Int32 x, Int32 y, Int32 w, Int32 h);
+	bool unregisterIcon(Int32 id);
 	const Bitmap* icon(Int32 id) const;
 	// Resource sets a plug-in loaded and has not released.
 	int liveResources() const { return liveResources_; }
 	void resourceLoaded(int delta) { liveResources_ += delta; }
-
 	// The registry of libraries (kind 17) and other entries.
 	bool registryAdd(Int32 kind, Int32 id, void* data);
 	void* registryFind(Int32 kind, Int32 id) const;
 	VtnRegistry* registryEntry(Int32 kind, Int32 id);
 	void registryRemove(Int32 kind, Int32 id);
 
-	// Nodes: plug-in types are created through their allocator and Init.
+	// ---- nodes, copies and documents (nodes.cpp) ----
+	// The host's own node types: polygon and null objects, display and point
+	// selection tags.
+	static bool isHostType(Int32 type);
+	// Plug-in types are created through their allocator and Init.
 	// newNode gives an object (or a tag, for tag types) to the caller; null with
-	// the reason in errors() when a plug-in instance cannot be made.
+	// the reason in errors() for a type that is neither the host's own nor a
+	// loaded plug-in's, and when a plug-in instance cannot be made.
 	std::unique_ptr<Node> newNode(Int32 type);
 	std::unique_ptr<Object> newObject(Int32 type, const std::string& name = std::string());
+	// As newObject, but a type no loaded plug-in provides gives a plain object
+	// of that type: what a scene file or a copy holds of a plug-in that is not
+	// loaded stays in its place.
+	std::unique_ptr<Object> newStandIn(Int32 type, const std::string& name = std::string());
 	std::unique_ptr<Object> newPolygonObject(const std::string& name, std::vector<LVector> points, std::vector<CPolygon> polygons);
 	// A copy of an object (plug-in objects through their CopyTo), with its tags unless
-	// COPY_NO_TAGS and its children unless COPY_NO_HIERARCHY; not in any document.
+	// COPYFLAGS_NO_BRANCHES and its children unless COPYFLAGS_NO_HIERARCHY; not in any document.
 	std::unique_ptr<Object> cloneObject(const Object& src, Int32 flags);
-
-	// Scene files: the host's own binary format. Saving writes a temporary file
-	// and renames it; loading makes a new document. A damaged file gives null and
-	// the reason; a plug-in block that reads back damaged leaves its object in the
-	// scene with what could be read, and a line in errors() naming the object.
-	bool saveDocument(Document* doc, const std::string& path, std::string* error);
-	Document* loadDocument(const std::string& path, std::string* error);
-	std::vector<uint8_t> encodeDocument(Document* doc);
-	Document* decodeDocument(const std::vector<uint8_t>& bytes, std::string* error);
 	// A node the host keeps until destroyNode (or unloadPlugins).
 	Node* createNode(Int32 type);
 	void destroyNode(Node* node);
+	// Every live node by id, wherever it is owned (nodes register themselves).
 	Node* findNode(uint64_t id) const;
 	size_t nodeCount() const { return nodes_.size(); }
 	void registerNode(Node* node);
 	void unregisterNode(Node* node);
 	uint64_t nextNodeId() { return nextNodeId_++; }
-
 	// Documents, owned by the host.
 	Document* newDocument();
 	void destroyDocument(Document* doc);
 	const std::vector<std::unique_ptr<Document>>& documents() const { return documents_; }
 
-	// What the user does in the application.
+	// ---- scene files (scene_file.cpp) ----
+	// The host's own binary format. Saving writes a temporary file and renames
+	// it; loading makes a new document. A damaged file gives null and the
+	// reason; a plug-in block that reads back damaged leaves its object in the
+	// scene with what could be read, and a line in errors() naming the object.
+	bool saveDocument(Document* doc, const std::string& path, std::string* error);
+	Document* loadDocument(const std::string& path, std::string* error);
+	std::vector<uint8_t> encodeDocument(Document* doc);
+	Document* decodeDocument(const std::vector<uint8_t>& bytes, std::string* error);
+
+	// ---- evaluation (evaluation.cpp) ----
 	// Evaluates the document as the application does before it draws: the dirty
 	// checks of plug-in objects, then every polygon object (and generator cache)
 	// in tree order through the deformers that act on it, into its deform cache.
@@ -155,62 +184,13 @@ public:
 	// evaluation, the host's own work around them left out.
 	double lastDeformerSeconds() const { return lastDeformerSeconds_; }
 
-	// Presses a button of a node's description (message 18 with a one-level DescID).
-	bool pressButton(Node* node, Int32 button_id);
-	// Asks a node for its custom icon (message 1001090); true when it filled the record.
-	bool requestIcon(Node* node, IconData* icon);
-	void setLink(Node* owner, Int32 param_id, const Node* target);
-
-	// Messages sent to nodes, in order.
-	struct MessageRecord
-	{
-		uint64_t node;
-		Int32 type;
-	};
-	const std::vector<MessageRecord>& messages() const { return messages_; }
-	void recordMessage(const Node* node, Int32 type) { messages_.push_back({node->id(), type}); }
-	size_t messageCount(const Node* node, Int32 type) const;
-
-	// Modeling commands asked for, and a switch that makes them fail.
-	struct ModelingRecord
-	{
-		Int32 command;
-		uint64_t node;
-	};
-	const std::vector<ModelingRecord>& modelingCommands() const { return modelingCommands_; }
-	void setModelingCommandsFail(bool fail) { modelingFails_ = fail; }
+	// ---- modeling commands (modeling.cpp) ----
+	// Command 221 triangulates a polygon object in place; anything else fails.
 	bool sendModelingCommand(Int32 command, ModelingCommandData* data);
 
-	// Host-side reports.
-	void print(const std::string& line) { console_.push_back(line); }
-	void error(const std::string& text) { errors_.push_back(text); }
-
-	// Services behind the table slots.
-	void criticalStop(int line, const char* source) { criticalStops_.push_back({line, source ? source : ""}); }
-	void setStatusText(const std::string& t)
-	{
-		std::lock_guard<std::mutex> lock(statusMutex_);
-		statusText_ = t;
-	}
-	void setStatusBar(int p)
-	{
-		if (statusHistory_.empty() || statusHistory_.back() != p)
-			if (statusHistory_.size() < 100000)
-				statusHistory_.push_back(p);
-		statusBar_ = p;
-	}
-	// The percentages shown, each change once, in order.
-	const std::vector<int>& statusHistory() const { return statusHistory_; }
-	void clearStatusHistory() { statusHistory_.clear(); }
-	void setMouse(int mode) { mouse_.push_back(mode); }
-	const std::vector<int>& mouseHistory() const { return mouse_; }
-	void addEvent() { ++events_; }
-	bool registerPlugin(Int32 api, Int32 type, Int32 id, const std::string& name, const void* record, Int32 size);
-	bool registerDescription(Int32 id, const std::string& name, const ResourceSet* res);
-	bool registerIcon(Int32 id, const Bitmap& bmp, Int32 x, Int32 y, Int32 w, Int32 h);
-	bool unregisterIcon(Int32 id);
-
 private:
+	std::unique_ptr<Node> makeNode(Int32 type, const PluginRegistration* reg);
+	static std::unique_ptr<Object> asObject(std::unique_ptr<Node> node, const std::string& name);
 	std::unique_ptr<Object> cloneInto(const Object& src, Int32 flags, VtnAliasTrans* trans);
 
 	VTNOS os_{};
@@ -218,13 +198,10 @@ private:
 	std::vector<std::unique_ptr<PluginModule>> modules_;
 	std::vector<std::string> console_;
 	std::vector<std::string> errors_;
-	std::vector<CriticalStop> criticalStops_;
 	mutable std::mutex statusMutex_;
 	std::string statusText_;
 	std::atomic<int> statusBar_{0};
-	std::vector<int> statusHistory_;
-	std::vector<int> mouse_;
-	int events_ = 0;
+	HostRecorder* recorder_ = nullptr;
 	int liveResources_ = 0;
 	int workers_ = 1;
 	double lastDeformerSeconds_ = 0.0;
@@ -236,36 +213,7 @@ private:
 	std::map<uint64_t, Node*> nodes_;  // every live node, wherever it is owned
 	std::map<uint64_t, std::unique_ptr<Node>> loose_;  // nodes made with createNode
 	std::vector<std::unique_ptr<Document>> documents_;
-	std::vector<MessageRecord> messages_;
-	std::vector<ModelingRecord> modelingCommands_;
-	bool modelingFails_ = false;
 	uint64_t nextNodeId_ = 1;
-};
-
-// A plug-in module opened from disk, driven through its one export.
-class PluginModule
-{
-public:
-	// Null with a reason when the file is missing, cannot be loaded or lacks vtn_main.
-	static std::unique_ptr<PluginModule> open(const std::string& path, std::string* error);
-	~PluginModule();
-	PluginModule(const PluginModule&) = delete;
-	PluginModule& operator=(const PluginModule&) = delete;
-
-	int call(int action, void* p1 = nullptr, void* p2 = nullptr, void* p3 = nullptr);
-	// Action 1 with the host's table and the module's file name.
-	int attach(Host& host);
-	int message(Int32 id, void* data) { return call(VTNPL_MESSAGE, reinterpret_cast<void*>(static_cast<intptr_t>(id)), data); }
-	const std::string& path() const { return path_; }
-	bool started = false;
-
-private:
-	PluginModule(void* handle, int (*entry)(int, void*, void*, void*), std::string path);
-	void* handle_;
-	int (*entry_)(int, void*, void*, void*);
-	std::string path_;
-	VtnFilename file_;
-	VtnFilename* fileBox_ = &file_;
 };
 
 }  // namespace vtnhost

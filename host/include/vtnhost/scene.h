@@ -2,7 +2,8 @@
 // names, polygon geometry, a parent hierarchy, documents with undo records.
 // A node of a plug-in type carries the instance that the plug-in's allocator
 // returned, and every callback of the plug-in is invoked through the
-// member-function references of its registration record.
+// member-function references of its registration record (the call* members,
+// all in src/plugin_calls.cpp; the tree itself is in src/scene.cpp).
 #ifndef VTNHOST_SCENE_H
 #define VTNHOST_SCENE_H
 
@@ -14,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "abi/vtn_ids.h"
 #include "abi/vtn_plugin.h"
 #include "vtnhost/values.h"
 
@@ -48,46 +50,6 @@ struct PluginRegistration;
 class Document;
 class Object;
 class Tag;
-
-// Host type numbers.
-enum : Int32
-{
-	TYPE_POLYGON_OBJECT = 5100,
-	TYPE_NULL_OBJECT = 5140,
-	TYPE_SELECTION_TAG = 5674,
-	TYPE_DISPLAY_TAG = 5613,
-};
-
-// Messages the host itself sends or understands.
-enum : Int32
-{
-	MSG_UPDATE = 5,  // points or settings of an object changed
-	MSG_DESCRIPTION_COMMAND = 18,
-	MSG_MENUPREPARE = 22,
-	MSG_GETCUSTOMICON = 1001090,
-};
-
-// Modeling commands.
-enum : Int32
-{
-	MCOMMAND_TRIANGULATE = 221,
-};
-
-// Dirty kinds; a node keeps one count per kind.
-enum : Int32
-{
-	DIRTY_MATRIX = 2,
-	DIRTY_DATA = 4,
-	DIRTY_SELECT = 8,
-	DIRTY_CACHE = 16,
-};
-
-// Clone flags of this host.
-enum : Int32
-{
-	COPY_NO_HIERARCHY = 0x04,  // children are not copied
-	COPY_NO_TAGS = 0x100,      // tags are not copied
-};
 
 class Node
 {
@@ -202,9 +164,6 @@ public:
 	// A generator's cache: the polygon object it builds (a child-less stand-in).
 	std::unique_ptr<Object> generatorCache;
 
-	// The plug-in's block as the last scene file held it, for tools that inspect files.
-	std::vector<uint8_t> loadedBlock;
-
 	// Restriction weights of a deformer, per object it acts on (by node id).
 	std::map<uint64_t, std::vector<float>> restrictions;
 
@@ -226,8 +185,8 @@ public:
 	LMatrix globalMatrix() const;
 	void setGlobalMatrix(const LMatrix& mg);
 
-	Int32 editorMode = 2;  // 0 on, 1 off, 2 undefined (follow the parent)
-	Int32 renderMode = 2;
+	Int32 editorMode = MODE_UNDEF;
+	Int32 renderMode = MODE_UNDEF;
 	bool deformMode = true;
 	ColorProperties colors;
 
@@ -250,7 +209,7 @@ public:
 	LVector boundingRadius() const;
 	LVector boundingCentre() const;
 
-	bool isPolygonObject() const { return type() == TYPE_POLYGON_OBJECT; }
+	bool isPolygonObject() const { return type() == Opolygon; }
 
 private:
 	friend class Document;

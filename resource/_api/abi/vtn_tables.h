@@ -9,6 +9,7 @@
 #ifndef VTN_ABI_TABLES_H
 #define VTN_ABI_TABLES_H
 
+#include "vtn_ids.h"
 #include "vtn_types.h"
 
 class NodeData;
@@ -282,17 +283,6 @@ struct VTN_Link
 	bool (*Write)(const BaseLink* link, HyperFile* hf);
 	bool (*Read)(BaseLink* link, HyperFile* hf);
 	bool (*CopyTo)(const BaseLink* src, BaseLink* dst, Int32 flags, VtnAliasTrans* trans);
-};
-
-// Kinds of a GeData value and of a container entry.
-enum VtnDataType
-{
-	VTN_DA_NIL = 0,
-	VTN_DA_LONG = 15,
-	VTN_DA_REAL = 19,
-	VTN_DA_STRING = 130,
-	VTN_DA_LINK = 133,
-	VTN_DA_BOOL = 400006001,
 };
 
 // Offset 264: GeData values.

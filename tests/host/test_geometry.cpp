@@ -15,46 +15,19 @@
 
 #include "vtnhost/ray_bvh.h"
 #include "vtnhost/triangulate.h"
+#include "vtnhost/vec.h"
 
 using vtnhost::RayBvh;
 using vtnhost::splitQuad;
 using vtnhost::triangulateOutline;
+using namespace vtnhost::vec;
+using namespace vtnhost::vec::operators;
 
 namespace {
 
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 const double kInf = std::numeric_limits<double>::infinity();
 const double kPi = std::acos(-1.0);
-
-LVector operator+(const LVector& a, const LVector& b)
-{
-	return LVector{a.x + b.x, a.y + b.y, a.z + b.z};
-}
-
-LVector operator-(const LVector& a, const LVector& b)
-{
-	return LVector{a.x - b.x, a.y - b.y, a.z - b.z};
-}
-
-LVector operator*(const LVector& a, double s)
-{
-	return LVector{a.x * s, a.y * s, a.z * s};
-}
-
-double dot(const LVector& a, const LVector& b)
-{
-	return a.x * b.x + a.y * b.y + a.z * b.z;
-}
-
-LVector cross(const LVector& a, const LVector& b)
-{
-	return LVector{a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-}
-
-double length(const LVector& a)
-{
-	return std::sqrt(dot(a, a));
-}
 
 LVector normalized(const LVector& a)
 {

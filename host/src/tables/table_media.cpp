@@ -1,5 +1,5 @@
 // Media sub-tables and libraries: bitmaps, resources, descriptions, icons.
-#include "tables.h"
+#include "tables/tables.h"
 #include "vtnhost/host.h"
 
 namespace vtnhost {
@@ -38,7 +38,16 @@ void BmGetPixel(const BaseBitmap* bmp, Int32 x, Int32 y, UChar* r, UChar* g, UCh
 	*r = p[0], *g = p[1], *b = p[2];
 }
 
-VTN_Bitmap bitmap_table = {BmAlloc, BmFree, BmInit, BmWidth, BmHeight, BmGetPixel};
+VTN_Bitmap bitmap_table = [] {
+	VTN_Bitmap t{};
+	t.Alloc = BmAlloc;
+	t.Free = BmFree;
+	t.Init = BmInit;
+	t.GetWidth = BmWidth;
+	t.GetHeight = BmHeight;
+	t.GetPixel = BmGetPixel;
+	return t;
+}();
 
 // ---- resources ----
 
@@ -67,7 +76,14 @@ const VtnString* const* RsLoadString(VtnResource* res, Int32 id)
 }
 VtnResource* RsGetGlobal() { return nullptr; }
 
-VTN_Resource resource_table = {RsLoad, RsFree, RsLoadString, RsGetGlobal};
+VTN_Resource resource_table = [] {
+	VTN_Resource t{};
+	t.Load = RsLoad;
+	t.Free = RsFree;
+	t.LoadString = RsLoadString;
+	t.GetGlobal = RsGetGlobal;
+	return t;
+}();
 
 // ---- description library (1000467) ----
 
@@ -99,7 +115,15 @@ bool DlGetParameter(Int32 id, Int32 index, Int32* param_id, Int32* kind, VtnStri
 	return true;
 }
 
-VTN_DescriptionLib description_lib = {{1, sizeof(VTN_DescriptionLib)}, DlRegisterDescription, DlGetParameterCount, DlGetParameter};
+VTN_DescriptionLib description_lib = [] {
+	VTN_DescriptionLib t{};
+	t.head.version = 1;
+	t.head.size = static_cast<Int32>(sizeof(VTN_DescriptionLib));
+	t.RegisterDescription = DlRegisterDescription;
+	t.GetParameterCount = DlGetParameterCount;
+	t.GetParameter = DlGetParameter;
+	return t;
+}();
 
 // ---- icon library (1009310) ----
 
@@ -121,7 +145,15 @@ bool IcGetIcon(Int32 id, IconData* d)
 }
 bool IcUnregisterIcon(Int32 id) { return H().unregisterIcon(id); }
 
-VTN_IconLib icon_lib = {{1, sizeof(VTN_IconLib)}, IcRegisterIcon, IcGetIcon, IcUnregisterIcon};
+VTN_IconLib icon_lib = [] {
+	VTN_IconLib t{};
+	t.head.version = 1;
+	t.head.size = static_cast<Int32>(sizeof(VTN_IconLib));
+	t.RegisterIcon = IcRegisterIcon;
+	t.GetIcon = IcGetIcon;
+	t.UnregisterIcon = IcUnregisterIcon;
+	return t;
+}();
 
 }  // namespace
 

@@ -1,17 +1,12 @@
 // Draw sub-table: the viewport operations of the default handle drawing.
 #include <cmath>
 
-#include "tables.h"
+#include "tables/tables.h"
+#include "vtnhost/matrix.h"
 #include "vtnhost/viewport.h"
 
 namespace vtnhost {
 namespace {
-
-LVector apply(const LMatrix& m, const LVector& p)
-{
-	return {m.off.x + m.v1.x * p.x + m.v2.x * p.y + m.v3.x * p.z, m.off.y + m.v1.y * p.x + m.v2.y * p.y + m.v3.y * p.z,
-	        m.off.z + m.v1.z * p.x + m.v2.z * p.y + m.v3.z * p.z};
-}
 
 void DrSetPen(BaseDraw* bd, const LVector* color) { Viewport::from(bd)->pen = *color; }
 void DrGetHandleColor(BaseDraw*, Int32, LVector* out) { *out = Viewport::handleColor(); }
@@ -27,7 +22,15 @@ bool DrPointInRange(BaseDraw* bd, const LVector* p, Int32 x, Int32 y)
 	return std::fabs(p->x - x) <= v->hitRadius && std::fabs(p->y - y) <= v->hitRadius;
 }
 
-VTN_Draw draw_table = {DrSetPen, DrGetHandleColor, DrSetMatrix, DrDrawHandle, DrPointInRange};
+VTN_Draw draw_table = [] {
+	VTN_Draw t{};
+	t.SetPen = DrSetPen;
+	t.GetHandleColor = DrGetHandleColor;
+	t.SetMatrix = DrSetMatrix;
+	t.DrawHandle = DrDrawHandle;
+	t.PointInRange = DrPointInRange;
+	return t;
+}();
 
 }  // namespace
 

@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "tables.h"
+#include "tables/tables.h"
 #include "vtnhost/host.h"
 #include "vtnhost/platform.h"
 
@@ -52,7 +52,19 @@ const VtnString* const* StrEmptyBox()
 	return &box;
 }
 
-VTN_String string_table = {StrCreate, StrClone, StrDestroy, StrAssign, StrAppend, StrLength, StrUtf8, StrCompare, StrEmptyBox};
+VTN_String string_table = [] {
+	VTN_String t{};
+	t.Create = StrCreate;
+	t.Clone = StrClone;
+	t.Destroy = StrDestroy;
+	t.Assign = StrAssign;
+	t.Append = StrAppend;
+	t.GetLength = StrLength;
+	t.GetUtf8 = StrUtf8;
+	t.Compare = StrCompare;
+	t.GetEmptyBox = StrEmptyBox;
+	return t;
+}();
 
 // ---- file names (the system's paths) ----
 
@@ -69,7 +81,19 @@ void FnJoin(VtnFilename* f, const VtnString* part)
 VtnFilename* FnGetDirectory(const VtnFilename* f) { return new VtnFilename{f ? platform::directoryOf(f->path) : std::string()}; }
 bool FnIsEmpty(const VtnFilename* f) { return !f || f->path.empty(); }
 
-VTN_Filename filename_table = {FnCreate, FnClone, FnDestroy, FnAssign, FnSetString, FnGetString, FnJoin, FnGetDirectory, FnIsEmpty};
+VTN_Filename filename_table = [] {
+	VTN_Filename t{};
+	t.Create = FnCreate;
+	t.Clone = FnClone;
+	t.Destroy = FnDestroy;
+	t.Assign = FnAssign;
+	t.SetString = FnSetString;
+	t.GetString = FnGetString;
+	t.Join = FnJoin;
+	t.GetDirectory = FnGetDirectory;
+	t.IsEmpty = FnIsEmpty;
+	return t;
+}();
 
 // ---- containers ----
 
@@ -142,8 +166,27 @@ Int32 BcGetIndexId(const VtnContainer* bc, Int32 index)
 	return it->first;
 }
 
-VTN_Container container_table = {BcCreate, BcClone, BcDestroy, BcCopyFrom, BcGetType, BcSetLong, BcSetReal, BcSetBool, BcSetString,
-                                 BcGetLong, BcGetReal, BcGetBool, BcGetString, BcSetData, BcGetObjectLink, BcSetLink, BcGetIndexId};
+VTN_Container container_table = [] {
+	VTN_Container t{};
+	t.Create = BcCreate;
+	t.Clone = BcClone;
+	t.Destroy = BcDestroy;
+	t.CopyFrom = BcCopyFrom;
+	t.GetType = BcGetType;
+	t.SetLong = BcSetLong;
+	t.SetReal = BcSetReal;
+	t.SetBool = BcSetBool;
+	t.SetString = BcSetString;
+	t.GetLong = BcGetLong;
+	t.GetReal = BcGetReal;
+	t.GetBool = BcGetBool;
+	t.GetString = BcGetString;
+	t.SetData = BcSetData;
+	t.GetObjectLink = BcGetObjectLink;
+	t.SetLink = BcSetLink;
+	t.GetIndexId = BcGetIndexId;
+	return t;
+}();
 
 // ---- GeData ----
 
@@ -157,7 +200,19 @@ Int32 DGetType(const VtnData* d) { return d->v.type; }
 Int32 DGetLong(const VtnData* d) { return d->v.type == VTN_DA_REAL ? static_cast<Int32>(d->v.r) : d->v.l; }
 double DGetReal(const VtnData* d) { return d->v.type == VTN_DA_REAL ? d->v.r : d->v.l; }
 
-VTN_Value value_table = {DCreate, DDestroy, DSetLong, DSetReal, DSetBool, DSetString, DGetType, DGetLong, DGetReal};
+VTN_Value value_table = [] {
+	VTN_Value t{};
+	t.Create = DCreate;
+	t.Destroy = DDestroy;
+	t.SetLong = DSetLong;
+	t.SetReal = DSetReal;
+	t.SetBool = DSetBool;
+	t.SetString = DSetString;
+	t.GetType = DGetType;
+	t.GetLong = DGetLong;
+	t.GetReal = DGetReal;
+	return t;
+}();
 
 }  // namespace
 

@@ -1,5 +1,5 @@
-// Assembly of the master table: each family fills its sub-table and the
-// optional libraries it provides.
+// The master table: each family of slots fills its sub-tables, slot by slot
+// and by name, and registers the optional libraries it provides.
 #ifndef VTNHOST_TABLES_H
 #define VTNHOST_TABLES_H
 
@@ -8,6 +8,9 @@
 namespace vtnhost {
 
 class Host;
+
+// The whole table for host: every family below, the version and the crash handler.
+void assembleMasterTable(VTNOS* os, Host& host);
 
 void installGeneralTable(VTNOS* os);
 void installValueTables(VTNOS* os);

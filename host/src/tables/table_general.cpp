@@ -1,5 +1,5 @@
 // General sub-table: memory, console, status bar, events, registration, registry.
-#include "tables.h"
+#include "tables/tables.h"
 #include "vtnhost/host.h"
 
 namespace vtnhost {
@@ -34,11 +34,25 @@ VtnRegistry* RegistryFind(Int32 kind, Int32 id) { return H().registryEntry(kind,
 void* RegistryGetData(VtnRegistry* entry) { return entry ? entry->data : nullptr; }
 bool RegistryAdd(Int32 kind, Int32 id, void* data) { return H().registryAdd(kind, id, data); }
 
-VTN_General table = {
-	Alloc, Realloc, Free, CriticalStop, Print, StatusSetText, StatusSetBar, StatusClear, EventAdd, ShowMouse,
-	SendModelingCommand,
-	RegisterPlugin, RegistryFind, RegistryGetData, RegistryAdd,
-};
+VTN_General table = [] {
+	VTN_General t{};
+	t.Alloc = Alloc;
+	t.Realloc = Realloc;
+	t.Free = Free;
+	t.CriticalStop = CriticalStop;
+	t.Print = Print;
+	t.StatusSetText = StatusSetText;
+	t.StatusSetBar = StatusSetBar;
+	t.StatusClear = StatusClear;
+	t.EventAdd = EventAdd;
+	t.ShowMouse = ShowMouse;
+	t.SendModelingCommand = SendModelingCommand;
+	t.RegisterPlugin = RegisterPlugin;
+	t.RegistryFind = RegistryFind;
+	t.RegistryGetData = RegistryGetData;
+	t.RegistryAdd = RegistryAdd;
+	return t;
+}();
 
 }  // namespace
 

@@ -1,6 +1,6 @@
 // Ray collider library (1000499): rays against an object's polygons, in the
 // object's own coordinates, through the host's bounding volume hierarchy.
-#include "tables.h"
+#include "tables/tables.h"
 #include "vtnhost/host.h"
 #include "vtnhost/ray_bvh.h"
 
@@ -24,7 +24,16 @@ bool RcIntersect(GeRayCollider* rc, const LVector* p, const LVector* dir, double
 	return rc && p && dir && R(rc)->intersect(*p, *dir, length);
 }
 
-VTN_RayColliderLib collider_lib = {{1, sizeof(VTN_RayColliderLib)}, RcAlloc, RcFree, RcInit, RcIntersect};
+VTN_RayColliderLib collider_lib = [] {
+	VTN_RayColliderLib t{};
+	t.head.version = 1;
+	t.head.size = static_cast<Int32>(sizeof(VTN_RayColliderLib));
+	t.Alloc = RcAlloc;
+	t.Free = RcFree;
+	t.Init = RcInit;
+	t.Intersect = RcIntersect;
+	return t;
+}();
 
 }  // namespace
 

@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
 
 #include "support/temp_folder.h"
 #include "vtnhost/platform.h"
@@ -43,6 +46,36 @@ TEST(HostPlatform, AtomicWritesReplaceAnExistingFileAndLeaveNothingElse)
 	EXPECT_FALSE(platform::writeFileAtomic(dir.path(), "data", &problem)) << "a folder is not replaced by a file";
 	EXPECT_TRUE(platform::isDirectory(dir.path()));
 	EXPECT_EQ(entries(dir.path()), 1u);
+}
+
+TEST(HostPlatform, AtomicWritesToOnePathAtOnceNeverMeetInOneTemporaryFile)
+{
+	TemporaryFolder dir;
+	const std::string path = platform::joinPath(dir.path(), "scene.vtn");
+	// What a writer with a fixed temporary name would trip over.
+	ASSERT_TRUE(fs::create_directory(platform::fsPath(path + ".tmp")));
+	std::string problem;
+	ASSERT_TRUE(platform::writeFileAtomic(path, "alone", &problem)) << problem;
+	EXPECT_EQ(read(path), "alone");
+	fs::remove(platform::fsPath(path + ".tmp"));
+
+	// Two writers, each of its own whole content, saving to one path in turns
+	// that overlap: every save succeeds and the file is always one of them, whole.
+	const std::string a(200000, 'a'), b(300000, 'b');
+	bool ok_a = true, ok_b = true;
+	auto writer = [&](const std::string* content, bool* ok) {
+		std::string why;
+		for (int i = 0; i < 20; ++i)
+			*ok = platform::writeFileAtomic(path, *content, &why) && *ok;
+	};
+	std::thread other(writer, &b, &ok_b);
+	writer(&a, &ok_a);
+	other.join();
+	EXPECT_TRUE(ok_a);
+	EXPECT_TRUE(ok_b);
+	const std::string last = read(path);
+	EXPECT_TRUE(last == a || last == b) << "a file of " << last.size() << " bytes";
+	EXPECT_EQ(entries(dir.path()), 1u) << "no temporary file stays behind";
 }
 
 TEST(HostPlatform, ReadingNamesTheProblem)

@@ -2,7 +2,7 @@
 // objects, tags, documents, selections and links.
 #include <algorithm>
 
-#include "tables.h"
+#include "tables/tables.h"
 #include "vtnhost/host.h"
 #include "vtnhost/hyperfile.h"
 #include "vtnhost/matrix.h"
@@ -53,8 +53,22 @@ void AtSetDirty(GeListNode* node, Int32 flags) { N(node)->setDirty(flags); }
 VtnString* AtGetName(const BaseList2D* node) { return new VtnString{N(node)->name}; }
 void AtSetName(BaseList2D* node, const VtnString* name) { N(node)->name = name ? name->text : std::string(); }
 
-VTN_Atom atom_table = {AtGetNodeData, AtGetDataInstance, AtGetDocument, AtGetType, AtIsInstanceOf, AtSetParameter,
-                       AtGetParameter, AtMessage, AtGetDirty, AtSetDirty, AtGetName, AtSetName};
+VTN_Atom atom_table = [] {
+	VTN_Atom t{};
+	t.GetNodeData = AtGetNodeData;
+	t.GetDataInstance = AtGetDataInstance;
+	t.GetDocument = AtGetDocument;
+	t.GetType = AtGetType;
+	t.IsInstanceOf = AtIsInstanceOf;
+	t.SetParameter = AtSetParameter;
+	t.GetParameter = AtGetParameter;
+	t.Message = AtMessage;
+	t.GetDirty = AtGetDirty;
+	t.SetDirty = AtSetDirty;
+	t.GetName = AtGetName;
+	t.SetName = AtSetName;
+	return t;
+}();
 
 // ---- list: the object tree ----
 
@@ -86,10 +100,25 @@ void LsRemove(GeListNode* node)
 	if (o && o->document())
 		o->document()->remove(o).release();
 }
-GeListNode* LsAllocNode(Int32 type) { return H().newNode(type).release()->asListNode(); }
+// Null when the type is unknown or its plug-in cannot make an instance.
+GeListNode* LsAllocNode(Int32 type)
+{
+	Node* node = H().newNode(type).release();
+	return node ? node->asListNode() : nullptr;
+}
 void LsFreeNode(GeListNode* node) { delete N(node); }
 
-VTN_List list_table = {LsGetNext, LsGetPred, LsGetUp, LsGetDown, LsRemove, LsAllocNode, LsFreeNode};
+VTN_List list_table = [] {
+	VTN_List t{};
+	t.GetNext = LsGetNext;
+	t.GetPred = LsGetPred;
+	t.GetUp = LsGetUp;
+	t.GetDown = LsGetDown;
+	t.Remove = LsRemove;
+	t.AllocNode = LsAllocNode;
+	t.FreeNode = LsFreeNode;
+	return t;
+}();
 
 // ---- objects ----
 
@@ -227,7 +256,7 @@ BaseObject* ObAllocPolygonObject(Int32 pcnt, Int32 vcnt)
 {
 	if (pcnt < 0 || vcnt < 0)
 		return nullptr;
-	std::unique_ptr<Object> o = H().newObject(TYPE_POLYGON_OBJECT);
+	std::unique_ptr<Object> o = H().newObject(Opolygon);
 	o->points.assign(static_cast<size_t>(pcnt), LVector{0, 0, 0});
 	o->polygons.assign(static_cast<size_t>(vcnt), CPolygon{0, 0, 0, 0});
 	return asBase(o.release());
@@ -249,11 +278,36 @@ bool ObResizeObject(BaseObject* op, Int32 pcnt, Int32 vcnt)
 	return true;
 }
 
-VTN_Object object_table = {ObPointCount, ObPointR, ObPointW, ObPolygonCount, ObPolygonR, ObPolygonW, ObGetMg, ObSetMg,
-                           ObGetRad, ObGetMp, ObGetDeformCache, ObGetCacheParent, ObClone, ObGetFirstTag, ObGetTag,
-                           ObInsertTag, ObSetDeformMode, ObGetDeformMode, ObSetEditorMode, ObSetRenderMode,
-                           ObGetColorProperties, ObSetColorProperties, ObCalcVertexMap, ObAllocPolygonObject, ObFree,
-                           ObResizeObject};
+VTN_Object object_table = [] {
+	VTN_Object t{};
+	t.GetPointCount = ObPointCount;
+	t.GetPointR = ObPointR;
+	t.GetPointW = ObPointW;
+	t.GetPolygonCount = ObPolygonCount;
+	t.GetPolygonR = ObPolygonR;
+	t.GetPolygonW = ObPolygonW;
+	t.GetMg = ObGetMg;
+	t.SetMg = ObSetMg;
+	t.GetRad = ObGetRad;
+	t.GetMp = ObGetMp;
+	t.GetDeformCache = ObGetDeformCache;
+	t.GetCacheParent = ObGetCacheParent;
+	t.Clone = ObClone;
+	t.GetFirstTag = ObGetFirstTag;
+	t.GetTag = ObGetTag;
+	t.InsertTag = ObInsertTag;
+	t.SetDeformMode = ObSetDeformMode;
+	t.GetDeformMode = ObGetDeformMode;
+	t.SetEditorMode = ObSetEditorMode;
+	t.SetRenderMode = ObSetRenderMode;
+	t.GetColorProperties = ObGetColorProperties;
+	t.SetColorProperties = ObSetColorProperties;
+	t.CalcVertexMap = ObCalcVertexMap;
+	t.AllocPolygonObject = ObAllocPolygonObject;
+	t.Free = ObFree;
+	t.ResizeObject = ObResizeObject;
+	return t;
+}();
 
 // ---- tags ----
 
@@ -276,7 +330,7 @@ void TgFree(BaseTag* tag)
 BaseSelect* TgGetBaseSelect(BaseTag* tag)
 {
 	Tag* t = T(tag);
-	return t && t->type() == TYPE_SELECTION_TAG ? reinterpret_cast<BaseSelect*>(&t->select) : nullptr;
+	return t && t->type() == Tpointselection ? reinterpret_cast<BaseSelect*>(&t->select) : nullptr;
 }
 BaseObject* TgGetObject(BaseTag* tag)
 {
@@ -284,7 +338,14 @@ BaseObject* TgGetObject(BaseTag* tag)
 	return t ? asBase(t->owner) : nullptr;
 }
 
-VTN_Tag tag_table = {TgAlloc, TgFree, TgGetBaseSelect, TgGetObject};
+VTN_Tag tag_table = [] {
+	VTN_Tag t{};
+	t.Alloc = TgAlloc;
+	t.Free = TgFree;
+	t.GetBaseSelect = TgGetBaseSelect;
+	t.GetObject = TgGetObject;
+	return t;
+}();
 
 // ---- documents ----
 
@@ -311,7 +372,16 @@ BaseObject* DcGetFirstObject(BaseDocument* doc)
 }
 Int32 DcGetTime(BaseDocument*) { return 0; }
 
-VTN_Document document_table = {DcAddUndo, DcStartUndo, DcEndUndo, DcInsertObject, DcGetFirstObject, DcGetTime};
+VTN_Document document_table = [] {
+	VTN_Document t{};
+	t.AddUndo = DcAddUndo;
+	t.StartUndo = DcStartUndo;
+	t.EndUndo = DcEndUndo;
+	t.InsertObject = DcInsertObject;
+	t.GetFirstObject = DcGetFirstObject;
+	t.GetTime = DcGetTime;
+	return t;
+}();
 
 // ---- selections ----
 
@@ -371,8 +441,21 @@ bool SlRead(BaseSelect* bs, HyperFile* hf)
 	return true;
 }
 
-VTN_Select select_table = {SlAlloc, SlFree, SlGetCount, SlSelect, SlDeselect, SlIsSelected, SlDeselectAll, SlGetClone,
-                           SlWrite, SlRead, SlGetSelected};
+VTN_Select select_table = [] {
+	VTN_Select t{};
+	t.Alloc = SlAlloc;
+	t.Free = SlFree;
+	t.GetCount = SlGetCount;
+	t.Select = SlSelect;
+	t.Deselect = SlDeselect;
+	t.IsSelected = SlIsSelected;
+	t.DeselectAll = SlDeselectAll;
+	t.GetClone = SlGetClone;
+	t.Write = SlWrite;
+	t.Read = SlRead;
+	t.GetSelected = SlGetSelected;
+	return t;
+}();
 
 // ---- links ----
 
@@ -416,7 +499,17 @@ bool LkRead(BaseLink* link, HyperFile* hf)
 	return true;
 }
 
-VTN_Link link_table = {LkAlloc, LkFree, LkSetLink, LkGetLink, LkWrite, LkRead, LkCopyTo};
+VTN_Link link_table = [] {
+	VTN_Link t{};
+	t.Alloc = LkAlloc;
+	t.Free = LkFree;
+	t.SetLink = LkSetLink;
+	t.GetLink = LkGetLink;
+	t.Write = LkWrite;
+	t.Read = LkRead;
+	t.CopyTo = LkCopyTo;
+	return t;
+}();
 
 // ---- threads ----
 

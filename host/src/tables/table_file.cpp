@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "tables.h"
+#include "tables/tables.h"
 #include "vtnhost/host.h"
 #include "vtnhost/hyperfile.h"
 
@@ -47,8 +47,22 @@ bool HfReadMemory(HyperFile* hf, void** data, Int64* size)
 Int32 HfGetFileVersion(HyperFile*) { return 1; }
 BaseDocument* HfGetDocument(HyperFile* hf) { return S(hf)->document; }
 
-VTN_HyperFile hyperfile_table = {HfWriteLong, HfWriteReal, HfWriteVector, HfWriteMatrix, HfWriteMemory, HfReadLong,
-                                 HfReadReal,  HfReadVector, HfReadMatrix,  HfReadMemory,  HfGetFileVersion, HfGetDocument};
+VTN_HyperFile hyperfile_table = [] {
+	VTN_HyperFile t{};
+	t.WriteLong = HfWriteLong;
+	t.WriteReal = HfWriteReal;
+	t.WriteVector = HfWriteVector;
+	t.WriteMatrix = HfWriteMatrix;
+	t.WriteMemory = HfWriteMemory;
+	t.ReadLong = HfReadLong;
+	t.ReadReal = HfReadReal;
+	t.ReadVector = HfReadVector;
+	t.ReadMatrix = HfReadMatrix;
+	t.ReadMemory = HfReadMemory;
+	t.GetFileVersion = HfGetFileVersion;
+	t.GetDocument = HfGetDocument;
+	return t;
+}();
 
 // ---- compression: an 8-byte original size, then a zlib stream ----
 
@@ -105,7 +119,14 @@ bool CoUncompress(const void* src, Int64 src_size, void** dst, Int64* dst_size)
 	return true;
 }
 
-VTN_CompressionLib compression_lib = {{1, sizeof(VTN_CompressionLib)}, CoCompress, CoUncompress};
+VTN_CompressionLib compression_lib = [] {
+	VTN_CompressionLib t{};
+	t.head.version = 1;
+	t.head.size = static_cast<Int32>(sizeof(VTN_CompressionLib));
+	t.CompressData = CoCompress;
+	t.UncompressData = CoUncompress;
+	return t;
+}();
 
 }  // namespace
 

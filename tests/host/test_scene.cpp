@@ -2,8 +2,10 @@
 // matrices through parents, links and tags.
 #include <gtest/gtest.h>
 
+#include "vtnhost/actions.h"
+#include "support/recorder.h"
 #include "support/scene.h"
-#include "support/unit_host.h"
+#include "host/host_environment.h"
 #include "vtnhost/matrix.h"
 
 using vtnhost::Object;
@@ -24,7 +26,7 @@ double area(const std::vector<LVector>& pts, const CPolygon& p)
 
 TEST(HostScene, CommandTriangulatesQuadsAndNgonsInPlace)
 {
-	vtnhost::Host& host = unitHost();
+	vtnhost::Host& host = testHost();
 	// An L-shaped hexagon (not convex), a quad beside it, a triangle.
 	std::unique_ptr<Object> op = host.newPolygonObject(
 	    "Shape", {{0, 0, 0}, {2, 0, 0}, {2, 1, 0}, {1, 1, 0}, {1, 2, 0}, {0, 2, 0}, {3, 0, 0}, {3, 1, 0}, {4, 0, 0}}, {});
@@ -43,7 +45,7 @@ TEST(HostScene, CommandTriangulatesQuadsAndNgonsInPlace)
 	const std::vector<LVector> points = op->points;
 	ModelingCommandData mcd{};
 	mcd.op = op->asObject();
-	ASSERT_TRUE(host.sendModelingCommand(vtnhost::MCOMMAND_TRIANGULATE, &mcd));
+	ASSERT_TRUE(host.sendModelingCommand(MCOMMAND_TRIANGULATE, &mcd));
 	EXPECT_EQ(op->polygons.size(), 4u + 2u + 1u);
 	EXPECT_TRUE(op->ngons.empty());
 	double after = 0;
@@ -57,24 +59,30 @@ TEST(HostScene, CommandTriangulatesQuadsAndNgonsInPlace)
 	for (size_t i = 0; i < points.size(); ++i)
 		EXPECT_EQ(op->points[i].x, points[i].x) << "points keep their indices and places";
 
-	host.setModelingCommandsFail(true);
-	EXPECT_FALSE(host.sendModelingCommand(vtnhost::MCOMMAND_TRIANGULATE, &mcd));
-	host.setModelingCommandsFail(false);
-	std::unique_ptr<Object> null = host.newObject(vtnhost::TYPE_NULL_OBJECT);
+	{
+		Recorder recorder(host);
+		recorder.failModeling = true;
+		EXPECT_FALSE(host.sendModelingCommand(MCOMMAND_TRIANGULATE, &mcd)) << "a recorder can make commands fail";
+		ASSERT_EQ(recorder.modelingCommands.size(), 1u);
+		EXPECT_EQ(recorder.modelingCommands[0].command, MCOMMAND_TRIANGULATE);
+		EXPECT_EQ(recorder.modelingCommands[0].node, op->id());
+	}
+	EXPECT_EQ(host.recorder(), nullptr) << "a recorder leaves with its scope";
+	std::unique_ptr<Object> null = host.newObject(Onull);
 	mcd.op = null->asObject();
-	EXPECT_FALSE(host.sendModelingCommand(vtnhost::MCOMMAND_TRIANGULATE, &mcd)) << "only polygon objects triangulate";
+	EXPECT_FALSE(host.sendModelingCommand(MCOMMAND_TRIANGULATE, &mcd)) << "only polygon objects triangulate";
 }
 
 TEST(HostScene, ClonesCopyGeometryTagsAndChildrenByFlag)
 {
-	vtnhost::Host& host = unitHost();
+	vtnhost::Host& host = testHost();
 	vtnhost::Document* doc = host.newDocument();
 	Object* cage = testscene::addMesh(host, doc, "Cage", testmesh::box({0, 0, 0}, {1, 1, 1}));
 	testscene::addMesh(host, doc, "Child", testmesh::box({0, 0, 0}, {1, 1, 1}), cage);
-	cage->insertTag(std::unique_ptr<vtnhost::Tag>(static_cast<vtnhost::Tag*>(host.newNode(vtnhost::TYPE_DISPLAY_TAG).release())), nullptr);
+	cage->insertTag(std::unique_ptr<vtnhost::Tag>(static_cast<vtnhost::Tag*>(host.newNode(Tdisplay).release())), nullptr);
 	cage->colors.xray = true;
 
-	std::unique_ptr<Object> all = host.cloneObject(*cage, 0x18);
+	std::unique_ptr<Object> all = host.cloneObject(*cage, COPYFLAGS_NO_ANIMATION | COPYFLAGS_NO_BITS);
 	EXPECT_EQ(all->name, "Cage");
 	EXPECT_EQ(all->points.size(), 8u);
 	EXPECT_TRUE(all->colors.xray);
@@ -82,7 +90,7 @@ TEST(HostScene, ClonesCopyGeometryTagsAndChildrenByFlag)
 	EXPECT_EQ(all->children().size(), 1u);
 	EXPECT_EQ(all->document(), nullptr) << "a clone belongs to no document until inserted";
 
-	std::unique_ptr<Object> bare = host.cloneObject(*cage, 0x118 | vtnhost::COPY_NO_HIERARCHY);
+	std::unique_ptr<Object> bare = host.cloneObject(*cage, COPYFLAGS_NO_ANIMATION | COPYFLAGS_NO_BITS | COPYFLAGS_NO_BRANCHES | COPYFLAGS_NO_HIERARCHY);
 	EXPECT_TRUE(bare->tags.empty());
 	EXPECT_TRUE(bare->children().empty());
 	host.destroyDocument(doc);
@@ -90,12 +98,12 @@ TEST(HostScene, ClonesCopyGeometryTagsAndChildrenByFlag)
 
 TEST(HostScene, TreeOrderInsertionBeforeAndGlobalMatrices)
 {
-	vtnhost::Host& host = unitHost();
+	vtnhost::Host& host = testHost();
 	vtnhost::Document* doc = host.newDocument();
-	Object* a = testscene::addObject(host, doc, vtnhost::TYPE_NULL_OBJECT, "A");
-	Object* b = testscene::addObject(host, doc, vtnhost::TYPE_NULL_OBJECT, "B");
-	doc->insertBefore(host.newObject(vtnhost::TYPE_NULL_OBJECT, "X"), b);
-	doc->insertBefore(host.newObject(vtnhost::TYPE_NULL_OBJECT, "W"), a);
+	Object* a = testscene::addObject(host, doc, Onull, "A");
+	Object* b = testscene::addObject(host, doc, Onull, "B");
+	doc->insertBefore(host.newObject(Onull, "X"), b);
+	doc->insertBefore(host.newObject(Onull, "W"), a);
 	std::vector<std::string> names;
 	for (Object* o : doc->objects())
 		names.push_back(o->name);
@@ -108,12 +116,12 @@ TEST(HostScene, TreeOrderInsertionBeforeAndGlobalMatrices)
 	const LMatrix got = child->globalMatrix();
 	for (double d : {got.off.x - want.off.x, got.off.z - want.off.z, got.v2.y - want.v2.y, got.v3.x - want.v3.x})
 		EXPECT_NEAR(d, 0.0, 1e-12);
-	EXPECT_EQ(child->dirty(vtnhost::DIRTY_MATRIX), 1);
+	EXPECT_EQ(child->dirty(DIRTYFLAGS_MATRIX), 1);
 	EXPECT_EQ(child->boundingRadius().z, 3.0);
 	EXPECT_EQ(child->document(), doc);
 
 	// A link to a node that is gone reads as empty.
-	host.setLink(b, 1000, child);
+	vtnhost::setLink(b, 1000, child);
 	const uint64_t id = child->id();
 	EXPECT_EQ(host.findNode(id), child);
 	std::unique_ptr<Object> removed = doc->remove(a);

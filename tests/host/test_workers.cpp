@@ -10,10 +10,39 @@
 #include <thread>
 #include <vector>
 
-#include "support/unit_host.h"
-#include "vtn_thread.h"
+#include "abi/vtn_os.h"
+#include "host/host_environment.h"
 
 namespace {
+
+// One run on the host's workers through the thread sub-table's slots, as the
+// plug-in's layer drives them.
+class HostPool
+{
+public:
+	using Job = void (*)(void* context, Int64 chunk);
+	bool Start(Job job, void* context, Int64 count)
+	{
+		pool_ = t()->PoolStart ? t()->PoolStart(job, context, count) : nullptr;
+		return pool_ != nullptr;
+	}
+	Int64 Done() const { return pool_ ? t()->PoolDone(pool_) : 0; }
+	void Stop()
+	{
+		if (pool_)
+			t()->PoolStop(pool_);
+	}
+	bool Wait(Int32 timeout_ms) { return !pool_ || t()->PoolWait(pool_, timeout_ms); }
+	~HostPool()
+	{
+		if (pool_)
+			t()->PoolFree(pool_);
+	}
+
+private:
+	static VTN_Thread* t() { return testHost().table()->thread; }
+	VtnPool* pool_ = nullptr;
+};
 
 // A number for each thread that ever runs a chunk: unlike thread ids, which
 // the system hands out again once a thread has been joined, never reused.
@@ -50,8 +79,8 @@ bool runToEnd(HostPool& pool)
 class Workers : public ::testing::Test
 {
 protected:
-	void SetUp() override { before = unitHost().workerCount(); }
-	void TearDown() override { unitHost().setWorkerCount(before); }
+	void SetUp() override { before = testHost().workerCount(); }
+	void TearDown() override { testHost().setWorkerCount(before); }
 	int before = 0;
 };
 
@@ -61,7 +90,7 @@ TEST_F(Workers, EveryChunkRunsOnceOnTheSameFewThreads)
 {
 	for (int workers : {1, 2, 3})
 	{
-		unitHost().setWorkerCount(workers);
+		testHost().setWorkerCount(workers);
 		Tally tally(250);
 		for (int run = 0; run < 20; ++run)
 		{
@@ -80,7 +109,7 @@ TEST_F(Workers, EveryChunkRunsOnceOnTheSameFewThreads)
 
 TEST_F(Workers, RunsFromTwoThreadsShareTheWorkers)
 {
-	unitHost().setWorkerCount(2);
+	testHost().setWorkerCount(2);
 	Tally a(4000), b(4000);
 	auto drive = [](Tally* t, bool* ok) {
 		HostPool pool;
@@ -125,7 +154,7 @@ struct HeldRun
 
 TEST_F(Workers, ANewCountWaitsForTheRunsUnderWay)
 {
-	unitHost().setWorkerCount(2);
+	testHost().setWorkerCount(2);
 	HeldRun held;
 	HostPool first;
 	ASSERT_TRUE(first.Start(HeldRun::Job, &held, 2));
@@ -134,7 +163,7 @@ TEST_F(Workers, ANewCountWaitsForTheRunsUnderWay)
 	std::this_thread::sleep_for(std::chrono::milliseconds(10));
 	// A new count, and a second run from another thread, while chunk 1 is held:
 	// the second run goes to the workers there are, without waiting.
-	unitHost().setWorkerCount(3);
+	testHost().setWorkerCount(3);
 	Tally tally(100);
 	std::atomic<bool> second_done{false};
 	bool ended_while_held = false;
@@ -164,14 +193,14 @@ TEST_F(Workers, ANewCountWaitsForTheRunsUnderWay)
 
 TEST_F(Workers, AJobMayStartARunOfItsOwn)
 {
-	unitHost().setWorkerCount(2);
+	testHost().setWorkerCount(2);
 	static Tally inner(50);
 	static std::atomic<bool> inner_ok{false};
 	HeldRun held;
 	// From a worker, with a new count asked: the set must not join the very
 	// thread that asks.
 	held.then = [](HeldRun& h) {
-		unitHost().setWorkerCount(3);
+		testHost().setWorkerCount(3);
 		HostPool pool;
 		inner_ok = pool.Start(Tally::Job, &inner, 50) && runToEnd(pool);
 		h.go = true;
@@ -186,7 +215,7 @@ TEST_F(Workers, AJobMayStartARunOfItsOwn)
 
 TEST_F(Workers, AStoppedRunStartsNoFurtherChunk)
 {
-	unitHost().setWorkerCount(2);
+	testHost().setWorkerCount(2);
 	struct Slow
 	{
 		std::atomic<Int64> started{0};
@@ -211,14 +240,14 @@ TEST_F(Workers, AStoppedRunStartsNoFurtherChunk)
 
 TEST_F(Workers, EmptyRunsAndNoWorkers)
 {
-	unitHost().setWorkerCount(2);
+	testHost().setWorkerCount(2);
 	Tally tally(1);
 	{
 		HostPool pool;
 		ASSERT_TRUE(pool.Start(Tally::Job, &tally, 0));
 		EXPECT_TRUE(pool.Wait(0)) << "nothing to run: finished at once";
 	}
-	unitHost().setWorkerCount(0);
+	testHost().setWorkerCount(0);
 	HostPool none;
 	EXPECT_FALSE(none.Start(Tally::Job, &tally, 10)) << "the caller runs the chunks itself then";
 	EXPECT_EQ(tally.runs[0].load(), 0);
