@@ -6,6 +6,9 @@
 #define VTN_SOURCE "Morvex"
 #include "morvex.h"
 
+#include <atomic>
+#include <cstring>
+
 #include "vtn_general.h"
 #include "vtn_thread.h"
 #include "morvex_closedform.h"
@@ -49,11 +52,17 @@ struct BindContext
 	Int32 total;
 	// The closed form, or null for the per-face integration.
 	const ClosedFormCage* closed;
+	// Set by a worker that could not get its scratch: its rows were never
+	// written, so the bind as a whole has failed.
+	std::atomic<bool>* scratch_failed;
 };
 
-// One bound point's row of phi and psi, face by face.
+// One bound point's row of phi and psi, face by face. The tables come
+// uncleared: both schemes add phi up column by column, so the row is zeroed
+// here, by the thread that fills it; psi is assigned face by face.
 void BindPoint(const BindContext& c, Int32 q, Int32 row, ClosedFormCage::Scratch& scratch)
 {
+	std::memset(c.buff->FI[row], 0, static_cast<size_t>(c.cage_count) * sizeof(float));
 	if (c.closed)
 	{
 		c.closed->Evaluate(c.t_obj * c.points[q], scratch, c.buff->FI[row], c.buff->PSI[row], c.cage_count);
@@ -118,7 +127,11 @@ void BindChunk(void* context, Int64 chunk)
 	const Int32 end = begin + MORVEX_BREAK_EVERY < c.total ? begin + MORVEX_BREAK_EVERY : c.total;
 	ClosedFormCage::Scratch scratch;
 	if (c.closed && !c.closed->Prepare(scratch))
-		return;  // the rows stay zero; the host's memory is exhausted anyway
+	{
+		// Its rows hold whatever the allocator left there: the bind must fail.
+		c.scratch_failed->store(true);
+		return;
+	}
 	for (Int32 q = begin; q < end; ++q)
 		if (c.row_of[q] >= 0)
 			BindPoint(c, q, c.row_of[q], scratch);
@@ -194,11 +207,15 @@ bool Morvex::Bind(BaseObject* mod, BaseObject* cage, Cobjbuff* buff, BaseThread*
 	if (n <= 0 || !points || face_count == 0 || !polys || cage_count == 0)
 		return false;
 
-	if (!buff->FI.Allocate(n, cage_count) || !buff->PSI.Allocate(n, face_count))
-	{
+	// Every row is written whole by the worker that binds its point (BindPoint).
+	auto drop_tables = [buff] {
 		buff->FI.Free();
 		buff->PSI.Free();
 		buff->pointCount = 0;
+	};
+	if (!buff->FI.Reserve(n, cage_count) || !buff->PSI.Reserve(n, face_count))
+	{
+		drop_tables();
 		return false;
 	}
 	buff->pointCount = n;
@@ -247,8 +264,10 @@ bool Morvex::Bind(BaseObject* mod, BaseObject* cage, Cobjbuff* buff, BaseThread*
 		StatusClear();
 		return false;
 	}
-	const BindContext context{points, polys, face_count,  cage_count, corners.data, rest_count, origin,
-	                          normals.data, t_obj, buff, row_of.data, total, use_closed ? &closed : nullptr};
+	std::atomic<bool> scratch_failed{false};
+	const BindContext context{points,       polys, face_count, cage_count, corners.data, rest_count,
+	                          origin,       normals.data, t_obj, buff, row_of.data, total,
+	                          use_closed ? &closed : nullptr, &scratch_failed};
 	auto cancel = [&] {
 		Azzera_memoria(data);
 		StatusClear();
@@ -266,14 +285,27 @@ bool Morvex::Bind(BaseObject* mod, BaseObject* cage, Cobjbuff* buff, BaseThread*
 		while (!pool.Wait(20))
 		{
 			StatusSetBar(static_cast<Int32>(pool.Done() * 100.0 / chunks));
-			if (thread && thread->TestBreak())
+			const bool broken = thread && thread->TestBreak();
+			if (broken || scratch_failed.load())
 			{
 				pool.Stop();
 				while (!pool.Wait(100))
 				{
 				}
-				return cancel();
+				if (broken)
+					return cancel();
+				break;
 			}
+		}
+		// Rows a worker could not fill would deform their points to the
+		// origin: the binding is not made, and the user is told why.
+		if (scratch_failed.load())
+		{
+			drop_tables();
+			const String text = String("not enough memory to bind ") + obj->GetName();
+			StatusSetText(text);
+			GePrint(text);
+			return false;
 		}
 	}
 	else
