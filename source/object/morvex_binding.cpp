@@ -199,7 +199,14 @@ bool Morvex::Bind(BaseObject* mod, BaseObject* cage, Cobjbuff* buff, BaseThread*
 	PolygonObject* cage_poly = ToPoly(cage);
 
 	const bool inside_only = mod->GetData().GetBool(MORVEX_INSIDE_ONLY, false);
-	const Int32 n = inside_only ? Find_Valid_Pts(buff, cage) : mesh->GetPointCount();
+	const Int32 n = inside_only ? Find_Valid_Pts(buff, cage, thread) : mesh->GetPointCount();
+	// A break while the rays were cast stops the bind as a break in it does.
+	if (n < 0)
+	{
+		Azzera_memoria(data);
+		StatusClear();
+		return false;
+	}
 	const LVector* points = mesh->GetPointR();
 	const CPolygon* polys = cage_poly->GetPolygonR();
 	const Int32 face_count = cage_poly->GetPolygonCount();
