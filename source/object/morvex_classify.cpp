@@ -136,6 +136,35 @@ bool RunChunks(HostPool::Job job, void* context, Int64 chunks, BaseThread* threa
 	return true;
 }
 
+// What the distance map needs of each point: the tree (null: the loop over
+// every face, when there was no memory for the tree), the cage and the points.
+struct DistanceContext
+{
+	const NearestFaceTree* tree;
+	const LVector* cage_points;
+	Int32 cage_count;
+	const CPolygon* polys;
+	Int32 poly_count;
+	LMatrix T;  // the object's points into the cage's frame
+	const LVector* points;
+	Int32 count;
+	double* distances;
+};
+
+// A chunk of 64 points' squared distances to the cage, on one of the host's
+// workers: the tree is only read.
+void DistanceChunk(void* context, Int64 chunk)
+{
+	const auto& c = *static_cast<const DistanceContext*>(context);
+	const Int32 begin = static_cast<Int32>(chunk * MORVEX_BREAK_EVERY);
+	const Int32 end = begin + MORVEX_BREAK_EVERY < c.count ? begin + MORVEX_BREAK_EVERY : c.count;
+	for (Int32 i = begin; i < end; ++i)
+	{
+		const LVector q = c.T * c.points[i];
+		c.distances[i] = c.tree ? c.tree->Nearest(q) : NearestFaceDistanceByLoop(c.cage_points, c.cage_count, c.polys, c.poly_count, q);
+	}
+}
+
 }  // namespace
 
 SVector Morvex::get_new_dir(SVector dir, float angle) { return TiltedDirection(random, dir, angle); }
@@ -225,12 +254,10 @@ void Morvex::Crea_mappa_distanze(BaseObject* mod, BaseObject* obj, BaseObject* c
 	if (count > 0 && !distances.SetCount(count))
 		return;
 	NearestFaceTree tree;
-	const bool use_tree = tree.Build(cage_points, cage_count, polys, poly_count);
-	for (Int32 i = 0; i < count; ++i)
-	{
-		const LVector q = T * points[i];
-		distances[i] = use_tree ? tree.Nearest(q) : NearestFaceDistanceByLoop(cage_points, cage_count, polys, poly_count, q);
-	}
+	const DistanceContext context{tree.Build(cage_points, cage_count, polys, poly_count) ? &tree : nullptr,
+	                              cage_points, cage_count, polys, poly_count, T, points, count, distances.data};
+	RunChunks(DistanceChunk, const_cast<DistanceContext*>(&context), (static_cast<Int64>(count) + MORVEX_BREAK_EVERY - 1) / MORVEX_BREAK_EVERY,
+	          nullptr);
 
 	const double safe = mod->GetData().GetReal(MORVEX_SAFE_DISTANCE, 0.0);
 	SelectionTag* tag = SelectionTag::Alloc(Tpointselection);

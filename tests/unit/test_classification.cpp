@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 
+#include "object/morvex_facetree.h"
 #include "support/deformer_scene.h"
 #include "vtn_raycollider.h"
 
@@ -360,4 +361,38 @@ TEST_F(Classification, WithoutMemoryNoPointCountsAsInside)
 	EXPECT_FALSE(m->Valuta_struttura(deformer->asObject(), mesh->asObject(), cage->asObject()));
 	host.memory().failAfter(-1);
 	EXPECT_TRUE(mesh->tags.empty());
+}
+
+// The map on any number of workers marks the points the loop over every face
+// puts closer than the safe distance, those exactly at it included.
+TEST_F(Classification, TheDistanceMapIsTheLoopsOnAnyNumberOfWorkers)
+{
+	Object* cage = cageOf(testmesh::icosphere({0, 0, 0}, 1.5, 2));
+	std::vector<LVector> points = testmesh::randomPointsInBox({-1, -1, -1}, {1, 1, 1}, 4000, 21);
+	// And points halfway to some of the cage's corners.
+	for (size_t k = 0; k < cage->points.size(); k += 7)
+		points.push_back(testmesh::scaled(cage->points[k], 0.5));
+	std::vector<Int32> expected;
+	const double safe = 0.45;
+	for (size_t i = 0; i < points.size(); ++i)
+	{
+		const double d = NearestFaceDistanceByLoop(cage->points.data(), Int32(cage->points.size()), cage->polygons.data(),
+		                                           Int32(cage->polygons.size()), points[i]);
+		if (safe * safe > d)
+			expected.push_back(Int32(i));
+	}
+	ASSERT_GT(expected.size(), 100u);
+	ASSERT_LT(expected.size(), points.size() - 100);
+	Object* mesh = meshOf(points);
+	setSafeDistance(safe);
+	const int workers_before = host.workerCount();
+	for (int workers : {0, 1, 3})
+	{
+		host.setWorkerCount(workers);
+		mesh->tags.clear();
+		m->Crea_mappa_distanze(deformer->asObject(), mesh->asObject(), cage->asObject());
+		ASSERT_EQ(mesh->tags.size(), 1u);
+		EXPECT_EQ(testscene::selectedPoints(mesh), expected) << "workers " << workers;
+	}
+	host.setWorkerCount(workers_before);
 }
