@@ -214,7 +214,9 @@ bool Morvex::Bind(BaseObject* mod, BaseObject* cage, Cobjbuff* buff, BaseThread*
 	if (n <= 0 || !points || face_count == 0 || !polys || cage_count == 0)
 		return false;
 
-	// Every row is written whole by the worker that binds its point (BindPoint).
+	// Every row is written whole by the worker that binds its point (BindPoint);
+	// a bind that does not finish leaves no tables, which would hold whatever
+	// the allocator left in them.
 	auto drop_tables = [buff] {
 		buff->FI.Free();
 		buff->PSI.Free();
@@ -246,6 +248,7 @@ bool Morvex::Bind(BaseObject* mod, BaseObject* cage, Cobjbuff* buff, BaseThread*
 	GeDynamicArray<Int32> row_of;
 	if (!corners.SetCount(rest_count) || !normals.SetCount(face_count) || !row_of.SetCount(total))
 	{
+		drop_tables();
 		StatusClear();
 		return false;
 	}
@@ -268,6 +271,7 @@ bool Morvex::Bind(BaseObject* mod, BaseObject* cage, Cobjbuff* buff, BaseThread*
 	const bool use_closed = scheme == Scheme::ClosedForm;
 	if (use_closed && (!closed.Init(corners.data, rest_count, origin, polys, face_count, normals.data) || !closed.Prepare(scratch)))
 	{
+		drop_tables();
 		StatusClear();
 		return false;
 	}
@@ -276,6 +280,7 @@ bool Morvex::Bind(BaseObject* mod, BaseObject* cage, Cobjbuff* buff, BaseThread*
 	                          origin,       normals.data, t_obj, buff, row_of.data, total,
 	                          use_closed ? &closed : nullptr, &scratch_failed};
 	auto cancel = [&] {
+		drop_tables();
 		Azzera_memoria(data);
 		StatusClear();
 		return false;

@@ -672,6 +672,27 @@ TEST_F(Deformation, ARebindOverGarbageGivesTheSameTables)
 	host.setWorkerCount(workers_before);
 }
 
+// A bind that stops part way leaves its record without tables: rows it never
+// reached would hold whatever the allocator left there.
+TEST_F(Deformation, AStoppedBindLeavesNoTables)
+{
+	const int workers_before = host.workerCount();
+	host.setWorkerCount(0);
+	build(kMesh, kCage);
+	bindAndEvaluate();
+	Cobjbuff* rec = NewObj(Cobjbuff);
+	rec->link = BaseLink::Alloc();
+	rec->link->SetLink(mesh->asObject());
+	vtnhost::Thread thread;
+	thread.breakAfterTests(2);
+	EXPECT_FALSE(m->Calcola_GC(deformer->asObject(), cage->asObject(), rec, thread.asThread()));
+	EXPECT_FALSE(rec->FI);
+	EXPECT_FALSE(rec->PSI);
+	EXPECT_FALSE(HasTables(*rec));
+	FreeRecord(rec);
+	host.setWorkerCount(workers_before);
+}
+
 TEST_F(Deformation, ABreakPartWayThroughAPlainBindResetsEverything)
 {
 	const int workers = host.workerCount();
