@@ -75,10 +75,15 @@ public:
 	// there are none builds the safe-distance map (true).
 	bool Valuta_struttura(BaseObject* mod, BaseObject* obj, BaseObject* cage);
 
-	// Inside/outside classification and the distance map.
-	bool trova_punti_ext(BaseObject* obj, BaseObject* cage, BaseSelect* outside);
+	// Inside/outside classification and the distance map. The rays of the
+	// points run on the host's workers; thread (may be null) is asked for a
+	// break meanwhile.
+	// Selects the points of obj outside the cage; true when there are any.
+	bool trova_punti_ext(BaseObject* obj, BaseObject* cage, BaseSelect* outside, BaseThread* thread = nullptr);
 	SVector get_new_dir(SVector dir, float angle);
-	Int32 Find_Valid_Pts(Cobjbuff* buff, BaseObject* cage);
+	// The points of buff's object inside the cage, as its validPoints, and
+	// their count; 0 when they could not be told (memory), -1 on a break.
+	Int32 Find_Valid_Pts(Cobjbuff* buff, BaseObject* cage, BaseThread* thread = nullptr);
 	static double Find_Tri2Point_Dist(LVector a, LVector b, LVector c, LVector p) { return ::Find_Tri2Point_Dist(a, b, c, p); }
 	void Crea_mappa_distanze(BaseObject* mod, BaseObject* obj, BaseObject* cage);
 
@@ -130,6 +135,18 @@ private:
 	bool TriangulateCage(BaseObject* cage, BaseDocument* doc);
 	// Tells the user, on the status bar and the console, that the bind stopped at the cage.
 	void ReportUntriangulable(BaseObject* cage);
+
+	// What the rays found: points outside, none, no answer for want of memory
+	// or a collider, or a break before all points were cast.
+	enum class RayAnswer
+	{
+		SomeOutside,
+		NoneOutside,
+		Failed,
+		Stopped,
+	};
+	// Selects the points outside in `outside` (on SomeOutside only).
+	RayAnswer ClassifyByRays(BaseObject* obj, BaseObject* cage, BaseSelect* outside, BaseThread* thread);
 
 	bool Bind(BaseObject* mod, BaseObject* cage, Cobjbuff* buff, BaseThread* thread, Scheme scheme);
 	// A new binding of obj, appended to bindings; null when it could not be made.

@@ -6,6 +6,9 @@
 #define VTN_SOURCE "Morvex"
 #include "morvex.h"
 
+#include <atomic>
+#include <cstring>
+
 #include "vtn_general.h"
 #include "vtn_thread.h"
 #include "morvex_closedform.h"
@@ -49,11 +52,17 @@ struct BindContext
 	Int32 total;
 	// The closed form, or null for the per-face integration.
 	const ClosedFormCage* closed;
+	// Set by a worker that could not get its scratch: its rows were never
+	// written, so the bind as a whole has failed.
+	std::atomic<bool>* scratch_failed;
 };
 
-// One bound point's row of phi and psi, face by face.
+// One bound point's row of phi and psi, face by face. The tables come
+// uncleared: both schemes add phi up column by column, so the row is zeroed
+// here, by the thread that fills it; psi is assigned face by face.
 void BindPoint(const BindContext& c, Int32 q, Int32 row, ClosedFormCage::Scratch& scratch)
 {
+	std::memset(c.buff->FI[row], 0, static_cast<size_t>(c.cage_count) * sizeof(float));
 	if (c.closed)
 	{
 		c.closed->Evaluate(c.t_obj * c.points[q], scratch, c.buff->FI[row], c.buff->PSI[row], c.cage_count);
@@ -118,7 +127,11 @@ void BindChunk(void* context, Int64 chunk)
 	const Int32 end = begin + MORVEX_BREAK_EVERY < c.total ? begin + MORVEX_BREAK_EVERY : c.total;
 	ClosedFormCage::Scratch scratch;
 	if (c.closed && !c.closed->Prepare(scratch))
-		return;  // the rows stay zero; the host's memory is exhausted anyway
+	{
+		// Its rows hold whatever the allocator left there: the bind must fail.
+		c.scratch_failed->store(true);
+		return;
+	}
 	for (Int32 q = begin; q < end; ++q)
 		if (c.row_of[q] >= 0)
 			BindPoint(c, q, c.row_of[q], scratch);
@@ -186,7 +199,14 @@ bool Morvex::Bind(BaseObject* mod, BaseObject* cage, Cobjbuff* buff, BaseThread*
 	PolygonObject* cage_poly = ToPoly(cage);
 
 	const bool inside_only = mod->GetData().GetBool(MORVEX_INSIDE_ONLY, false);
-	const Int32 n = inside_only ? Find_Valid_Pts(buff, cage) : mesh->GetPointCount();
+	const Int32 n = inside_only ? Find_Valid_Pts(buff, cage, thread) : mesh->GetPointCount();
+	// A break while the rays were cast stops the bind as a break in it does.
+	if (n < 0)
+	{
+		Azzera_memoria(data);
+		StatusClear();
+		return false;
+	}
 	const LVector* points = mesh->GetPointR();
 	const CPolygon* polys = cage_poly->GetPolygonR();
 	const Int32 face_count = cage_poly->GetPolygonCount();
@@ -194,11 +214,17 @@ bool Morvex::Bind(BaseObject* mod, BaseObject* cage, Cobjbuff* buff, BaseThread*
 	if (n <= 0 || !points || face_count == 0 || !polys || cage_count == 0)
 		return false;
 
-	if (!buff->FI.Allocate(n, cage_count) || !buff->PSI.Allocate(n, face_count))
-	{
+	// Every row is written whole by the worker that binds its point (BindPoint);
+	// a bind that does not finish leaves no tables, which would hold whatever
+	// the allocator left in them.
+	auto drop_tables = [buff] {
 		buff->FI.Free();
 		buff->PSI.Free();
 		buff->pointCount = 0;
+	};
+	if (!buff->FI.Reserve(n, cage_count) || !buff->PSI.Reserve(n, face_count))
+	{
+		drop_tables();
 		return false;
 	}
 	buff->pointCount = n;
@@ -222,6 +248,7 @@ bool Morvex::Bind(BaseObject* mod, BaseObject* cage, Cobjbuff* buff, BaseThread*
 	GeDynamicArray<Int32> row_of;
 	if (!corners.SetCount(rest_count) || !normals.SetCount(face_count) || !row_of.SetCount(total))
 	{
+		drop_tables();
 		StatusClear();
 		return false;
 	}
@@ -244,12 +271,16 @@ bool Morvex::Bind(BaseObject* mod, BaseObject* cage, Cobjbuff* buff, BaseThread*
 	const bool use_closed = scheme == Scheme::ClosedForm;
 	if (use_closed && (!closed.Init(corners.data, rest_count, origin, polys, face_count, normals.data) || !closed.Prepare(scratch)))
 	{
+		drop_tables();
 		StatusClear();
 		return false;
 	}
-	const BindContext context{points, polys, face_count,  cage_count, corners.data, rest_count, origin,
-	                          normals.data, t_obj, buff, row_of.data, total, use_closed ? &closed : nullptr};
+	std::atomic<bool> scratch_failed{false};
+	const BindContext context{points,       polys, face_count, cage_count, corners.data, rest_count,
+	                          origin,       normals.data, t_obj, buff, row_of.data, total,
+	                          use_closed ? &closed : nullptr, &scratch_failed};
 	auto cancel = [&] {
+		drop_tables();
 		Azzera_memoria(data);
 		StatusClear();
 		return false;
@@ -266,14 +297,27 @@ bool Morvex::Bind(BaseObject* mod, BaseObject* cage, Cobjbuff* buff, BaseThread*
 		while (!pool.Wait(20))
 		{
 			StatusSetBar(static_cast<Int32>(pool.Done() * 100.0 / chunks));
-			if (thread && thread->TestBreak())
+			const bool broken = thread && thread->TestBreak();
+			if (broken || scratch_failed.load())
 			{
 				pool.Stop();
 				while (!pool.Wait(100))
 				{
 				}
-				return cancel();
+				if (broken)
+					return cancel();
+				break;
 			}
+		}
+		// Rows a worker could not fill would deform their points to the
+		// origin: the binding is not made, and the user is told why.
+		if (scratch_failed.load())
+		{
+			drop_tables();
+			const String text = String("not enough memory to bind ") + obj->GetName();
+			StatusSetText(text);
+			GePrint(text);
+			return false;
 		}
 	}
 	else

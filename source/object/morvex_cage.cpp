@@ -67,9 +67,13 @@ bool Morvex::Valuta_struttura(BaseObject* mod, BaseObject* obj, BaseObject* cage
 	SelectionTag* tag = SelectionTag::Alloc(Tpointselection);
 	if (!tag)
 		return false;
-	if (!trova_punti_ext(obj, cage, tag->GetBaseSelect()))
+	const RayAnswer answer = ClassifyByRays(obj, cage, tag->GetBaseSelect(), nullptr);
+	if (answer != RayAnswer::SomeOutside)
 	{
 		SelectionTag::Free(tag);
+		// Without the rays' answer nothing is known to be inside.
+		if (answer != RayAnswer::NoneOutside)
+			return false;
 		Crea_mappa_distanze(mod, obj, cage);
 		return true;
 	}

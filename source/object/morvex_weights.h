@@ -20,6 +20,10 @@ public:
 	// the table left empty, for fewer than one row, fewer than zero columns, or
 	// when memory is exhausted. The size is formed in 64 bits.
 	bool Allocate(Int32 rows, Int32 cols);
+	// The block with whatever the allocator left in it, for a table whose every
+	// row is written whole by whoever fills it: no clearing pass touches the
+	// pages first, so each lands where its row is filled. False as Allocate.
+	bool Reserve(Int32 rows, Int32 cols);
 	// src's shape and weights; false (and empty) when src is empty or memory is exhausted.
 	bool CopyFrom(const WeightTable& src);
 	// src_floats (Count() of them) into a new table of that shape; false as Allocate.
@@ -37,9 +41,6 @@ public:
 	const float* operator[](Int32 row) const { return block_ + static_cast<Int64>(row) * cols_; }
 
 private:
-	// The block without its contents; false (and empty) as Allocate.
-	bool Reserve(Int32 rows, Int32 cols);
-
 	float* block_ = nullptr;
 	Int32 rows_ = 0;
 	Int32 cols_ = 0;

@@ -6,8 +6,10 @@
 #include <cmath>
 #include <limits>
 
+#include "object/morvex_facetree.h"
 #include "vtnhost/actions.h"
 #include "support/deformer_scene.h"
+#include "vtn_raycollider.h"
 
 using testmesh::Mesh;
 using vtnhost::Object;
@@ -232,4 +234,166 @@ TEST_F(Classification, CheckOutsideADocumentDoesNothing)
 	vtnhost::setLink(loose.get(), MORVEX_CHECK_OBJECT, mesh);
 	ASSERT_TRUE(vtnhost::pressButton(loose.get(), MORVEX_CHECK));
 	EXPECT_TRUE(mesh->tags.empty());
+}
+
+namespace {
+
+// The classification as one thread casts it, point after point: the six axis
+// rays, and for an axis that misses, the seven tilted rays of a generator
+// seeded afresh for that axis. The outside points the workers find must be these.
+std::vector<Int32> outsideOneByOne(Morvex* m, Object* mesh, Object* cage)
+{
+	const SVector axes[6] = {{1, 0, 0}, {-1, 0, 0}, {0, 1, 0}, {0, -1, 0}, {0, 0, 1}, {0, 0, -1}};
+	GeRayCollider* rc = GeRayCollider::Alloc();
+	rc->Init(cage->asObject(), false);
+	const SMatrix T = InvertMatrix(ToSingle(cage->asObject()->GetMg()), true) * ToSingle(mesh->asObject()->GetMg());
+	const float length = float(Len(cage->asObject()->GetRad() * 2.01));
+	std::vector<Int32> out;
+	for (size_t i = 0; i < mesh->points.size(); ++i)
+	{
+		const LVector origin = ToDouble(T * ToSingle(mesh->points[i]));
+		for (const SVector& axis : axes)
+		{
+			if (rc->Intersect(origin, ToDouble(axis), length))
+				continue;
+			internals(m).random.Init(4729848);
+			bool hit = false;
+			for (int k = 0; k < 7 && !hit; ++k)
+			{
+				SVector d = m->get_new_dir(axis, 0.5235988f);
+				const float len = Len(d);
+				if (len != 0.0f)
+					d = d / len;
+				hit = rc->Intersect(origin, ToDouble(d), length);
+			}
+			if (!hit)
+			{
+				out.push_back(Int32(i));
+				break;
+			}
+		}
+	}
+	GeRayCollider::Free(rc);
+	return out;
+}
+
+}  // namespace
+
+// Points on the cage's edges and corners (where an axis ray may slip between
+// two triangles and the tilted rays decide), inside, outside, on any number
+// of workers: the points one thread would find.
+TEST_F(Classification, WorkersFindTheOutsidePointsOneThreadFinds)
+{
+	Object* cage = cageOf(testmesh::icosphere({0, 0, 0}, 1.3, 2));
+	cage->matrix = testmesh::product(testmesh::translation({2, -1, 0.5}), testmesh::rotation({0.3, 1, 0.2}, 0.9));
+	std::vector<LVector> points = testmesh::pushedIcosphere({0, 0, 0}, 1.0, 4, 1.6, 7).mesh.points;
+	for (const LVector& p : cage->points)
+		points.push_back(p);
+	for (const CPolygon& f : cage->polygons)
+		points.push_back(testmesh::scaled(testmesh::add(cage->points[size_t(f.a)], cage->points[size_t(f.b)]), 0.5));
+	for (const LVector& p : testmesh::randomPointsInBox({-2, -2, -2}, {2, 2, 2}, 3000, 11))
+		points.push_back(p);
+	Object* mesh = meshOf(points);
+	mesh->matrix = cage->matrix;
+	const std::vector<Int32> expected = outsideOneByOne(m, mesh, cage);
+	ASSERT_GT(expected.size(), 500u);
+	ASSERT_LT(expected.size(), points.size() - 500);
+	const int workers_before = host.workerCount();
+	for (int workers : {0, 1, 2, 3})
+	{
+		host.setWorkerCount(workers);
+		EXPECT_EQ(outside(mesh, cage), expected) << "workers " << workers;
+	}
+	host.setWorkerCount(workers_before);
+}
+
+// A break while the rays are cast, on workers or here: no answer, and a bind
+// of the inside points stops as a break in the bind does.
+TEST_F(Classification, ABreakStopsTheRays)
+{
+	Object* cage = cageOf(testmesh::boxTriangles(kLo, kHi));
+	Object* mesh = meshOf(testmesh::randomPointsInBox({-1.5, -1.5, -1.5}, {1.5, 1.5, 1.5}, 5000, 3));
+	const int workers_before = host.workerCount();
+	for (int workers : {0, 2})
+	{
+		host.setWorkerCount(workers);
+		Cobjbuff* buff = NewObj(Cobjbuff);
+		buff->link = BaseLink::Alloc();
+		buff->link->SetLink(mesh->asObject());
+		vtnhost::Thread at_once;
+		at_once.breakAfterTests(0);
+		EXPECT_EQ(m->Find_Valid_Pts(buff, cage->asObject(), at_once.asThread()), -1) << "workers " << workers;
+		EXPECT_EQ(buff->validPoints, nullptr);
+		if (workers == 0)
+		{
+			// Here the break is asked for before every 64 points: at 0, 64 and 128, which breaks.
+			vtnhost::Thread later;
+			later.breakAfterTests(2);
+			EXPECT_EQ(m->Find_Valid_Pts(buff, cage->asObject(), later.asThread()), -1);
+			EXPECT_EQ(later.tests(), 3);
+		}
+		vtnhost::Thread never;
+		EXPECT_GT(m->Find_Valid_Pts(buff, cage->asObject(), never.asThread()), 0) << "workers " << workers;
+		FreeRecord(buff);
+	}
+	host.setWorkerCount(workers_before);
+}
+
+// Without memory for the answers no point is known to be inside: none is
+// counted valid (a bind of the inside points then binds nothing), and the
+// check adds no tag, rather than treating every point as inside.
+TEST_F(Classification, WithoutMemoryNoPointCountsAsInside)
+{
+	Object* cage = cageOf(testmesh::boxTriangles(kLo, kHi));
+	Object* mesh = meshOf({{0, 0, 0}, {5, 0, 0}, {0.5, 0.5, 0.5}});
+	Cobjbuff* buff = NewObj(Cobjbuff);
+	buff->link = BaseLink::Alloc();
+	buff->link->SetLink(mesh->asObject());
+	host.memory().failAfter(0);
+	const Int32 valid = m->Find_Valid_Pts(buff, cage->asObject());
+	host.memory().failAfter(-1);
+	EXPECT_EQ(valid, 0);
+	EXPECT_EQ(buff->validPoints, nullptr);
+	EXPECT_EQ(m->Find_Valid_Pts(buff, cage->asObject()), 2);
+	FreeRecord(buff);
+
+	setSafeDistance(100.0);
+	host.memory().failAfter(0);
+	EXPECT_FALSE(m->Valuta_struttura(deformer->asObject(), mesh->asObject(), cage->asObject()));
+	host.memory().failAfter(-1);
+	EXPECT_TRUE(mesh->tags.empty());
+}
+
+// The map on any number of workers marks the points the loop over every face
+// puts closer than the safe distance, those exactly at it included.
+TEST_F(Classification, TheDistanceMapIsTheLoopsOnAnyNumberOfWorkers)
+{
+	Object* cage = cageOf(testmesh::icosphere({0, 0, 0}, 1.5, 2));
+	std::vector<LVector> points = testmesh::randomPointsInBox({-1, -1, -1}, {1, 1, 1}, 4000, 21);
+	// And points halfway to some of the cage's corners.
+	for (size_t k = 0; k < cage->points.size(); k += 7)
+		points.push_back(testmesh::scaled(cage->points[k], 0.5));
+	std::vector<Int32> expected;
+	const double safe = 0.45;
+	for (size_t i = 0; i < points.size(); ++i)
+	{
+		const double d = NearestFaceDistanceByLoop(cage->points.data(), Int32(cage->points.size()), cage->polygons.data(),
+		                                           Int32(cage->polygons.size()), points[i]);
+		if (safe * safe > d)
+			expected.push_back(Int32(i));
+	}
+	ASSERT_GT(expected.size(), 100u);
+	ASSERT_LT(expected.size(), points.size() - 100);
+	Object* mesh = meshOf(points);
+	setSafeDistance(safe);
+	const int workers_before = host.workerCount();
+	for (int workers : {0, 1, 3})
+	{
+		host.setWorkerCount(workers);
+		mesh->tags.clear();
+		m->Crea_mappa_distanze(deformer->asObject(), mesh->asObject(), cage->asObject());
+		ASSERT_EQ(mesh->tags.size(), 1u);
+		EXPECT_EQ(testscene::selectedPoints(mesh), expected) << "workers " << workers;
+	}
+	host.setWorkerCount(workers_before);
 }

@@ -3,11 +3,13 @@
 // that no longer fit.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
+#include <limits>
 #include <mutex>
 
 #include "vtnhost/actions.h"
@@ -131,6 +133,62 @@ private:
 	int taken_ = 0;
 	bool open_ = false;
 	std::atomic<bool> stopped_{false};
+};
+
+// The host's memory refuses every request while one chunk of a pool run
+// is under way, and only then: the host's pool slot is wrapped while this
+// lives, and the chunks run one at a time so that no other chunk's requests
+// meet the refusal.
+class RefuseMemoryInChunk
+{
+public:
+	RefuseMemoryInChunk(vtnhost::Host& host, Int64 chunk) : table_(host.table()->thread), memory_(host.memory()), chunk_(chunk)
+	{
+		self_ = this;
+		start_ = table_->PoolStart;
+		table_->PoolStart = Start;
+	}
+	~RefuseMemoryInChunk()
+	{
+		table_->PoolStart = start_;
+		self_ = nullptr;
+	}
+	RefuseMemoryInChunk(const RefuseMemoryInChunk&) = delete;
+	RefuseMemoryInChunk& operator=(const RefuseMemoryInChunk&) = delete;
+
+	bool refused() const { return refused_; }
+
+private:
+	static VtnPool* Start(void (*job)(void*, Int64), void* context, Int64 count)
+	{
+		self_->job_ = job;
+		self_->context_ = context;
+		return self_->start_(Serial, self_, count);
+	}
+	static void Serial(void* self, Int64 chunk)
+	{
+		auto* me = static_cast<RefuseMemoryInChunk*>(self);
+		std::lock_guard<std::mutex> lock(me->mutex_);
+		if (chunk != me->chunk_)
+		{
+			me->job_(me->context_, chunk);
+			return;
+		}
+		me->memory_.failAfter(0);
+		me->job_(me->context_, chunk);
+		me->memory_.failAfter(-1);
+		me->refused_ = true;
+	}
+
+	static inline RefuseMemoryInChunk* self_ = nullptr;
+	VTN_Thread* table_;
+	vtnhost::Memory& memory_;
+	Int64 chunk_;
+	VtnPool* (*start_)(void (*)(void*, Int64), void*, Int64) = nullptr;
+	void (*job_)(void*, Int64) = nullptr;
+	void* context_ = nullptr;
+	std::mutex mutex_;
+	std::atomic<bool> refused_{false};
 };
 
 // The points up to which `got` is `full`, bit for bit; from there on `got`
@@ -556,6 +614,84 @@ TEST_F(Deformation, ATableThatCannotBeAllocatedLeavesNoBinding)
 		host.evaluate(doc);
 		EXPECT_EQ(internals(m).bindings.GetCount(), 1) << "the next evaluation tries again";
 	}
+}
+
+// A worker that cannot get its scratch leaves its rows unwritten: the bind
+// fails and says why, rather than binding points to rows that would move them
+// to the origin.
+TEST_F(Deformation, AWorkerWithoutScratchFailsTheBind)
+{
+	build(kMesh, kCage);
+	const int workers_before = host.workerCount();
+	for (int workers : {1, 2, 3})
+		for (Int64 refused : {Int64{0}, Int64{2}})
+		{
+			host.setWorkerCount(workers);
+			ASSERT_TRUE(vtnhost::pressButton(deformer, MORVEX_BIND));
+			const size_t lines = host.console().size();
+			{
+				RefuseMemoryInChunk refuse(host, refused);
+				host.evaluate(doc);
+				ASSERT_TRUE(refuse.refused()) << "chunk " << refused << " ran";
+			}
+			EXPECT_EQ(internals(m).bindings.GetCount(), 0) << "workers " << workers << ", chunk " << refused;
+			EXPECT_EQ(maxError(mesh, mesh->points), 0.0) << "no point moved to the origin";
+			ASSERT_GT(host.console().size(), lines);
+			EXPECT_EQ(host.console().back(), "not enough memory to bind Mesh");
+			host.evaluate(doc);
+			EXPECT_EQ(internals(m).bindings.GetCount(), 1) << "the next evaluation binds";
+		}
+	host.setWorkerCount(workers_before);
+}
+
+// The tables are not cleared before the bind: every row must be written
+// whole. Binding a record again, over tables filled with NaN (a block of the
+// same size, which the allocator tends to hand out again), gives the same bits.
+TEST_F(Deformation, ARebindOverGarbageGivesTheSameTables)
+{
+	build(kMesh, kCage);
+	const int workers_before = host.workerCount();
+	for (int workers : {0, 2})
+	{
+		host.setWorkerCount(workers);
+		bindAndEvaluate();
+		ASSERT_EQ(internals(m).bindings.GetCount(), 1);
+		Cobjbuff* r = internals(m).bindings[0];
+		const std::vector<float> fi(r->FI.Data(), r->FI.Data() + r->FI.Count());
+		const std::vector<float> psi(r->PSI.Data(), r->PSI.Data() + r->PSI.Count());
+		for (int round = 0; round < 3; ++round)
+		{
+			std::fill(r->FI.Data(), r->FI.Data() + r->FI.Count(), std::numeric_limits<float>::quiet_NaN());
+			std::fill(r->PSI.Data(), r->PSI.Data() + r->PSI.Count(), std::numeric_limits<float>::quiet_NaN());
+			ASSERT_TRUE(m->Calcola_GC(deformer->asObject(), cage->asObject(), r, nullptr));
+			ASSERT_EQ(size_t(r->FI.Count()), fi.size());
+			ASSERT_EQ(size_t(r->PSI.Count()), psi.size());
+			EXPECT_EQ(std::memcmp(r->FI.Data(), fi.data(), fi.size() * 4), 0) << "workers " << workers;
+			EXPECT_EQ(std::memcmp(r->PSI.Data(), psi.data(), psi.size() * 4), 0) << "workers " << workers;
+		}
+	}
+	host.setWorkerCount(workers_before);
+}
+
+// A bind that stops part way leaves its record without tables: rows it never
+// reached would hold whatever the allocator left there.
+TEST_F(Deformation, AStoppedBindLeavesNoTables)
+{
+	const int workers_before = host.workerCount();
+	host.setWorkerCount(0);
+	build(kMesh, kCage);
+	bindAndEvaluate();
+	Cobjbuff* rec = NewObj(Cobjbuff);
+	rec->link = BaseLink::Alloc();
+	rec->link->SetLink(mesh->asObject());
+	vtnhost::Thread thread;
+	thread.breakAfterTests(2);
+	EXPECT_FALSE(m->Calcola_GC(deformer->asObject(), cage->asObject(), rec, thread.asThread()));
+	EXPECT_FALSE(rec->FI);
+	EXPECT_FALSE(rec->PSI);
+	EXPECT_FALSE(HasTables(*rec));
+	FreeRecord(rec);
+	host.setWorkerCount(workers_before);
 }
 
 TEST_F(Deformation, ABreakPartWayThroughAPlainBindResetsEverything)

@@ -2,6 +2,7 @@
 // its copy, its release, and its place in the scene file's block.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -75,12 +76,19 @@ TEST_F(Weights, BadShapesAndExhaustedMemoryLeaveTheTableEmpty)
 	EXPECT_FALSE(t.Allocate(2, 2));
 	EXPECT_FALSE(t);
 
-	// The size is formed in 64 bits: 2^16 x (2^16 + 1) floats ask for 16 GiB and more.
+	// The size is formed in 64 bits: 2^16 x (2^16 + 1) floats ask for 16 GiB and
+	// more. Where a size_t has 32 bits that size has no size_t, and the request
+	// is refused before the host is asked; it must not wrap to a small block.
 	unitHost().memory().clearRequests();
 	EXPECT_FALSE(t.Allocate(65536, 65537));
 	const auto requests = unitHost().memory().requests();
-	ASSERT_EQ(requests.size(), 1u);
-	EXPECT_EQ(requests[0].size, size_t(4) * 65536 * 65537);
+	if (sizeof(size_t) >= 8)
+	{
+		ASSERT_EQ(requests.size(), 1u);
+		EXPECT_EQ(requests[0].size, static_cast<size_t>(uint64_t(4) * 65536 * 65537));
+	}
+	else
+		EXPECT_EQ(requests.size(), 0u);
 	unitHost().memory().failAfter(-1);
 }
 
