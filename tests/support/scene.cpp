@@ -1,5 +1,6 @@
 #include "support/scene.h"
 
+#include "omorvexer.h"
 #include "vtnhost/matrix.h"
 
 namespace testscene {
@@ -60,10 +61,9 @@ std::string deformedPoints(const vtnhost::Document* doc)
 
 void poseCages(vtnhost::Host& host, vtnhost::Document* doc)
 {
-	constexpr Int32 kCageLink = 1000;
 	for (vtnhost::Object* o : doc->objects())
 	{
-		const vtnhost::Value* link = o->type() == kMorvexer ? o->container().find(kCageLink) : nullptr;
+		const vtnhost::Value* link = o->type() == ID_MORVEXER ? o->container().find(MORVEX_CAGE) : nullptr;
 		auto* cage = link ? dynamic_cast<vtnhost::Object*>(host.findNode(link->link)) : nullptr;
 		if (!cage)
 			continue;
