@@ -4,13 +4,16 @@
 #include <cstdio>
 #include <fstream>
 #include <memory>
+#include <new>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <sstream>
 
 #include "cage_check.h"
 #include "cli_host.h"
 #include "obj_io.h"
 #include "scene_info.h"
+#include "vtnhost/platform.h"
 
 namespace mvx {
 namespace {
@@ -76,26 +79,92 @@ size_t countOutside(CliHost& h, CliHost::Scene& s, vtnhost::Object* mesh, std::v
 	return outside;
 }
 
-// Presses bind and evaluates; throws when the user cancels or nothing was bound.
-double bindScene(const CommonOptions& c, CliHost& h, CliHost::Scene& s, bool inside_only)
+// Bytes in the way the plug-in shows its memory (1024 to the kilobyte).
+std::string sizeText(uint64_t bytes)
+{
+	char buf[32];
+	if (bytes <= 1024)
+		std::snprintf(buf, sizeof buf, "%llu B", static_cast<unsigned long long>(bytes));
+	else if (bytes <= (1u << 20))
+		std::snprintf(buf, sizeof buf, "%.2f KB", static_cast<double>(bytes) / 1024.0);
+	else if (bytes <= (1u << 30))
+		std::snprintf(buf, sizeof buf, "%.2f MB", static_cast<double>(bytes) / 1048576.0);
+	else
+		std::snprintf(buf, sizeof buf, "%.2f GB", static_cast<double>(bytes) / 1073741824.0);
+	return buf;
+}
+
+// What a binding's weights take: for every bound point a float for each cage
+// point and one for each cage triangle (the cage is bound as triangles).
+uint64_t weightBytes(uint64_t boundPoints, const vtnhost::Object* cage)
+{
+	uint64_t triangles = 0;
+	for (const CPolygon& f : cage->polygons)
+		triangles += f.c == f.d ? 1u : 2u;
+	return boundPoints * (static_cast<uint64_t>(cage->points.size()) + triangles) * sizeof(float);
+}
+
+// Presses bind and evaluates; throws when the user cancels, when the weights
+// will not fit in the memory there is (unless forced), and when nothing, or
+// not everything, could be bound.
+double bindScene(const CommonOptions& c, CliHost& h, CliHost::Scene& s, bool inside_only, bool force)
 {
 	s.deformer->container().entries[MORVEX_INSIDE_ONLY] = vtnhost::Value::Bool(inside_only);
+	// Refused up front: a bind that runs out of memory halfway has cost the
+	// user the minutes until then, or pushed the machine into swapping. Every
+	// point is bound unless inside-only, so then the count comes after the
+	// check of which points lie outside; otherwise before it, at once.
+	uint64_t need = 0;
+	bool checked = false;
+	auto checkMemory = [&] {
+		const uint64_t available = vtnhost::platform::availableMemory();
+		checked = true;
+		if (need <= available)
+			return;
+		const std::string figures = "the weights need " + sizeText(need) + " but " + sizeText(available) + " of memory is available";
+		if (!force)
+			throw Failure{s.cage->name + ": " + figures + " (--force tries anyway)"};
+		std::fprintf(stderr, "warning: %s: %s; trying anyway\n", s.cage->name.c_str(), figures.c_str());
+	};
+	if (!inside_only)
+	{
+		for (vtnhost::Object* m : s.meshes)
+			need += weightBytes(m->points.size(), s.cage);
+		checkMemory();
+	}
 	for (vtnhost::Object* m : s.meshes)
 	{
 		const size_t out = countOutside(h, s, m);
 		if (out > 0 && !c.quiet)
 			std::fprintf(stderr, "note: %s: %zu of %zu points lie outside the cage%s\n", m->name.c_str(), out, m->points.size(),
 			             inside_only ? " and are left unbound" : "");
+		if (inside_only)
+			need += weightBytes(m->points.size() - out, s.cage);
 	}
+	if (!checked)
+		checkMemory();
+	h.host().memory().clearFailures();
 	const auto start = std::chrono::steady_clock::now();
 	h.host().pressButton(s.deformer, MORVEX_BIND);
 	if (!h.evaluate(s.doc))
 		throw Failure{"cancelled: the bind was stopped; nothing was written"};
 	const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+	// A binding the plug-in could not allocate is left out, so a scene missing
+	// one would deform part of the meshes only.
+	const vtnhost::AllocRecord failed = h.host().memory().largestFailure();
+	if (failed.size > 0)
+		throw Failure{s.cage->name + ": memory ran out while binding: " + sizeText(failed.size) + " was asked for at once (" +
+		              std::to_string(failed.size) + " bytes; the weights need " + sizeText(need) + " in all)"};
 	const std::string memory = memoryText(s.deformer);
 	if (memory == "0" || memory == "0 B")
 		throw Failure{s.cage->name + ": nothing could be bound to this cage"};
 	return seconds;
+}
+
+std::string sourceText(const vtnhost::Object* mesh)
+{
+	const vtnhost::Value* v = mesh->container().find(CLI_SOURCE_TEXT);
+	return v ? v->s : objText(mesh->points, {}, mesh->name);
 }
 
 void writeMesh(const vtnhost::Object* mesh, const std::string& text, const std::string& path)
@@ -108,12 +177,6 @@ void writeMesh(const vtnhost::Object* mesh, const std::string& text, const std::
 	std::string out, error;
 	if (!replaceVertices(source, pts, &out, &error) || !writeFileAtomic(path, out, &error))
 		throw Failure{error};
-}
-
-std::string sourceText(const vtnhost::Object* mesh)
-{
-	const vtnhost::Value* v = mesh->container().find(CLI_SOURCE_TEXT);
-	return v ? v->s : objText(mesh->points, {}, mesh->name);
 }
 
 std::vector<float> readWeights(const std::string& path, size_t count)
@@ -190,7 +253,7 @@ int runBind(const CommonOptions& c, const BindOptions& o)
 			meshes.push_back(readMesh(m));
 		CliHost h(c.plugin, c.quiet, c.threads);
 		CliHost::Scene s = h.buildScene(cage, meshes);
-		const double seconds = bindScene(c, h, s, o.insideOnly);
+		const double seconds = bindScene(c, h, s, o.insideOnly, o.force);
 		std::string error;
 		if (!h.host().saveDocument(s.doc, o.out, &error))
 			throw Failure{error};
@@ -203,6 +266,10 @@ int runBind(const CommonOptions& c, const BindOptions& o)
 	catch (const Failure& f)
 	{
 		return fail(f);
+	}
+	catch (const std::bad_alloc&)
+	{
+		return fail(Failure{"memory ran out: the tool could not allocate what it needed"});
 	}
 }
 
@@ -247,7 +314,7 @@ int runDeform(const CommonOptions& c, const DeformOptions& o)
 			for (const std::string& m : o.meshes)
 				meshes.push_back(readMesh(m));
 			s = h.buildScene(cage, meshes);
-			bindScene(c, h, s, o.insideOnly);
+			bindScene(c, h, s, o.insideOnly, o.force);
 		}
 		for (size_t i = 0; i < posed.size(); ++i)
 			if (posed[i].points.size() != s.cage->points.size())
@@ -290,6 +357,10 @@ int runDeform(const CommonOptions& c, const DeformOptions& o)
 	catch (const Failure& f)
 	{
 		return fail(f);
+	}
+	catch (const std::bad_alloc&)
+	{
+		return fail(Failure{"memory ran out: the tool could not allocate what it needed"});
 	}
 }
 
@@ -345,6 +416,10 @@ int runCheck(const CommonOptions& c, const CheckOptions& o)
 	{
 		return fail(f);
 	}
+	catch (const std::bad_alloc&)
+	{
+		return fail(Failure{"memory ran out: the tool could not allocate what it needed"});
+	}
 }
 
 int runInfo(const CommonOptions& c, const std::string& scene)
@@ -365,6 +440,10 @@ int runInfo(const CommonOptions& c, const std::string& scene)
 	catch (const Failure& f)
 	{
 		return fail(f);
+	}
+	catch (const std::bad_alloc&)
+	{
+		return fail(Failure{"memory ran out: the tool could not allocate what it needed"});
 	}
 }
 

@@ -25,6 +25,26 @@ BlockHeader* headerOf(void* block)
 
 Memory::~Memory() = default;
 
+// Called with the mutex held.
+void* Memory::failed(AllocRecord&& rec)
+{
+	if (rec.size >= largestFailure_.size)
+		largestFailure_ = std::move(rec);
+	return nullptr;
+}
+
+AllocRecord Memory::largestFailure() const
+{
+	std::lock_guard<std::mutex> lock(mutex_);
+	return largestFailure_;
+}
+
+void Memory::clearFailures()
+{
+	std::lock_guard<std::mutex> lock(mutex_);
+	largestFailure_ = AllocRecord{};
+}
+
 bool Memory::shouldFail()
 {
 	if (failCountdown_ < 0)
@@ -42,10 +62,10 @@ void* Memory::alloc(size_t size, int line, const char* source)
 	if (recording_)
 		requests_.push_back(rec);
 	if (shouldFail() || size > SIZE_MAX - sizeof(BlockHeader))
-		return nullptr;
+		return failed(std::move(rec));
 	auto* h = static_cast<BlockHeader*>(std::malloc(sizeof(BlockHeader) + size));
 	if (!h)
-		return nullptr;
+		return failed(std::move(rec));
 	h->magic = kMagic;
 	h->size = size;
 	void* block = h + 1;
@@ -64,12 +84,14 @@ void* Memory::realloc(void* block, size_t size, int line, const char* source)
 	if (recording_)
 		requests_.push_back(rec);
 	auto it = live_.find(block);
-	if (it == live_.end() || shouldFail() || size > SIZE_MAX - sizeof(BlockHeader))
+	if (it == live_.end())
 		return nullptr;
+	if (shouldFail() || size > SIZE_MAX - sizeof(BlockHeader))
+		return failed(std::move(rec));
 	const size_t old = it->second.size;
 	auto* h = static_cast<BlockHeader*>(std::realloc(headerOf(block), sizeof(BlockHeader) + size));
 	if (!h)
-		return nullptr;
+		return failed(std::move(rec));
 	h->size = size;
 	live_.erase(it);
 	void* moved = h + 1;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 
@@ -21,6 +22,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -376,6 +378,15 @@ void onInterrupt(void (*handler)())
 	SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 }
 
+uint64_t availableMemory()
+{
+	MEMORYSTATUSEX status = {};
+	status.dwLength = sizeof status;
+	if (!GlobalMemoryStatusEx(&status))
+		return UINT64_MAX;
+	return std::min<uint64_t>(status.ullAvailPhys, status.ullAvailVirtual);
+}
+
 #else  // POSIX
 
 namespace {
@@ -600,6 +611,42 @@ void onInterrupt(void (*handler)())
 	action.sa_flags = SA_RESTART;
 	sigemptyset(&action.sa_mask);
 	::sigaction(SIGINT, &action, nullptr);
+}
+
+uint64_t availableMemory()
+{
+	uint64_t available = UINT64_MAX;
+	// Read by hand rather than with streams: a few hundred bytes, once.
+	auto readSmall = [](const char* path, std::string* text) {
+		const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+		if (fd < 0)
+			return false;
+		char buf[4096];
+		ssize_t got;
+		while ((got = ::read(fd, buf, sizeof buf)) > 0)
+			text->append(buf, static_cast<size_t>(got));
+		::close(fd);
+		return got == 0;
+	};
+	std::string meminfo;
+	if (readSmall("/proc/meminfo", &meminfo))
+	{
+		const size_t at = meminfo.find("MemAvailable:");
+		if (at != std::string::npos)
+			available = std::strtoull(meminfo.c_str() + at + 13, nullptr, 10) * 1024u;
+	}
+	struct rlimit limit;
+	if (::getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+	{
+		// The limit counts every mapping: code, stacks and the heap so far.
+		uint64_t mapped = 0;
+		std::string statm;
+		if (readSmall("/proc/self/statm", &statm))
+			mapped = std::strtoull(statm.c_str(), nullptr, 10) * static_cast<uint64_t>(::sysconf(_SC_PAGESIZE));
+		const uint64_t cap = static_cast<uint64_t>(limit.rlim_cur);
+		available = std::min(available, cap > mapped ? cap - mapped : 0);
+	}
+	return available;
 }
 
 #endif

@@ -3,10 +3,12 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "support/meshes.h"
@@ -334,4 +336,56 @@ TEST_F(Tool, CtrlCCancelsABindAndWritesNothing)
 	EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1);
 	EXPECT_NE(read(path("err.txt")).find("cancelled"), std::string::npos) << read(path("err.txt"));
 	EXPECT_FALSE(fs::exists(path("s.vtn")));
+}
+
+// --- Memory -------------------------------------------------------------------
+
+namespace {
+
+// 40 962 points in a cage of 2 562 points and 5 120 triangles: 1.17 GB of
+// weights, more than an address space of 800 MB holds.
+void writeHeavyJob(const std::function<void(const std::string&, const testmesh::Mesh&)>& write)
+{
+	write("cage.obj", testmesh::icosphere({0, 0, 0}, 1.5, 4));
+	write("dense.obj", testmesh::icosphere({0, 0, 0}, 1.0, 6));
+}
+
+}  // namespace
+
+TEST_F(Tool, WeightsBeyondTheMemoryAreRefusedAndARunOutIsNamed)
+{
+#if defined(__SANITIZE_ADDRESS__)
+	GTEST_SKIP() << "AddressSanitizer cannot start within a small address space";
+#endif
+	writeHeavyJob([&](const std::string& name, const testmesh::Mesh& m) { writeMesh(name, m); });
+	// The limit applies to the tool alone: ulimit in the shell that runs it.
+	auto limited = [&](const std::string& args) {
+		const std::string command = "ulimit -v 800000 && " + std::string(MORVEXER_TOOL_PATH) + " " + args + " >" + path("out.txt") +
+		                            " 2>" + path("err.txt");
+		const int status = std::system(command.c_str());
+		return Outcome{WIFEXITED(status) ? WEXITSTATUS(status) : -1, read(path("out.txt")), read(path("err.txt"))};
+	};
+	const std::string job = "--cage " + path("cage.obj") + " --mesh " + path("dense.obj");
+
+	Outcome r = limited("bind " + job + " -o " + path("s.vtn"));
+	EXPECT_EQ(r.code, 1);
+	EXPECT_NE(r.err.find("error: cage: the weights need 1.17 GB but "), std::string::npos) << r.err;
+	EXPECT_NE(r.err.find(" of memory is available (--force tries anyway)\n"), std::string::npos) << r.err;
+	EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+	EXPECT_FALSE(fs::exists(path("s.vtn")));
+
+	// Forced, the plug-in's request fails; the tool says so and by how much,
+	// rather than that nothing could be bound.
+	r = limited("bind --force " + job + " -o " + path("s.vtn"));
+	EXPECT_EQ(r.code, 1);
+	EXPECT_NE(r.err.find("warning: cage: the weights need 1.17 GB"), std::string::npos) << r.err;
+	EXPECT_NE(r.err.find("error: cage: memory ran out while binding: "), std::string::npos) << r.err;
+	EXPECT_NE(r.err.find(" was asked for at once ("), std::string::npos) << r.err;
+	EXPECT_EQ(r.err.find("nothing could be bound"), std::string::npos) << r.err;
+	EXPECT_FALSE(fs::exists(path("s.vtn")));
+
+	r = limited("deform --force " + job + " --posed " + path("cage.obj") + " -o " + path("d.obj"));
+	EXPECT_EQ(r.code, 1);
+	EXPECT_NE(r.err.find("memory ran out while binding"), std::string::npos) << r.err;
+	EXPECT_FALSE(fs::exists(path("d.obj")));
 }
