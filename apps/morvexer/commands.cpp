@@ -1,13 +1,17 @@
 #include "commands.h"
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <sstream>
+#include <thread>
 
 #include "cage_check.h"
 #include "cli_host.h"
@@ -167,16 +171,116 @@ std::string sourceText(const vtnhost::Object* mesh)
 	return v ? v->s : objText(mesh->points, {}, mesh->name);
 }
 
-void writeMesh(const vtnhost::Object* mesh, const std::string& text, const std::string& path)
+// Writes the files of a frame sequence on a thread of its own, so that one
+// frame goes to disk while the next one deforms. At most one frame waits to be
+// written: the deformation runs no more than a frame ahead, and memory holds
+// two frames' points, never the sequence's. Frames are written in order, each
+// file whole (through a rename) or not at all.
+class FrameWriter
 {
-	const std::vector<LVector>& pts = mesh->deformCache ? mesh->deformCache->points : mesh->points;
-	ObjMesh source;
-	source.path = path;
-	source.text = text;
-	source.points = mesh->points;
-	std::string out, error;
-	if (!replaceVertices(source, pts, &out, &error) || !writeFileAtomic(path, out, &error))
-		throw Failure{error};
+public:
+	struct File
+	{
+		size_t source;  // which of the sources it is a pose of
+		std::string path;
+		std::vector<LVector> points;
+	};
+
+	explicit FrameWriter(const std::vector<ObjMesh>& sources) : sources_(sources), thread_([this] { run(); }) {}
+	~FrameWriter() { close(); }
+
+	// Hands a frame over, once the one before has been taken up; throws the
+	// writer's failure rather than queue more after it.
+	void put(std::vector<File>&& frame)
+	{
+		std::unique_lock<std::mutex> lock(mutex_);
+		changed_.wait(lock, [&] { return !waiting_ || failure_; });
+		if (failure_)
+			throw Failure{*failure_};
+		waiting_ = std::move(frame);
+		changed_.notify_all();
+	}
+
+	// Writes what was handed over and stops; throws the writer's failure.
+	void finish()
+	{
+		close();
+		if (failure_)
+			throw Failure{*failure_};
+	}
+
+	// Waits for what was handed over to be written.
+	void close()
+	{
+		{
+			std::lock_guard<std::mutex> lock(mutex_);
+			closing_ = true;
+			changed_.notify_all();
+		}
+		if (thread_.joinable())
+			thread_.join();
+	}
+
+	size_t written() const { return written_; }
+
+private:
+	void run()
+	{
+		for (;;)
+		{
+			std::vector<File> frame;
+			{
+				std::unique_lock<std::mutex> lock(mutex_);
+				changed_.wait(lock, [&] { return waiting_ || closing_; });
+				if (!waiting_)
+					return;
+				frame = std::move(*waiting_);
+				waiting_.reset();
+				changed_.notify_all();
+			}
+			for (const File& f : frame)
+			{
+				std::string error;
+				try
+				{
+					std::string text;
+					if (replaceVertices(sources_[f.source], f.points, &text, &error) && writeFileAtomic(f.path, text, &error))
+					{
+						++written_;
+						continue;
+					}
+				}
+				catch (const std::bad_alloc&)
+				{
+					error = f.path + ": memory ran out while writing it";
+				}
+				std::lock_guard<std::mutex> lock(mutex_);
+				failure_ = error;
+				changed_.notify_all();
+				return;
+			}
+		}
+	}
+
+	const std::vector<ObjMesh>& sources_;
+	std::mutex mutex_;
+	std::condition_variable changed_;
+	std::optional<std::vector<File>> waiting_;
+	std::optional<std::string> failure_;
+	bool closing_ = false;
+	std::atomic<size_t> written_{0};
+	std::thread thread_;  // last: it starts once everything above is ready
+};
+
+// The OBJ a mesh came from, with its rest points: what its poses are written over.
+ObjMesh sourceOf(const vtnhost::Object* mesh)
+{
+	ObjMesh m;
+	const vtnhost::Value* path = mesh->container().find(CLI_SOURCE_PATH);
+	m.path = path ? path->s : mesh->name;
+	m.text = sourceText(mesh);
+	m.points = mesh->points;
+	return m;
 }
 
 std::vector<float> readWeights(const std::string& path, size_t count)
@@ -335,22 +439,30 @@ int runDeform(const CommonOptions& c, const DeformOptions& o)
 				throw Failure{o.weights + ": weights apply to a single mesh"};
 			s.deformer->restrictions[s.meshes[0]->id()] = readWeights(o.weights, s.meshes[0]->points.size());
 		}
-		std::vector<std::string> sources;
+		std::vector<ObjMesh> sources;
 		for (vtnhost::Object* m : s.meshes)
-			sources.push_back(sourceText(m));
-		size_t written = 0;
+			sources.push_back(sourceOf(m));
+		FrameWriter writer(sources);
 		for (size_t i = 0; i < posed.size(); ++i)
 		{
 			s.cage->points = posed[i].points;
 			s.cage->setDirty(DIRTYFLAGS_DATA);
 			if (!h.evaluate(s.doc))
-				throw Failure{"cancelled: stopped after " + std::to_string(written) + " files"};
+			{
+				// The frames already deformed are written whole; nothing after them.
+				writer.finish();
+				throw Failure{"cancelled: stopped after " + std::to_string(writer.written()) + " files"};
+			}
+			std::vector<FrameWriter::File> frame;
 			for (size_t k = 0; k < s.meshes.size(); ++k)
 			{
-				writeMesh(s.meshes[k], sources[k], expandPattern(o.out, s.meshes[k]->name, poses[i].first));
-				++written;
+				const vtnhost::Object* m = s.meshes[k];
+				frame.push_back({k, expandPattern(o.out, m->name, poses[i].first), m->deformCache ? m->deformCache->points : m->points});
 			}
+			writer.put(std::move(frame));
 		}
+		writer.finish();
+		const size_t written = writer.written();
 		say(c, "wrote " + std::to_string(written) + " file" + (written == 1 ? "" : "s"));
 		return 0;
 	}
