@@ -4,6 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <exception>
 #include <fstream>
 #include <memory>
 #include <mutex>
@@ -253,6 +254,11 @@ private:
 				catch (const std::bad_alloc&)
 				{
 					error = f.path + ": memory ran out while writing it";
+				}
+				catch (const std::exception& e)
+				{
+					// Anything else thrown here would end the program from this thread.
+					error = f.path + ": " + e.what();
 				}
 				std::lock_guard<std::mutex> lock(mutex_);
 				failure_ = error;
