@@ -200,7 +200,6 @@ void BindPath(benchmark::State& state)
 	vtnhost::Host& h = host();
 	h.setWorkerCount(1);
 	Scene s = makeSphereScene(5000, 6);
-	s.morvex->referenceBinding = false;
 	for (auto _ : state)
 		bind(s);
 	state.SetItemsProcessed(state.iterations() * s.points * s.faces);
