@@ -2,10 +2,10 @@
 # the header-only ones are taken from Debian's packages (only their own folders,
 # never the machine's whole include folder), the others are compiled here.
 
-# CLI11, nlohmann-json and tinyobjloader's header, each through a link of its own.
+# CLI11's and nlohmann-json's headers, each through a link of its own.
 set(linked ${CMAKE_BINARY_DIR}/machine-headers)
 file(MAKE_DIRECTORY ${linked})
-foreach(entry IN ITEMS CLI nlohmann tiny_obj_loader.h)
+foreach(entry IN ITEMS CLI nlohmann)
   if(NOT EXISTS /usr/include/${entry})
     message(FATAL_ERROR "/usr/include/${entry} is missing: scripts/setup.sh installs it")
   endif()
@@ -16,13 +16,6 @@ add_library(CLI11::CLI11 INTERFACE IMPORTED)
 set_target_properties(CLI11::CLI11 PROPERTIES INTERFACE_INCLUDE_DIRECTORIES ${linked})
 add_library(nlohmann_json::nlohmann_json INTERFACE IMPORTED)
 set_target_properties(nlohmann_json::nlohmann_json PROPERTIES INTERFACE_INCLUDE_DIRECTORIES ${linked})
-
-# tinyobjloader's implementation sits in its header behind a macro.
-file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/tinyobjloader/tiny_obj_loader.cpp
-     CONTENT "#define TINYOBJLOADER_IMPLEMENTATION\n#include <tiny_obj_loader.h>\n")
-add_library(tinyobjloader_compiled STATIC ${CMAKE_BINARY_DIR}/tinyobjloader/tiny_obj_loader.cpp)
-target_include_directories(tinyobjloader_compiled SYSTEM PUBLIC ${linked})
-add_library(tinyobjloader::tinyobjloader ALIAS tinyobjloader_compiled)
 
 # GoogleTest from the sources Debian ships.
 if(MORVEXER_TESTS)

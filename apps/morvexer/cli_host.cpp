@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <exception>
 #include <thread>
 
 #include "vtnhost/actions.h"
@@ -100,8 +101,18 @@ bool CliHost::evaluate(vtnhost::Document* doc)
 {
 	vtnhost::Thread thread;
 	std::atomic<bool> done{false};
+	// An exception must not end the worker thread (that would end the program
+	// without a word); it is thrown again here, once the worker has stopped.
+	std::exception_ptr thrown;
 	std::thread worker([&] {
-		host_.evaluate(doc, &thread);
+		try
+		{
+			host_.evaluate(doc, &thread);
+		}
+		catch (...)
+		{
+			thrown = std::current_exception();
+		}
 		done = true;
 	});
 	bool shown = false;
@@ -124,6 +135,11 @@ bool CliHost::evaluate(vtnhost::Document* doc)
 	{
 		drawProgress("done", 100);
 		std::fprintf(stderr, "\n");
+	}
+	if (thrown)
+	{
+		interrupted = false;
+		std::rethrow_exception(thrown);
 	}
 	const bool cancelled = interrupted.exchange(false);
 	return !cancelled;

@@ -1,17 +1,25 @@
 #include "commands.h"
 #include "vtnhost/actions.h"
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <exception>
 #include <fstream>
 #include <memory>
+#include <mutex>
+#include <new>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <sstream>
+#include <thread>
 
 #include "cage_check.h"
 #include "cli_host.h"
 #include "obj_io.h"
 #include "scene_info.h"
+#include "vtnhost/platform.h"
 
 namespace mvx {
 namespace {
@@ -77,44 +85,209 @@ size_t countOutside(CliHost::Scene& s, vtnhost::Object* mesh, std::vector<Int32>
 	return outside;
 }
 
-// Presses bind and evaluates; throws when the user cancels or nothing was bound.
-double bindScene(const CommonOptions& c, CliHost& h, CliHost::Scene& s, bool inside_only)
+// Bytes in the way the plug-in shows its memory (1024 to the kilobyte).
+std::string sizeText(uint64_t bytes)
+{
+	char buf[32];
+	if (bytes <= 1024)
+		std::snprintf(buf, sizeof buf, "%llu B", static_cast<unsigned long long>(bytes));
+	else if (bytes <= (1u << 20))
+		std::snprintf(buf, sizeof buf, "%.2f KB", static_cast<double>(bytes) / 1024.0);
+	else if (bytes <= (1u << 30))
+		std::snprintf(buf, sizeof buf, "%.2f MB", static_cast<double>(bytes) / 1048576.0);
+	else
+		std::snprintf(buf, sizeof buf, "%.2f GB", static_cast<double>(bytes) / 1073741824.0);
+	return buf;
+}
+
+// What a binding's weights take: for every bound point a float for each cage
+// point and one for each cage triangle (the cage is bound as triangles).
+uint64_t weightBytes(uint64_t boundPoints, const vtnhost::Object* cage)
+{
+	uint64_t triangles = 0;
+	for (const CPolygon& f : cage->polygons)
+		triangles += f.c == f.d ? 1u : 2u;
+	return boundPoints * (static_cast<uint64_t>(cage->points.size()) + triangles) * sizeof(float);
+}
+
+// Presses bind and evaluates; throws when the user cancels, when the weights
+// will not fit in the memory there is (unless forced), and when nothing, or
+// not everything, could be bound.
+double bindScene(const CommonOptions& c, CliHost& h, CliHost::Scene& s, bool inside_only, bool force)
 {
 	s.deformer->container().entries[MORVEX_INSIDE_ONLY] = vtnhost::Value::Bool(inside_only);
+	// Refused up front: a bind that runs out of memory halfway has cost the
+	// user the minutes until then, or pushed the machine into swapping. Every
+	// point is bound unless inside-only, so then the count comes after the
+	// check of which points lie outside; otherwise before it, at once.
+	uint64_t need = 0;
+	bool checked = false;
+	auto checkMemory = [&] {
+		const uint64_t available = vtnhost::platform::availableMemory();
+		checked = true;
+		if (need <= available)
+			return;
+		const std::string figures = "the weights need " + sizeText(need) + " but " + sizeText(available) + " of memory is available";
+		if (!force)
+			throw Failure{s.cage->name + ": " + figures + " (--force tries anyway)"};
+		std::fprintf(stderr, "warning: %s: %s; trying anyway\n", s.cage->name.c_str(), figures.c_str());
+	};
+	if (!inside_only)
+	{
+		for (vtnhost::Object* m : s.meshes)
+			need += weightBytes(m->points.size(), s.cage);
+		checkMemory();
+	}
 	for (vtnhost::Object* m : s.meshes)
 	{
 		const size_t out = countOutside(s, m);
 		if (out > 0 && !c.quiet)
 			std::fprintf(stderr, "note: %s: %zu of %zu points lie outside the cage%s\n", m->name.c_str(), out, m->points.size(),
 			             inside_only ? " and are left unbound" : "");
+		if (inside_only)
+			need += weightBytes(m->points.size() - out, s.cage);
 	}
+	if (!checked)
+		checkMemory();
+	h.host().memory().clearFailures();
 	const auto start = std::chrono::steady_clock::now();
 	vtnhost::pressButton(s.deformer, MORVEX_BIND);
 	if (!h.evaluate(s.doc))
 		throw Failure{"cancelled: the bind was stopped; nothing was written"};
 	const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+	// A binding the plug-in could not allocate is left out, so a scene missing
+	// one would deform part of the meshes only.
+	const vtnhost::AllocRecord failed = h.host().memory().largestFailure();
+	if (failed.size > 0)
+		throw Failure{s.cage->name + ": memory ran out while binding: " + sizeText(failed.size) + " was asked for at once (" +
+		              std::to_string(failed.size) + " bytes; the weights need " + sizeText(need) + " in all)"};
 	const std::string memory = memoryText(s.deformer);
 	if (memory == "0" || memory == "0 B")
 		throw Failure{s.cage->name + ": nothing could be bound to this cage"};
 	return seconds;
 }
 
-void writeMesh(const vtnhost::Object* mesh, const std::string& text, const std::string& path)
-{
-	const std::vector<LVector>& pts = mesh->deformCache ? mesh->deformCache->points : mesh->points;
-	ObjMesh source;
-	source.path = path;
-	source.text = text;
-	source.points = mesh->points;
-	std::string out, error;
-	if (!replaceVertices(source, pts, &out, &error) || !writeFileAtomic(path, out, &error))
-		throw Failure{error};
-}
-
 std::string sourceText(const vtnhost::Object* mesh)
 {
 	const vtnhost::Value* v = mesh->container().find(CLI_SOURCE_TEXT);
 	return v ? v->s : objText(mesh->points, {}, mesh->name);
+}
+
+// Writes the files of a frame sequence on a thread of its own, so that one
+// frame goes to disk while the next one deforms. At most one frame waits to be
+// written: the deformation runs no more than a frame ahead, and memory holds
+// two frames' points, never the sequence's. Frames are written in order, each
+// file whole (through a rename) or not at all.
+class FrameWriter
+{
+public:
+	struct File
+	{
+		size_t source;  // which of the sources it is a pose of
+		std::string path;
+		std::vector<LVector> points;
+	};
+
+	explicit FrameWriter(const std::vector<ObjMesh>& sources) : sources_(sources), thread_([this] { run(); }) {}
+	~FrameWriter() { close(); }
+
+	// Hands a frame over, once the one before has been taken up; throws the
+	// writer's failure rather than queue more after it.
+	void put(std::vector<File>&& frame)
+	{
+		std::unique_lock<std::mutex> lock(mutex_);
+		changed_.wait(lock, [&] { return !waiting_ || failure_; });
+		if (failure_)
+			throw Failure{*failure_};
+		waiting_ = std::move(frame);
+		changed_.notify_all();
+	}
+
+	// Writes what was handed over and stops; throws the writer's failure.
+	void finish()
+	{
+		close();
+		if (failure_)
+			throw Failure{*failure_};
+	}
+
+	// Waits for what was handed over to be written.
+	void close()
+	{
+		{
+			std::lock_guard<std::mutex> lock(mutex_);
+			closing_ = true;
+			changed_.notify_all();
+		}
+		if (thread_.joinable())
+			thread_.join();
+	}
+
+	size_t written() const { return written_; }
+
+private:
+	void run()
+	{
+		for (;;)
+		{
+			std::vector<File> frame;
+			{
+				std::unique_lock<std::mutex> lock(mutex_);
+				changed_.wait(lock, [&] { return waiting_ || closing_; });
+				if (!waiting_)
+					return;
+				frame = std::move(*waiting_);
+				waiting_.reset();
+				changed_.notify_all();
+			}
+			for (const File& f : frame)
+			{
+				std::string error;
+				try
+				{
+					std::string text;
+					if (replaceVertices(sources_[f.source], f.points, &text, &error) && writeFileAtomic(f.path, text, &error))
+					{
+						++written_;
+						continue;
+					}
+				}
+				catch (const std::bad_alloc&)
+				{
+					error = f.path + ": memory ran out while writing it";
+				}
+				catch (const std::exception& e)
+				{
+					// Anything else thrown here would end the program from this thread.
+					error = f.path + ": " + e.what();
+				}
+				std::lock_guard<std::mutex> lock(mutex_);
+				failure_ = error;
+				changed_.notify_all();
+				return;
+			}
+		}
+	}
+
+	const std::vector<ObjMesh>& sources_;
+	std::mutex mutex_;
+	std::condition_variable changed_;
+	std::optional<std::vector<File>> waiting_;
+	std::optional<std::string> failure_;
+	bool closing_ = false;
+	std::atomic<size_t> written_{0};
+	std::thread thread_;  // last: it starts once everything above is ready
+};
+
+// The OBJ a mesh came from, with its rest points: what its poses are written over.
+ObjMesh sourceOf(const vtnhost::Object* mesh)
+{
+	ObjMesh m;
+	const vtnhost::Value* path = mesh->container().find(CLI_SOURCE_PATH);
+	m.path = path ? path->s : mesh->name;
+	m.text = sourceText(mesh);
+	m.points = mesh->points;
+	return m;
 }
 
 std::vector<float> readWeights(const std::string& path, size_t count)
@@ -191,7 +364,7 @@ int runBind(const CommonOptions& c, const BindOptions& o)
 			meshes.push_back(readMesh(m));
 		CliHost h(c.plugin, c.quiet, c.threads);
 		CliHost::Scene s = h.buildScene(cage, meshes);
-		const double seconds = bindScene(c, h, s, o.insideOnly);
+		const double seconds = bindScene(c, h, s, o.insideOnly, o.force);
 		std::string error;
 		if (!h.host().saveDocument(s.doc, o.out, &error))
 			throw Failure{error};
@@ -204,6 +377,10 @@ int runBind(const CommonOptions& c, const BindOptions& o)
 	catch (const Failure& f)
 	{
 		return fail(f);
+	}
+	catch (const std::bad_alloc&)
+	{
+		return fail(Failure{"memory ran out: the tool could not allocate what it needed"});
 	}
 }
 
@@ -248,7 +425,7 @@ int runDeform(const CommonOptions& c, const DeformOptions& o)
 			for (const std::string& m : o.meshes)
 				meshes.push_back(readMesh(m));
 			s = h.buildScene(cage, meshes);
-			bindScene(c, h, s, o.insideOnly);
+			bindScene(c, h, s, o.insideOnly, o.force);
 		}
 		for (size_t i = 0; i < posed.size(); ++i)
 			if (posed[i].points.size() != s.cage->points.size())
@@ -269,28 +446,40 @@ int runDeform(const CommonOptions& c, const DeformOptions& o)
 				throw Failure{o.weights + ": weights apply to a single mesh"};
 			s.deformer->restrictions[s.meshes[0]->id()] = readWeights(o.weights, s.meshes[0]->points.size());
 		}
-		std::vector<std::string> sources;
+		std::vector<ObjMesh> sources;
 		for (vtnhost::Object* m : s.meshes)
-			sources.push_back(sourceText(m));
-		size_t written = 0;
+			sources.push_back(sourceOf(m));
+		FrameWriter writer(sources);
 		for (size_t i = 0; i < posed.size(); ++i)
 		{
 			s.cage->points = posed[i].points;
 			s.cage->setDirty(DIRTYFLAGS_DATA);
 			if (!h.evaluate(s.doc))
-				throw Failure{"cancelled: stopped after " + std::to_string(written) + " files"};
+			{
+				// The frames already deformed are written whole; nothing after them.
+				writer.finish();
+				throw Failure{"cancelled: stopped after " + std::to_string(writer.written()) + " files"};
+			}
+			std::vector<FrameWriter::File> frame;
 			for (size_t k = 0; k < s.meshes.size(); ++k)
 			{
-				writeMesh(s.meshes[k], sources[k], expandPattern(o.out, s.meshes[k]->name, poses[i].first));
-				++written;
+				const vtnhost::Object* m = s.meshes[k];
+				frame.push_back({k, expandPattern(o.out, m->name, poses[i].first), m->deformCache ? m->deformCache->points : m->points});
 			}
+			writer.put(std::move(frame));
 		}
+		writer.finish();
+		const size_t written = writer.written();
 		say(c, "wrote " + std::to_string(written) + " file" + (written == 1 ? "" : "s"));
 		return 0;
 	}
 	catch (const Failure& f)
 	{
 		return fail(f);
+	}
+	catch (const std::bad_alloc&)
+	{
+		return fail(Failure{"memory ran out: the tool could not allocate what it needed"});
 	}
 }
 
@@ -346,6 +535,10 @@ int runCheck(const CommonOptions& c, const CheckOptions& o)
 	{
 		return fail(f);
 	}
+	catch (const std::bad_alloc&)
+	{
+		return fail(Failure{"memory ran out: the tool could not allocate what it needed"});
+	}
 }
 
 int runInfo(const CommonOptions& c, const std::string& scene)
@@ -366,6 +559,10 @@ int runInfo(const CommonOptions& c, const std::string& scene)
 	catch (const Failure& f)
 	{
 		return fail(f);
+	}
+	catch (const std::bad_alloc&)
+	{
+		return fail(Failure{"memory ran out: the tool could not allocate what it needed"});
 	}
 }
 

@@ -40,7 +40,7 @@ int main(int argc, char** argv)
 	bind_cmd->add_option("--cage", bind.cage, "the closed cage (OBJ)")->required();
 	bind_cmd->add_option("--mesh", bind.meshes, "a mesh to bind (OBJ); repeat for more")->required();
 	bind_cmd->add_flag("--inside-only", bind.insideOnly, "bind only the points inside the cage");
-	bind_cmd->add_flag("--force", bind.force, "bind even when the cage is open or has degenerate faces");
+	bind_cmd->add_flag("--force", bind.force, "bind even when the cage is open or has degenerate faces, or the weights seem not to fit in the memory available");
 	bind_cmd->add_option("-o,--out", bind.out, "the scene file to write")->required();
 	bind_cmd->add_option("--threads", common.threads, threads_help)->check(CLI::PositiveNumber);
 
@@ -56,7 +56,7 @@ int main(int argc, char** argv)
 	CLI::Option* stretch_opt = deform_cmd->add_option("--stretch", stretch, "how much the faces' stretch scales the detail (0 none, 1 or more full)");
 	deform_cmd->add_option("--weights", deform.weights, "one restriction weight per mesh point (text)");
 	deform_cmd->add_flag("--inside-only", deform.insideOnly, "with --cage: bind only the points inside the cage");
-	deform_cmd->add_flag("--force", deform.force, "with --cage: bind even when the cage is open or degenerate");
+	deform_cmd->add_flag("--force", deform.force, "with --cage: bind even when the cage is open or degenerate, or the weights seem not to fit in memory");
 	deform_cmd->add_option("--threads", common.threads, threads_help)->check(CLI::PositiveNumber);
 	deform_cmd->add_option("-o,--out", deform.out, "output OBJ, or a pattern with {mesh} and {frame} (e.g. out/{mesh}_{frame:04}.obj)")->required();
 

@@ -3,10 +3,9 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
-#include <sstream>
+#include <limits>
+#include <optional>
 #include <system_error>
-
-#include <tiny_obj_loader.h>
 
 #include "vtnhost/platform.h"
 
@@ -20,30 +19,8 @@ void setError(std::string* error, const std::string& message)
 }
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
-
-// One v line: where its x, y and z are spelled in the text, and their values.
-struct VLine
-{
-	size_t number = 0;
-	size_t begin[3] = {0, 0, 0};
-	size_t end[3] = {0, 0, 0};
-	double value[3] = {0, 0, 0};
-};
-
-struct FLine
-{
-	size_t number = 0;
-	size_t corners = 0;
-};
-
-// What a scan of the text found. Lines are split and recognised the way
-// tinyobjloader does it (\n, \r\n and a lone \r end a line; leading blanks are
-// skipped; "v" and "f" need a blank after them), so both agree on what counts.
-struct Scan
-{
-	std::vector<VLine> vLines;
-	std::vector<FLine> fLines;
-};
+bool isLineEnd(char c) { return c == '\n' || c == '\r'; }
+bool isDigit(char c) { return static_cast<unsigned>(c - '0') < 10u; }
 
 size_t bomLength(const std::string& text)
 {
@@ -51,6 +28,8 @@ size_t bomLength(const std::string& text)
 }
 
 // Parses a whole token as a finite double, independent of the C locale.
+// std::from_chars rounds correctly (every double's shortest spelling reads
+// back as the same double), so coordinates survive a read and a write exactly.
 bool parseNumber(const char* first, const char* last, double* value)
 {
 	// from_chars takes no '+', which OBJ writers may use; "+-1" stays an error.
@@ -68,99 +47,162 @@ bool parseNumber(const char* first, const char* last, double* value)
 	return true;
 }
 
-bool scanText(const std::string& text, Scan* scan, std::string* problem)
+// A v line's x, y and z: where they are spelled in the text, and their values.
+struct VLine
 {
-	static const char* const kAxis[3] = {"x", "y", "z"};
-	size_t pos = bomLength(text);
-	size_t number = 0;
-	while (pos < text.size())
-	{
-		++number;
-		const size_t begin = pos;
-		size_t end = text.find_first_of("\r\n", pos);
-		if (end == std::string::npos)
-			end = text.size();
-		pos = end;
-		if (pos < text.size())
-			pos += (text[pos] == '\r' && pos + 1 < text.size() && text[pos + 1] == '\n') ? 2u : 1u;
+	size_t begin[3] = {0, 0, 0};
+	size_t end[3] = {0, 0, 0};
+	double value[3] = {0, 0, 0};
+};
 
-		size_t p = begin;
-		while (p < end && isBlank(text[p]))
-			++p;
-		if (p + 1 >= end || !isBlank(text[p + 1]))
-			continue;
-		if (text[p] == 'v')
+// One pass over the text, line by line. Lines end at \n, \r\n or a lone \r
+// and are counted from 1, as an editor shows them; leading blanks are skipped;
+// "v" and "f" need a blank after them (so "vt", "vn" and "fo" are other lines).
+// A v line needs three finite numbers and may carry more (w, a colour), which
+// are kept as text. Everything that is neither v nor f is passed over.
+class Parser
+{
+public:
+	explicit Parser(const std::string& text) : text_(text), end_(text.size()) {}
+
+	// onV(VLine) for each v line; onF(line number, corners) for each f line
+	// when withFaces. False with the problem, naming the line.
+	template <typename OnV, typename OnF>
+	bool run(bool withFaces, OnV&& onV, OnF&& onF, std::string* problem)
+	{
+		size_t pos = bomLength(text_);
+		size_t number = 0;
+		const char* t = text_.data();
+		while (pos < end_)
 		{
-			VLine line;
-			line.number = number;
-			size_t q = p + 2;
-			for (int k = 0; k < 3; ++k)
+			++number;
+			size_t p = pos;
+			while (p < end_ && isBlank(t[p]))
+				++p;
+			const bool keyword = p + 1 < end_ && isBlank(t[p + 1]);
+			if (keyword && t[p] == 'v')
 			{
-				while (q < end && isBlank(text[q]))
-					++q;
-				size_t e = q;
-				while (e < end && !isBlank(text[e]))
-					++e;
-				if (q == e)
-				{
-					*problem = "line " + std::to_string(number) + ": v line without a " + kAxis[k] + " coordinate";
+				VLine line;
+				if (!vertex(p + 2, number, &line, &p, problem))
 					return false;
-				}
-				if (!parseNumber(text.data() + q, text.data() + e, &line.value[k]))
-				{
-					*problem = "line " + std::to_string(number) + ": " + kAxis[k] + " coordinate '" + text.substr(q, e - q) + "' is not a finite number";
-					return false;
-				}
-				line.begin[k] = q;
-				line.end[k] = e;
-				q = e;
+				onV(line);
 			}
-			scan->vLines.push_back(line);
+			else if (keyword && t[p] == 'f' && withFaces)
+			{
+				corners_.clear();
+				if (!face(p + 2, number, &p, problem))
+					return false;
+				onF(number, corners_);
+			}
+			// On to the next line.
+			while (p < end_ && !isLineEnd(t[p]))
+				++p;
+			if (p < end_)
+				p += (t[p] == '\r' && p + 1 < end_ && t[p + 1] == '\n') ? 2u : 1u;
+			pos = p;
 		}
-		else if (text[p] == 'f')
+		return true;
+	}
+
+private:
+	size_t tokenEnd(size_t q) const
+	{
+		const char* t = text_.data();
+		while (q < end_ && !isBlank(t[q]) && !isLineEnd(t[q]))
+			++q;
+		return q;
+	}
+	size_t skipBlanks(size_t q) const
+	{
+		while (q < end_ && isBlank(text_[q]))
+			++q;
+		return q;
+	}
+	static std::string at(size_t number) { return "line " + std::to_string(number) + ": "; }
+
+	bool vertex(size_t q, size_t number, VLine* line, size_t* stop, std::string* problem)
+	{
+		static const char* const kAxis[3] = {"x", "y", "z"};
+		for (int k = 0; k < 3; ++k)
 		{
-			FLine line;
-			line.number = number;
-			size_t q = p + 2;
-			while (q < end)
+			q = skipBlanks(q);
+			const size_t e = tokenEnd(q);
+			if (q == e)
 			{
-				while (q < end && isBlank(text[q]))
-					++q;
-				if (q == end)
-					break;
-				++line.corners;
-				while (q < end && !isBlank(text[q]))
-					++q;
-			}
-			if (line.corners < 3)
-			{
-				*problem = "line " + std::to_string(number) + ": face with " + std::to_string(line.corners) + " corner" + (line.corners == 1 ? "" : "s") + " (at least 3 needed)";
+				*problem = at(number) + "v line without a " + kAxis[k] + " coordinate";
 				return false;
 			}
-			scan->fLines.push_back(line);
+			if (!parseNumber(text_.data() + q, text_.data() + e, &line->value[k]))
+			{
+				*problem = at(number) + kAxis[k] + " coordinate '" + text_.substr(q, e - q) + "' is not a finite number";
+				return false;
+			}
+			line->begin[k] = q;
+			line->end[k] = e;
+			q = e;
 		}
-	}
-	return true;
-}
-
-// tinyobjloader may store positions as floats; enough to tell that the scan
-// and the loader are looking at the same value.
-bool sameAsLoader(double mine, tinyobj::real_t theirs)
-{
-	const double a = static_cast<tinyobj::real_t>(mine);
-	const double b = theirs;
-	if (a == b)
+		*stop = q;
 		return true;
-	return std::fabs(a - b) <= 1e-5 * std::max(std::fabs(a), std::fabs(b)) || (std::fabs(a) < 1e-30 && std::fabs(b) < 1e-30);
-}
+	}
 
-std::string firstLine(const std::string& s)
-{
-	std::string line = s.substr(0, s.find_first_of("\r\n"));
-	while (!line.empty() && isBlank(line.back()))
-		line.pop_back();
-	return line;
-}
+	// A corner is v, v/vt, v//vn or v/vt/vn; the tool uses v alone, the rest
+	// must still be indices (digits, a sign) so a stray word is not taken for one.
+	bool face(size_t q, size_t number, size_t* stop, std::string* problem)
+	{
+		const char* t = text_.data();
+		for (;;)
+		{
+			q = skipBlanks(q);
+			if (q >= end_ || isLineEnd(t[q]))
+				break;
+			const size_t e = tokenEnd(q);
+			size_t d = q;
+			if (d < e && (t[d] == '-' || t[d] == '+'))
+				++d;
+			// Digits read as they are checked; ten are enough for any Int32, so
+			// the value cannot wrap before the range check.
+			size_t digitsEnd = d;
+			long long index = 0;
+			while (digitsEnd < e && isDigit(t[digitsEnd]) && digitsEnd - d < 11)
+				index = index * 10 + (t[digitsEnd++] - '0');
+			bool ok = digitsEnd > d;
+			const bool tooLong = digitsEnd < e && isDigit(t[digitsEnd]);
+			for (size_t r = digitsEnd; ok && r < e; ++r)
+				ok = isDigit(t[r]) || (r > digitsEnd && (t[r] == '-' || t[r] == '+')) || t[r] == '/';
+			ok = ok && (digitsEnd == e || tooLong || t[digitsEnd] == '/');
+			if (!ok)
+			{
+				*problem = "not an OBJ file: " + at(number) + "face corner '" + text_.substr(q, e - q) + "' is not a vertex index";
+				return false;
+			}
+			// No mesh holds more points than an Int32 counts.
+			if (tooLong || index > std::numeric_limits<Int32>::max())
+			{
+				*problem = at(number) + "face corner '" + text_.substr(q, e - q) + "' is out of range";
+				return false;
+			}
+			if (index == 0)
+			{
+				*problem = "not an OBJ file: " + at(number) + "face corner '" + text_.substr(q, e - q) + "': vertex indices count from 1";
+				return false;
+			}
+			corners_.push_back(t[q] == '-' ? -index : index);
+			q = e;
+		}
+		if (corners_.size() < 3)
+		{
+			*problem = at(number) + "face with " + std::to_string(corners_.size()) + " corner" + (corners_.size() == 1 ? "" : "s") +
+			           " (at least 3 needed)";
+			return false;
+		}
+		*stop = q;
+		return true;
+	}
+
+	const std::string& text_;
+	const size_t end_;
+	std::vector<long long> corners_;
+};
 
 void appendNumber(std::string* out, double v)
 {
@@ -181,105 +223,78 @@ bool readObj(const std::string& path, ObjMesh* out, std::string* error)
 		setError(error, path + ": " + problem);
 		return false;
 	}
-	// A text OBJ has no NUL; the loader would silently cut lines short at one.
-	const size_t nul = mesh.text.find('\0');
-	if (nul != std::string::npos)
+	// A text OBJ has no NUL; a binary file that happens to hold "v 1 2 3"
+	// somewhere must not pass for a mesh.
+	if (const void* nul = std::memchr(mesh.text.data(), '\0', mesh.text.size()))
 	{
-		setError(error, path + ": not an OBJ file: binary data (NUL byte at offset " + std::to_string(nul) + ")");
+		const size_t offset = static_cast<size_t>(static_cast<const char*>(nul) - mesh.text.data());
+		setError(error, path + ": not an OBJ file: binary data (NUL byte at offset " + std::to_string(offset) + ")");
 		return false;
 	}
 
-	Scan scan;
-	if (!scanText(mesh.text, &scan, &problem))
+	// Indices are resolved as the faces come: a negative one counts back from
+	// the positions read so far. A positive one may name a position further
+	// down the file, so those beyond the count so far wait for the end.
+	struct Late
+	{
+		size_t face, line;
+		long long index;  // 0-based, or negative: before the first vertex
+	};
+	std::optional<Late> beforeFirst;
+	std::vector<Late> ahead;
+	Parser parser(mesh.text);
+	const bool parsed = parser.run(
+	    true, [&](const VLine& v) { mesh.points.push_back({v.value[0], v.value[1], v.value[2]}); },
+	    [&](size_t line, const std::vector<long long>& corners) {
+		    const long long known = static_cast<long long>(mesh.points.size());
+		    const size_t f = mesh.faces.size();
+		    std::vector<Int32>& face = mesh.faces.emplace_back(corners.size());
+		    for (size_t i = 0; i < corners.size(); ++i)
+		    {
+			    const long long c = corners[i];
+			    const long long index = c > 0 ? c - 1 : known + c;
+			    if (index < 0 && !beforeFirst)
+				    beforeFirst = Late{f, line, index};
+			    else if (index >= known && (ahead.empty() || ahead.back().face != f || ahead.back().index < index))
+			    {
+				    if (!ahead.empty() && ahead.back().face == f)
+					    ahead.back().index = index;
+				    else
+					    ahead.push_back({f, line, index});
+			    }
+			    face[i] = index >= 0 && index <= std::numeric_limits<Int32>::max() ? static_cast<Int32>(index) : -1;
+		    }
+	    },
+	    &problem);
+	if (!parsed)
 	{
 		setError(error, path + ": " + problem);
 		return false;
 	}
-
-	// Parse from the text already read, so both views see the same bytes, and
-	// without a material reader: the tool never needs the .mtl files.
-	tinyobj::attrib_t attrib;
-	std::vector<tinyobj::shape_t> shapes;
-	std::vector<tinyobj::material_t> materials;
-	std::string warn, err;
-	std::istringstream in(mesh.text.substr(bomLength(mesh.text)));
-	if (!tinyobj::LoadObj(&attrib, &shapes, &materials, &warn, &err, &in, nullptr, false, false))
-	{
-		const std::string reason = firstLine(err);
-		setError(error, path + ": not an OBJ file: " + (reason.empty() ? "tinyobjloader could not parse it" : reason));
-		return false;
-	}
-
-	const size_t vertexCount = attrib.vertices.size() / 3;
-	if (vertexCount == 0)
+	if (mesh.points.empty())
 	{
 		setError(error, path + ": no vertices");
 		return false;
 	}
-	if (vertexCount != scan.vLines.size())
-	{
-		setError(error, path + ": found " + std::to_string(scan.vLines.size()) + " v lines but tinyobjloader read " + std::to_string(vertexCount) + " vertices");
-		return false;
-	}
-	mesh.points.resize(vertexCount);
-	for (size_t i = 0; i < vertexCount; ++i)
-	{
-		const VLine& line = scan.vLines[i];
-		for (int k = 0; k < 3; ++k)
+	// The first face, in file order, whose corner is out of range.
+	const long long count = static_cast<long long>(mesh.points.size());
+	const Late* bad = nullptr;
+	for (const Late& l : ahead)
+		if (l.index >= count)
 		{
-			if (!sameAsLoader(line.value[k], attrib.vertices[3 * i + static_cast<size_t>(k)]))
-			{
-				setError(error, path + ": line " + std::to_string(line.number) + ": tinyobjloader read a different position than the text holds");
-				return false;
-			}
+			bad = &l;
+			break;
 		}
-		mesh.points[i] = {line.value[0], line.value[1], line.value[2]};
-	}
-
-	// Shapes come in file order and each keeps its faces in order, so their
-	// concatenation is the file's f lines. The loader counts corners in an
-	// unsigned char, so a face of 256+ corners is cut by the f line's own count.
-	std::vector<int> flat;
-	std::vector<unsigned> loaderCounts;
-	for (const tinyobj::shape_t& shape : shapes)
+	if (beforeFirst && (!bad || beforeFirst->face < bad->face))
+		bad = &*beforeFirst;
+	if (bad)
 	{
-		for (const tinyobj::index_t& idx : shape.mesh.indices)
-			flat.push_back(idx.vertex_index);
-		for (const auto n : shape.mesh.num_face_vertices)
-			loaderCounts.push_back(static_cast<unsigned>(n));
-	}
-	size_t cornerTotal = 0;
-	for (const FLine& f : scan.fLines)
-		cornerTotal += f.corners;
-	bool agree = loaderCounts.size() == scan.fLines.size() && flat.size() == cornerTotal;
-	for (size_t i = 0; agree && i < loaderCounts.size(); ++i)
-		agree = static_cast<unsigned char>(scan.fLines[i].corners) == static_cast<unsigned char>(loaderCounts[i]);
-	if (!agree)
-	{
-		setError(error, path + ": found " + std::to_string(scan.fLines.size()) + " f lines but tinyobjloader read " + std::to_string(loaderCounts.size()) + " faces");
+		const std::string where = path + ": face " + std::to_string(bad->face + 1) + " (line " + std::to_string(bad->line) + ")";
+		if (bad->index < 0)
+			setError(error, where + " has a relative index reaching before the first vertex");
+		else
+			setError(error, where + " refers to vertex " + std::to_string(bad->index + 1) + ", but there are only " + std::to_string(count));
 		return false;
-	}
-
-	mesh.faces.resize(scan.fLines.size());
-	size_t at = 0;
-	for (size_t i = 0; i < scan.fLines.size(); ++i)
-	{
-		std::vector<Int32>& face = mesh.faces[i];
-		face.resize(scan.fLines[i].corners);
-		for (Int32& corner : face)
-		{
-			const int idx = flat[at++];
-			if (idx < 0 || static_cast<size_t>(idx) >= vertexCount)
-			{
-				const std::string where = path + ": face " + std::to_string(i + 1) + " (line " + std::to_string(scan.fLines[i].number) + ")";
-				if (idx < 0)
-					setError(error, where + " has a relative index reaching before the first vertex");
-				else
-					setError(error, where + " refers to vertex " + std::to_string(idx + 1) + ", but there are only " + std::to_string(vertexCount));
-				return false;
-			}
-			corner = idx;
-		}
 	}
 
 	if (out)
@@ -294,41 +309,50 @@ bool replaceVertices(const ObjMesh& mesh, const std::vector<LVector>& points, st
 		setError(error, mesh.path + ": " + std::to_string(points.size()) + " positions given for " + std::to_string(mesh.points.size()) + " vertices");
 		return false;
 	}
-	Scan scan;
+	for (size_t i = 0; i < points.size(); ++i)
+		if (!std::isfinite(points[i].x) || !std::isfinite(points[i].y) || !std::isfinite(points[i].z))
+		{
+			setError(error, mesh.path + ": vertex " + std::to_string(i + 1) + " has a position that is not a finite number");
+			return false;
+		}
+
+	std::string result;
+	result.reserve(mesh.text.size() + mesh.text.size() / 4);
+	size_t copied = 0, i = 0;
 	std::string problem;
-	if (!scanText(mesh.text, &scan, &problem))
+	Parser parser(mesh.text);
+	const bool parsed = parser.run(
+	    false,
+	    [&](const VLine& line) {
+		    // Text with more v lines than were read is caught below, unpatched.
+		    if (i >= points.size())
+		    {
+			    ++i;
+			    return;
+		    }
+		    const double next[3] = {points[i].x, points[i].y, points[i].z};
+		    for (int k = 0; k < 3; ++k)
+		    {
+			    // An unchanged value keeps its spelling, so an untouched point
+			    // leaves its line byte-identical.
+			    if (next[k] == line.value[k] && std::signbit(next[k]) == std::signbit(line.value[k]))
+				    continue;
+			    result.append(mesh.text, copied, line.begin[k] - copied);
+			    appendNumber(&result, next[k]);
+			    copied = line.end[k];
+		    }
+		    ++i;
+	    },
+	    [](size_t, const std::vector<long long>&) {}, &problem);
+	if (!parsed)
 	{
 		setError(error, mesh.path + ": " + problem);
 		return false;
 	}
-	if (scan.vLines.size() != mesh.points.size())
+	if (i != mesh.points.size())
 	{
-		setError(error, mesh.path + ": the text has " + std::to_string(scan.vLines.size()) + " v lines but " + std::to_string(mesh.points.size()) + " vertices were read");
+		setError(error, mesh.path + ": the text has " + std::to_string(i) + " v lines but " + std::to_string(mesh.points.size()) + " vertices were read");
 		return false;
-	}
-
-	std::string result;
-	result.reserve(mesh.text.size() + mesh.text.size() / 4);
-	size_t copied = 0;
-	for (size_t i = 0; i < points.size(); ++i)
-	{
-		const double next[3] = {points[i].x, points[i].y, points[i].z};
-		const VLine& line = scan.vLines[i];
-		for (int k = 0; k < 3; ++k)
-		{
-			if (!std::isfinite(next[k]))
-			{
-				setError(error, mesh.path + ": vertex " + std::to_string(i + 1) + " has a position that is not a finite number");
-				return false;
-			}
-			// An unchanged value keeps its spelling, so an untouched point
-			// leaves its line byte-identical.
-			if (next[k] == line.value[k] && std::signbit(next[k]) == std::signbit(line.value[k]))
-				continue;
-			result.append(mesh.text, copied, line.begin[k] - copied);
-			appendNumber(&result, next[k]);
-			copied = line.end[k];
-		}
 	}
 	result.append(mesh.text, copied, std::string::npos);
 	if (out)

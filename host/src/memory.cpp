@@ -54,6 +54,26 @@ void* placeBlock(char* raw, size_t size)
 
 Memory::~Memory() = default;
 
+// Called with the mutex held.
+void* Memory::failed(AllocRecord&& rec)
+{
+	if (rec.size >= largestFailure_.size)
+		largestFailure_ = std::move(rec);
+	return nullptr;
+}
+
+AllocRecord Memory::largestFailure() const
+{
+	std::lock_guard<std::mutex> lock(mutex_);
+	return largestFailure_;
+}
+
+void Memory::clearFailures()
+{
+	std::lock_guard<std::mutex> lock(mutex_);
+	largestFailure_ = AllocRecord{};
+}
+
 bool Memory::shouldFail()
 {
 	if (failCountdown_ < 0)
@@ -71,10 +91,10 @@ void* Memory::alloc(size_t size, int line, const char* source)
 	if (recording_)
 		requests_.push_back(rec);
 	if (shouldFail() || size > SIZE_MAX - kOverhead)
-		return nullptr;
+		return failed(std::move(rec));
 	auto* raw = static_cast<char*>(std::malloc(kOverhead + size));
 	if (!raw)
-		return nullptr;
+		return failed(std::move(rec));
 	void* block = placeBlock(raw, size);
 	live_.emplace(block, std::move(rec));
 	liveBytes_ += size;
@@ -91,13 +111,15 @@ void* Memory::realloc(void* block, size_t size, int line, const char* source)
 	if (recording_)
 		requests_.push_back(rec);
 	auto it = live_.find(block);
-	if (it == live_.end() || shouldFail() || size > SIZE_MAX - kOverhead)
+	if (it == live_.end())
 		return nullptr;
+	if (shouldFail() || size > SIZE_MAX - kOverhead)
+		return failed(std::move(rec));
 	const size_t old = it->second.size;
 	const size_t oldOffset = static_cast<size_t>(headerOf(block)->offset);
 	auto* raw = static_cast<char*>(std::realloc(rawOf(block), kOverhead + size));
 	if (!raw)
-		return nullptr;
+		return failed(std::move(rec));
 	// realloc keeps the bytes at their offset from the start; where the new
 	// start aligns differently, the contents move to the new block.
 	char* contents = raw + oldOffset;

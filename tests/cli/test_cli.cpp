@@ -3,10 +3,13 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <set>
 #include <sstream>
 
 #include "support/meshes.h"
@@ -334,4 +337,137 @@ TEST_F(Tool, CtrlCCancelsABindAndWritesNothing)
 	EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1);
 	EXPECT_NE(read(path("err.txt")).find("cancelled"), std::string::npos) << read(path("err.txt"));
 	EXPECT_FALSE(fs::exists(path("s.vtn")));
+}
+
+// --- Memory -------------------------------------------------------------------
+
+namespace {
+
+// 40 962 points in a cage of 2 562 points and 5 120 triangles: 1.17 GB of
+// weights, more than an address space of 800 MB holds.
+void writeHeavyJob(const std::function<void(const std::string&, const testmesh::Mesh&)>& write)
+{
+	write("cage.obj", testmesh::icosphere({0, 0, 0}, 1.5, 4));
+	write("dense.obj", testmesh::icosphere({0, 0, 0}, 1.0, 6));
+}
+
+}  // namespace
+
+TEST_F(Tool, WeightsBeyondTheMemoryAreRefusedAndARunOutIsNamed)
+{
+#if defined(__SANITIZE_ADDRESS__)
+	GTEST_SKIP() << "AddressSanitizer cannot start within a small address space";
+#endif
+	writeHeavyJob([&](const std::string& name, const testmesh::Mesh& m) { writeMesh(name, m); });
+	// The limit applies to the tool alone: ulimit in the shell that runs it.
+	auto limited = [&](const std::string& args) {
+		const std::string command = "ulimit -v 800000 && " + std::string(MORVEXER_TOOL_PATH) + " " + args + " >" + path("out.txt") +
+		                            " 2>" + path("err.txt");
+		const int status = std::system(command.c_str());
+		return Outcome{WIFEXITED(status) ? WEXITSTATUS(status) : -1, read(path("out.txt")), read(path("err.txt"))};
+	};
+	const std::string job = "--cage " + path("cage.obj") + " --mesh " + path("dense.obj");
+
+	Outcome r = limited("bind " + job + " -o " + path("s.vtn"));
+	EXPECT_EQ(r.code, 1);
+	EXPECT_NE(r.err.find("error: cage: the weights need 1.17 GB but "), std::string::npos) << r.err;
+	EXPECT_NE(r.err.find(" of memory is available (--force tries anyway)\n"), std::string::npos) << r.err;
+	EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+	EXPECT_FALSE(fs::exists(path("s.vtn")));
+
+	// Forced, the plug-in's request fails; the tool says so and by how much,
+	// rather than that nothing could be bound.
+	r = limited("bind --force " + job + " -o " + path("s.vtn"));
+	EXPECT_EQ(r.code, 1);
+	EXPECT_NE(r.err.find("warning: cage: the weights need 1.17 GB"), std::string::npos) << r.err;
+	EXPECT_NE(r.err.find("error: cage: memory ran out while binding: "), std::string::npos) << r.err;
+	EXPECT_NE(r.err.find(" was asked for at once ("), std::string::npos) << r.err;
+	EXPECT_EQ(r.err.find("nothing could be bound"), std::string::npos) << r.err;
+	EXPECT_FALSE(fs::exists(path("s.vtn")));
+
+	r = limited("deform --force " + job + " --posed " + path("cage.obj") + " -o " + path("d.obj"));
+	EXPECT_EQ(r.code, 1);
+	EXPECT_NE(r.err.find("memory ran out while binding"), std::string::npos) << r.err;
+	EXPECT_FALSE(fs::exists(path("d.obj")));
+}
+
+// --- Frame sequences ---------------------------------------------------------------
+
+TEST_F(Tool, ASequenceWritesWhatSingleDeformsWriteAndStopsAtAFailedFile)
+{
+	standardScene();
+	ASSERT_EQ(run("bind --cage " + path("cage.obj") + " --mesh " + path("ball.obj") + " -o " + path("scene.vtn")).code, 0);
+	const testmesh::Mesh cage = testmesh::subdividedBox({-1.2, -1.2, -1.2}, {1.2, 1.2, 1.2}, 2);
+	const int frames = 6;
+	for (int f = 1; f <= frames; ++f)
+	{
+		testmesh::Mesh m = cage;
+		for (LVector& p : m.points)
+			p = {p.x * (1 + 0.05 * f), p.y + 0.02 * f * p.x, p.z - 0.01 * f};
+		writeMesh("cage_" + std::to_string(f) + ".obj", m);
+	}
+	fs::create_directories(path("seq"));
+	Outcome r = run("deform --scene " + path("scene.vtn") + " --posed '" + path("cage_{frame}.obj") + "' --frames 1-" +
+	                std::to_string(frames) + " -o '" + path("seq/{mesh}_{frame}.obj") + "'");
+	ASSERT_EQ(r.code, 0) << r.err;
+	EXPECT_NE(r.out.find("wrote 6 files"), std::string::npos) << r.out;
+	for (int f = 1; f <= frames; ++f)
+	{
+		const std::string one = "one_" + std::to_string(f) + ".obj";
+		ASSERT_EQ(run("deform --scene " + path("scene.vtn") + " --posed " + path("cage_" + std::to_string(f) + ".obj") + " -o " + path(one)).code, 0);
+		EXPECT_EQ(read(path(one)), read(path("seq/ball_" + std::to_string(f) + ".obj"))) << "frame " << f;
+	}
+
+	// A file that cannot be written stops the sequence there, with its name;
+	// the frames before it are whole, none after it is started.
+	fs::create_directories(path("bad/ball_4.obj"));
+	r = run("deform --scene " + path("scene.vtn") + " --posed '" + path("cage_{frame}.obj") + "' --frames 1-" + std::to_string(frames) +
+	        " -o '" + path("bad/{mesh}_{frame}.obj") + "'");
+	EXPECT_EQ(r.code, 1);
+	EXPECT_NE(r.err.find(path("bad/ball_4.obj") + ": cannot write"), std::string::npos) << r.err;
+	for (int f = 1; f <= 3; ++f)
+		EXPECT_EQ(read(path("bad/ball_" + std::to_string(f) + ".obj")), read(path("seq/ball_" + std::to_string(f) + ".obj")));
+	std::set<std::string> names;
+	for (const fs::directory_entry& e : fs::directory_iterator(path("bad")))
+		names.insert(e.path().filename().string());
+	EXPECT_EQ(names, (std::set<std::string>{"ball_1.obj", "ball_2.obj", "ball_3.obj", "ball_4.obj"}));
+	EXPECT_TRUE(fs::is_empty(path("bad/ball_4.obj")));
+}
+
+TEST_F(Tool, CtrlCStopsASequenceAfterWholeFrames)
+{
+	writeMesh("cage.obj", testmesh::icosphere({0, 0, 0}, 1.5, 1));
+	writeMesh("dense.obj", testmesh::icosphere({0, 0, 0}, 1.0, 5));
+	ASSERT_EQ(run("--quiet bind --cage " + path("cage.obj") + " --mesh " + path("dense.obj") + " -o " + path("s.vtn")).code, 0);
+	testmesh::Mesh posed = testmesh::icosphere({0, 0, 0}, 1.5, 1);
+	for (LVector& p : posed.points)
+		p.x *= 1.2;
+	writeMesh("posed_1.obj", posed);
+	const int frames = 2000;
+	for (int f = 2; f <= frames; ++f)
+		fs::copy_file(path("posed_1.obj"), path("posed_" + std::to_string(f) + ".obj"));
+	fs::create_directories(path("out"));
+	const std::string command = std::string(MORVEXER_TOOL_PATH) + " --quiet deform --scene " + path("s.vtn") + " --posed \"" +
+	                            path("posed_{frame}.obj") + "\" --frames 1-" + std::to_string(frames) + " -o \"" + path("out/f{frame}.obj") +
+	                            "\" 2>" + path("err.txt") + " & pid=$!; sleep 1; kill -INT $pid; wait $pid";
+	const int status = std::system(("bash -c '" + command + "'").c_str());
+	ASSERT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1) << read(path("err.txt"));
+	const std::string err = read(path("err.txt"));
+	const size_t at = err.find("cancelled: stopped after ");
+	ASSERT_NE(at, std::string::npos) << err;
+	const int written = std::atoi(err.c_str() + at + 25);
+	EXPECT_LT(written, frames);
+	// Exactly the first frames, each the same whole file; nothing else.
+	std::set<std::string> names, expected;
+	for (const fs::directory_entry& e : fs::directory_iterator(path("out")))
+		names.insert(e.path().filename().string());
+	for (int f = 1; f <= written; ++f)
+		expected.insert("f" + std::to_string(f) + ".obj");
+	EXPECT_EQ(names, expected);
+	if (written > 0)
+	{
+		const std::string first = read(path("out/f1.obj"));
+		EXPECT_EQ(first, read(path("out/f" + std::to_string(written) + ".obj")));
+		EXPECT_EQ(points(first).size(), 10242u);
+	}
 }

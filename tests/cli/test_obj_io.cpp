@@ -6,11 +6,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -416,6 +419,108 @@ TEST_F(ObjIo, ReplaceRefusesMismatchedCounts)
 	EXPECT_FALSE(mvx::replaceVertices(mesh, broken, &text, &error));
 	EXPECT_FALSE(error.empty());
 	EXPECT_EQ("untouched", text);
+}
+
+// --- One pass, exact numbers -----------------------------------------------------
+
+TEST_F(ObjIo, ReadsEverySpellingAsTheNearestDouble)
+{
+	// Spellings a fast reader gets wrong: more digits than a double holds,
+	// halfway cases, subnormals, the extremes, exponents either way.
+	const std::vector<std::string> spellings = {
+	    "0.1", "0.30000000000000004", "2.2250738585072011e-308", "2.2250738585072014e-308", "4.9e-324", "1e-320",
+	    "1.7976931348623157e308", "9007199254740993", "9007199254740992.5", "1.00000000000000011102230246251565404236316680908203125",
+	    "123456789012345678901234567890", "-0.0000000000000000000000000000001", "7.038531e-26", "+3.14159265358979323846264338327950288",
+	    "1E5", "-2.5e+2", "0.000", ".5", "5."};
+	std::mt19937_64 random(20261209);
+	std::vector<std::string> all = spellings;
+	for (int i = 0; i < 3000; ++i)
+	{
+		// Shortest spellings of doubles of every magnitude, and long ones.
+		uint64_t bits = random();
+		double d;
+		std::memcpy(&d, &bits, sizeof d);
+		if (!std::isfinite(d))
+			continue;
+		char buf[64];
+		all.push_back(std::string(buf, std::to_chars(buf, buf + sizeof buf, d).ptr));
+		std::snprintf(buf, sizeof buf, "%.25g", d);
+		all.push_back(buf);
+	}
+	std::string text;
+	for (size_t i = 0; i + 2 < all.size(); i += 3)
+		text += "v " + all[i] + " " + all[i + 1] + " " + all[i + 2] + "\n";
+	ObjMesh mesh;
+	std::string error;
+	ASSERT_TRUE(mvx::readObj(put("numbers.obj", text), &mesh, &error)) << error;
+	ASSERT_EQ(all.size() / 3, mesh.points.size());
+	for (size_t i = 0; i < mesh.points.size(); ++i)
+	{
+		const double read[3] = {mesh.points[i].x, mesh.points[i].y, mesh.points[i].z};
+		for (size_t k = 0; k < 3; ++k)
+		{
+			// strtod in the "C" locale rounds correctly on glibc: the reference.
+			const std::string& spelled = all[3 * i + k];
+			const double expected = std::strtod(spelled.c_str(), nullptr);
+			EXPECT_EQ(0, std::memcmp(&expected, &read[k], sizeof expected)) << spelled << " read as " << read[k];
+		}
+	}
+}
+
+TEST_F(ObjIo, CountsLinesFromOneWhateverEndsThem)
+{
+	// BOM, CRLF, a lone CR and LF in one file: the fifth line is the bad one,
+	// as an editor numbers it.
+	const std::string head = "\xEF\xBB\xBFv 0 0 0\r\nv 1 0 0\rv 0 1 0\n\r\n";
+	struct Case
+	{
+		const char* name;
+		std::string line;
+		std::string says;
+	};
+	const std::vector<Case> cases = {
+	    {"number", "v 0 0 1e999\n", "line 5: z coordinate '1e999' is not a finite number"},
+	    {"corner_word", "f 1 2 three\n", "not an OBJ file: line 5: face corner 'three' is not a vertex index"},
+	    {"corner_comment", "f 1 2 3 # a comment\n", "not an OBJ file: line 5: face corner '#' is not a vertex index"},
+	    {"corner_glued", "f 1 2 3x\n", "not an OBJ file: line 5: face corner '3x' is not a vertex index"},
+	    {"corner_zero", "f 1 2 0/1/1\n", "not an OBJ file: line 5: face corner '0/1/1': vertex indices count from 1"},
+	    {"corner_signed_zero", "f 1 2 -0\n", "not an OBJ file: line 5: face corner '-0': vertex indices count from 1"},
+	    {"corner_huge", "f 1 2 99999999999999999999\n", "line 5: face corner '99999999999999999999' is out of range"},
+	    {"corner_bad_uv", "f 1/a 2 3\n", "not an OBJ file: line 5: face corner '1/a' is not a vertex index"},
+	    {"one_corner", "f\t1\n", "line 5: face with 1 corner (at least 3 needed)"},
+	};
+	for (const Case& c : cases)
+	{
+		SCOPED_TRACE(c.name);
+		const std::string path = put(std::string(c.name) + ".obj", head + c.line + "v 0 0 1\n");
+		std::string error;
+		EXPECT_FALSE(mvx::readObj(path, nullptr, &error));
+		EXPECT_EQ(path + ": " + c.says, error);
+	}
+}
+
+TEST_F(ObjIo, IndicesMayLookAheadAndTheFirstBadFaceIsNamed)
+{
+	ObjMesh mesh;
+	std::string error;
+	// A face may name positions further down; relative ones count back from
+	// the positions read so far.
+	ASSERT_TRUE(mvx::readObj(put("ahead.obj", "v 0 0 0\nf 1 2 3\nv 1 0 0\nv 0 1 0\nf -1 -2 -3\nf +1 +2 +3\n"), &mesh, &error)) << error;
+	EXPECT_EQ((std::vector<std::vector<Int32>>{{0, 1, 2}, {2, 1, 0}, {0, 1, 2}}), mesh.faces);
+
+	// Of several bad faces, the one that comes first in the file is reported,
+	// whichever way it is bad.
+	const std::string tri = "v 0 0 0\nv 1 0 0\nv 0 1 0\n";
+	error.clear();
+	EXPECT_FALSE(mvx::readObj(put("a.obj", tri + "f 1 2 3\nf 1 2 7\nf -1 -2 -9\nf 1 2 8\n"), &mesh, &error));
+	EXPECT_NE(std::string::npos, error.find(": face 2 (line 5) refers to vertex 7, but there are only 3")) << error;
+	error.clear();
+	EXPECT_FALSE(mvx::readObj(put("b.obj", tri + "f -1 -2 -9\nf 1 2 7\n"), &mesh, &error));
+	EXPECT_NE(std::string::npos, error.find(": face 1 (line 4) has a relative index reaching before the first vertex")) << error;
+	error.clear();
+	EXPECT_FALSE(mvx::readObj(put("c.obj", tri + "f 1 2 9\nf 1 2 5\n"), &mesh, &error));
+	EXPECT_NE(std::string::npos, error.find(": face 1 (line 4) refers to vertex 9")) << error;
+	EXPECT_EQ(3u, mesh.points.size()) << "the mesh given stays as it was";
 }
 
 // --- Atomic writes -------------------------------------------------------------

@@ -3,10 +3,17 @@
 // started with their arguments intact.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
+
+#if !defined(_WIN32)
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 #include "support/temp_folder.h"
 #include "vtnhost/platform.h"
@@ -154,4 +161,28 @@ TEST(HostPlatform, ProgramsStartWithTheirArgumentsIntact)
 
 	EXPECT_EQ(platform::runProcess({ARGS_ECHO_PATH}), 2) << "the exit status comes back";
 	EXPECT_EQ(platform::runProcess({platform::joinPath(dir.path(), "no-such-program")}), -1);
+}
+
+TEST(HostPlatform, AvailableMemoryIsSomeAndHeedsTheAddressSpaceLimit)
+{
+	const uint64_t available = platform::availableMemory();
+	EXPECT_GT(available, uint64_t{16} << 20) << "a machine that runs the tests has more than 16 MB free";
+#if !defined(_WIN32) && !defined(__SANITIZE_ADDRESS__)
+	// In a child, so the limit stays there: what is left below a limit of
+	// 1.5 GB is less than 1.5 GB (code and stacks are mapped already), and no
+	// more than the machine's free memory.
+	const pid_t child = ::fork();
+	ASSERT_GE(child, 0);
+	if (child == 0)
+	{
+		struct rlimit limit = {uint64_t{1536} << 20, uint64_t{1536} << 20};
+		if (::setrlimit(RLIMIT_AS, &limit) != 0)
+			::_exit(3);
+		const uint64_t left = platform::availableMemory();
+		::_exit(left < (uint64_t{1536} << 20) && left > (uint64_t{64} << 20) ? 0 : 1);
+	}
+	int status = 0;
+	ASSERT_EQ(::waitpid(child, &status, 0), child);
+	EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+#endif
 }

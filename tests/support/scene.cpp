@@ -1,5 +1,6 @@
 #include "support/scene.h"
 
+#include "omorvexer.h"
 #include "vtnhost/matrix.h"
 
 namespace testscene {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "support/unit_host.h"
+#include "vtnhost/memory.h"
 #include "vtn_memory.h"
 #include "vtn_pmain.h"
 
@@ -89,6 +90,35 @@ TEST(MemoryRouting, FailuresComeBackAsNull)
 	EXPECT_EQ(NewMem(float, 100), nullptr);
 	mem.failAfter(-1);
 	EXPECT_EQ(NewMem(float, -1), nullptr) << "a negative count is refused before the host is asked";
+}
+
+TEST(MemoryRouting, TheLargestFailedRequestIsKeptForTheUser)
+{
+	// What the tool reports when a bind runs out of memory: the request that
+	// failed, not one of the small ones that succeeded around it.
+	vtnhost::Memory mem;
+	EXPECT_EQ(mem.largestFailure().size, 0u);
+	void* small = mem.alloc(64, 1, "small");
+	ASSERT_NE(small, nullptr);
+	mem.failAfter(0);
+	EXPECT_EQ(mem.alloc(1000, 2, "weights"), nullptr);
+	EXPECT_EQ(mem.alloc(10, 3, "scratch"), nullptr);
+	EXPECT_EQ(mem.realloc(small, 500, 4, "grow"), nullptr);
+	vtnhost::AllocRecord failed = mem.largestFailure();
+	EXPECT_EQ(failed.size, 1000u);
+	EXPECT_EQ(failed.line, 2);
+	EXPECT_EQ(failed.source, "weights");
+	mem.failAfter(-1);
+	// A request beyond any address space fails by itself, without injection.
+	EXPECT_EQ(mem.alloc(SIZE_MAX - 8, 5, "absurd"), nullptr);
+	EXPECT_EQ(mem.largestFailure().size, SIZE_MAX - 8);
+	mem.clearFailures();
+	EXPECT_EQ(mem.largestFailure().size, 0u);
+	void* more = mem.alloc(100, 6, "fine");
+	EXPECT_NE(more, nullptr);
+	EXPECT_EQ(mem.largestFailure().size, 0u) << "successes leave no record";
+	mem.free(more);
+	mem.free(small);
 }
 
 TEST(MemoryRouting, GeFreeReleasesAndClearsThePointer)

@@ -52,8 +52,14 @@ public:
 	// a negative n switches failure injection off.
 	void failAfter(long n);
 
+	// The largest request that failed since the last clearFailures, or a record
+	// of size 0: what a program tells its user when memory ran out.
+	AllocRecord largestFailure() const;
+	void clearFailures();
+
 private:
 	bool shouldFail();
+	void* failed(AllocRecord&& rec);
 
 	mutable std::mutex mutex_;
 	std::unordered_map<const void*, AllocRecord> live_;
@@ -62,6 +68,7 @@ private:
 	size_t liveBytes_ = 0;
 	size_t peakBytes_ = 0;
 	long failCountdown_ = -1;
+	AllocRecord largestFailure_;
 };
 
 }  // namespace vtnhost

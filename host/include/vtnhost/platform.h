@@ -69,6 +69,16 @@ void prepareConsole();
 // handler runs on Ctrl-C (on Windows, on a thread of its own): it must only set a flag.
 void onInterrupt(void (*handler)());
 
+// ---- memory ----
+
+// Bytes this process can still allocate, as far as the system tells: the
+// memory it could hand out without swapping (Linux: MemAvailable; Windows: the
+// free physical memory), or what is left of the process's address space below
+// its limit (Linux: RLIMIT_AS less what is mapped; Windows: the free virtual
+// address space, small for a 32-bit process), whichever is smaller.
+// UINT64_MAX when the system says nothing.
+uint64_t availableMemory();
+
 }  // namespace platform
 }  // namespace vtnhost
 
