@@ -63,7 +63,7 @@ void poseCages(vtnhost::Host& host, vtnhost::Document* doc)
 	constexpr Int32 kCageLink = 1000;
 	for (vtnhost::Object* o : doc->objects())
 	{
-		const vtnhost::Value* link = o->type() == kMorvexer ? o->container().find(kCageLink) : nullptr;
+		const vtnhost::Value* link = o->type() == ID_MORVEXER ? o->container().find(kCageLink) : nullptr;
 		auto* cage = link ? dynamic_cast<vtnhost::Object*>(host.findNode(link->link)) : nullptr;
 		if (!cage)
 			continue;
