@@ -376,6 +376,144 @@ void onInterrupt(void (*handler)())
 	SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 }
 
+
+// ---- files in pieces ----
+
+struct OutFile::Impl
+{
+	HANDLE h = INVALID_HANDLE_VALUE;
+	std::wstring temp, target;
+};
+
+OutFile::OutFile() : impl_(new Impl) {}
+OutFile::~OutFile()
+{
+	if (impl_->h != INVALID_HANDLE_VALUE)
+	{
+		CloseHandle(impl_->h);
+		DeleteFileW(impl_->temp.c_str());
+	}
+	delete impl_;
+}
+
+bool OutFile::open(const std::string& path, std::string* problem)
+{
+	if (path.empty())
+		return *problem = systemMessage(ERROR_PATH_NOT_FOUND), false;
+	if (isSeparator(path.back()))
+		return *problem = systemMessage(ERROR_DIRECTORY), false;
+	impl_->target = widen(path);
+	for (int attempt = 0; attempt < 100 && impl_->h == INVALID_HANDLE_VALUE; ++attempt)
+	{
+		impl_->temp = widen(temporaryName(path, GetCurrentProcessId()));
+		impl_->h = CreateFileW(impl_->temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+		if (impl_->h == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS)
+			return *problem = systemMessage(GetLastError()), false;
+	}
+	if (impl_->h == INVALID_HANDLE_VALUE)
+		return *problem = systemMessage(ERROR_FILE_EXISTS), false;
+	return true;
+}
+
+bool OutFile::writeAt(uint64_t offset, const void* data, size_t n, std::string* problem)
+{
+	const auto* b = static_cast<const char*>(data);
+	while (n > 0)
+	{
+		OVERLAPPED at{};
+		at.Offset = static_cast<DWORD>(offset);
+		at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+		DWORD wrote = 0;
+		if (!WriteFile(impl_->h, b, static_cast<DWORD>(std::min<size_t>(n, 1u << 30)), &wrote, &at))
+			return *problem = systemMessage(GetLastError()), false;
+		b += wrote;
+		n -= wrote;
+		offset += wrote;
+	}
+	return true;
+}
+
+bool OutFile::commit(std::string* problem)
+{
+	if (!FlushFileBuffers(impl_->h))
+		return *problem = systemMessage(GetLastError()), false;
+	CloseHandle(impl_->h);
+	impl_->h = INVALID_HANDLE_VALUE;
+	if (!MoveFileExW(impl_->temp.c_str(), impl_->target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+	{
+		*problem = systemMessage(GetLastError());
+		DeleteFileW(impl_->temp.c_str());
+		return false;
+	}
+	return true;
+}
+
+struct InFile::Impl
+{
+	HANDLE h = INVALID_HANDLE_VALUE;
+	uint64_t size = 0;
+};
+
+InFile::InFile() : impl_(new Impl) {}
+InFile::~InFile()
+{
+	if (impl_->h != INVALID_HANDLE_VALUE)
+		CloseHandle(impl_->h);
+	delete impl_;
+}
+
+bool InFile::open(const std::string& path, std::string* problem)
+{
+	const std::wstring wide = widen(path);
+	const DWORD attributes = GetFileAttributesW(wide.c_str());
+	if (attributes == INVALID_FILE_ATTRIBUTES)
+	{
+		const DWORD code = GetLastError();
+		return *problem = isMissing(code) ? "no such file" : "cannot read: " + systemMessage(code), false;
+	}
+	if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+		return *problem = "is a folder, not a file", false;
+	impl_->h = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+	                       FILE_ATTRIBUTE_NORMAL, nullptr);
+	if (impl_->h == INVALID_HANDLE_VALUE)
+	{
+		const DWORD code = GetLastError();
+		return *problem = isMissing(code) ? "no such file" : "cannot read: " + systemMessage(code), false;
+	}
+	if (GetFileType(impl_->h) != FILE_TYPE_DISK)
+		return *problem = "not a plain file", false;
+	LARGE_INTEGER size;
+	if (!GetFileSizeEx(impl_->h, &size))
+		return *problem = "cannot read: " + systemMessage(GetLastError()), false;
+	impl_->size = static_cast<uint64_t>(size.QuadPart);
+	return true;
+}
+
+uint64_t InFile::size() const { return impl_->size; }
+
+bool InFile::readAt(uint64_t offset, void* out, size_t n, std::string* problem)
+{
+	auto* b = static_cast<char*>(out);
+	while (n > 0)
+	{
+		OVERLAPPED at{};
+		at.Offset = static_cast<DWORD>(offset);
+		at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+		DWORD got = 0;
+		if (!ReadFile(impl_->h, b, static_cast<DWORD>(std::min<size_t>(n, 1u << 30)), &got, &at))
+		{
+			const DWORD code = GetLastError();
+			return *problem = code == ERROR_HANDLE_EOF ? "cut short" : "cannot read: " + systemMessage(code), false;
+		}
+		if (got == 0)
+			return *problem = "cut short", false;
+		b += got;
+		n -= got;
+		offset += got;
+	}
+	return true;
+}
+
 #else  // POSIX
 
 namespace {
@@ -574,6 +712,147 @@ void onInterrupt(void (*handler)())
 	action.sa_flags = SA_RESTART;
 	sigemptyset(&action.sa_mask);
 	::sigaction(SIGINT, &action, nullptr);
+}
+
+
+// ---- files in pieces ----
+
+struct OutFile::Impl
+{
+	int fd = -1;
+	std::string temp, target;
+};
+
+OutFile::OutFile() : impl_(new Impl) {}
+OutFile::~OutFile()
+{
+	if (impl_->fd >= 0)
+	{
+		::close(impl_->fd);
+		::unlink(impl_->temp.c_str());
+	}
+	delete impl_;
+}
+
+bool OutFile::open(const std::string& path, std::string* problem)
+{
+	if (path.empty())
+		return *problem = reason(ENOENT), false;
+	if (path.back() == '/')
+		return *problem = reason(EISDIR), false;
+	impl_->target = path;
+	for (int attempt = 0; attempt < 100 && impl_->fd < 0; ++attempt)
+	{
+		impl_->temp = temporaryName(path, static_cast<unsigned long>(::getpid()));
+		impl_->fd = ::open(impl_->temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+		if (impl_->fd < 0 && errno != EEXIST)
+			return *problem = reason(errno), false;
+	}
+	if (impl_->fd < 0)
+		return *problem = reason(EEXIST), false;
+	// A file being replaced hands its permissions on.
+	struct stat st;
+	if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::fchmod(impl_->fd, st.st_mode & 07777) != 0)
+		return *problem = reason(errno), false;
+	return true;
+}
+
+bool OutFile::writeAt(uint64_t offset, const void* data, size_t n, std::string* problem)
+{
+	const auto* b = static_cast<const char*>(data);
+	while (n > 0)
+	{
+		const ssize_t w = ::pwrite(impl_->fd, b, std::min<size_t>(n, 1u << 30), static_cast<off_t>(offset));
+		if (w < 0)
+		{
+			if (errno == EINTR)
+				continue;
+			return *problem = reason(errno), false;
+		}
+		b += w;
+		n -= static_cast<size_t>(w);
+		offset += static_cast<uint64_t>(w);
+	}
+	return true;
+}
+
+bool OutFile::commit(std::string* problem)
+{
+	if (::fsync(impl_->fd) != 0)
+		return *problem = reason(errno), false;
+	const int fd = impl_->fd;
+	impl_->fd = -1;
+	if (::close(fd) != 0 || ::rename(impl_->temp.c_str(), impl_->target.c_str()) != 0)
+	{
+		*problem = reason(errno);
+		::unlink(impl_->temp.c_str());
+		return false;
+	}
+	// Best effort: make the rename itself survive a crash.
+	const std::string dir = directoryOf(impl_->target);
+	const int dfd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+	if (dfd >= 0)
+	{
+		::fsync(dfd);
+		::close(dfd);
+	}
+	return true;
+}
+
+struct InFile::Impl
+{
+	int fd = -1;
+	uint64_t size = 0;
+};
+
+InFile::InFile() : impl_(new Impl) {}
+InFile::~InFile()
+{
+	if (impl_->fd >= 0)
+		::close(impl_->fd);
+	delete impl_;
+}
+
+bool InFile::open(const std::string& path, std::string* problem)
+{
+	impl_->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+	if (impl_->fd < 0)
+	{
+		const int err = errno;
+		return *problem = err == ENOENT ? "no such file" : "cannot read: " + reason(err), false;
+	}
+	struct stat st;
+	if (::fstat(impl_->fd, &st) != 0)
+		return *problem = "cannot read: " + reason(errno), false;
+	if (S_ISDIR(st.st_mode))
+		return *problem = "is a folder, not a file", false;
+	if (!S_ISREG(st.st_mode))
+		return *problem = "not a plain file", false;
+	impl_->size = static_cast<uint64_t>(st.st_size);
+	return true;
+}
+
+uint64_t InFile::size() const { return impl_->size; }
+
+bool InFile::readAt(uint64_t offset, void* out, size_t n, std::string* problem)
+{
+	auto* b = static_cast<char*>(out);
+	while (n > 0)
+	{
+		const ssize_t got = ::pread(impl_->fd, b, std::min<size_t>(n, 1u << 30), static_cast<off_t>(offset));
+		if (got < 0)
+		{
+			if (errno == EINTR)
+				continue;
+			return *problem = "cannot read: " + reason(errno), false;
+		}
+		if (got == 0)
+			return *problem = "cut short", false;
+		b += got;
+		n -= static_cast<size_t>(got);
+		offset += static_cast<uint64_t>(got);
+	}
+	return true;
 }
 
 #endif

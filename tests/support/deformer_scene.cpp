@@ -1,5 +1,7 @@
 #include "support/deformer_scene.h"
 
+#include "abi/vtn_libraries.h"
+#include "vtn_pmain.h"
 #include "vtn_register.h"
 
 void DeformerScene::SetUp()
@@ -38,3 +40,11 @@ vtnhost::Object* DeformerScene::addLinked(Int32 param_id, const testmesh::Mesh& 
 	host.setLink(deformer, param_id, op);
 	return op;
 }
+
+OneBlockCompression::OneBlockCompression(vtnhost::Host& host)
+    : lib_(static_cast<VTNLibrary*>(host.registryFind(VTN_REGISTRY_LIBRARY, VTN_LIB_COMPRESSION))), size_(lib_->size)
+{
+	lib_->size = static_cast<Int32>(VTN_LIB_END(VTN_CompressionLib, UncompressData));
+}
+
+OneBlockCompression::~OneBlockCompression() { lib_->size = size_; }
