@@ -80,10 +80,14 @@ uint32_t packChunk(const uint8_t* plain, size_t n, int level, std::vector<uint8_
 		Contexts& t = contexts();
 		if (!t.c)
 			t.c = ZSTD_createCCtx();
+		// Every frame carries a checksum of its bytes: damage that still decodes is caught.
+		const bool ready = t.c && !ZSTD_isError(ZSTD_CCtx_setParameter(t.c, ZSTD_c_compressionLevel, level)) &&
+		                   !ZSTD_isError(ZSTD_CCtx_setParameter(t.c, ZSTD_c_checksumFlag, 1));
 		out.resize(start + ZSTD_compressBound(n));
-		const size_t got = t.c ? ZSTD_compressCCtx(t.c, out.data() + start, out.size() - start, scratch.data(), n, level) : 0;
-		// Stored as it is when packing does not make it smaller: a chunk never grows.
-		if (t.c && !ZSTD_isError(got) && got < n)
+		const size_t got = ready ? ZSTD_compress2(t.c, out.data() + start, out.size() - start, scratch.data(), n) : 0;
+		// Even bytes that do not pack go through zstd (as its raw blocks, a few
+		// bytes more): their checksum still guards them.
+		if (ready && !ZSTD_isError(got))
 		{
 			out.resize(start + got);
 			return static_cast<uint32_t>(got);
@@ -224,7 +228,12 @@ bool Packer::finish()
 	return true;
 }
 
-uint64_t Packer::bound(uint64_t plain_size) { return kHeaderBytes + plain_size + 4 * chunkCount(plain_size, kChunkBytes); }
+uint64_t Packer::bound(uint64_t plain_size)
+{
+	const uint64_t full = plain_size / kChunkBytes, tail = plain_size % kChunkBytes;
+	return kHeaderBytes + full * ZSTD_compressBound(kChunkBytes) + (tail ? ZSTD_compressBound(static_cast<size_t>(tail)) : 0) +
+	       4 * chunkCount(plain_size, kChunkBytes);
+}
 
 // ---- unpacking ----
 
@@ -395,8 +404,8 @@ bool Unpacker::begin()
 				{
 					const uint32_t e = s.table[i] = getU32(raw.data() + 4 * i);
 					const uint64_t size = e & ~kStoredRaw, want = s.chunkPlain(i);
-					// A raw chunk holds its plain bytes; a packed one is smaller, or it would be stored raw.
-					ok = (e & kStoredRaw) ? size == want : (size > 0 && size < want);
+					// A stored chunk holds its plain bytes; a packed one no more than zstd's bound.
+					ok = (e & kStoredRaw) ? size == want : (size > 0 && size <= ZSTD_compressBound(static_cast<size_t>(want)));
 					sum += size;
 				}
 				ok = ok && sum == tableAt - kHeaderBytes;

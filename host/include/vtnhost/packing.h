@@ -4,8 +4,10 @@
 // A block of this version:
 //   "VTNPACK1", u64 plain size, u32 chunk size, u8 codec (1: zstd), u8 filter
 //   (1: the bytes of each 4-byte word gathered by their place in the word),
-//   i8 level, u8 0; then every chunk's stored bytes in order; then one u32 per
-//   chunk: its stored size, its top bit set when the chunk is stored as it is.
+//   i8 level (a note: readers need not know it), u8 0; then every chunk's
+//   stored bytes in order (a zstd frame with its checksum, or with level 0
+//   the bytes as they are); then one u32 per chunk: its stored size, its top
+//   bit set when the chunk is stored as it is.
 // Chunks are independent, so the workers pack and unpack them side by side,
 // and a block is written and read in pieces of any size: the same plain bytes
 // give the same block however they are handed over. The table of stored sizes
@@ -61,7 +63,7 @@ public:
 	bool put(const void* data, size_t n);
 	// True when exactly the announced bytes came and the whole block went out.
 	bool finish();
-	// The stored size of a block of plain_size bytes that packs nothing: an upper bound.
+	// The largest block plain_size bytes can make.
 	static uint64_t bound(uint64_t plain_size);
 
 private:
