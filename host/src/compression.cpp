@@ -137,7 +137,8 @@ VtnPackWriter* writePackedBegin(HyperFile* hf, Int64 plain_size, Int32 level)
 
 bool writePackedPart(VtnPackWriter* w, const void* data, Int64 size)
 {
-	return w && size >= 0 && (size == 0 || data) && w->packer.put(data, static_cast<size_t>(size));
+	return w && size >= 0 && static_cast<uint64_t>(size) <= SIZE_MAX && (size == 0 || data) &&
+	       w->packer.put(data, static_cast<size_t>(size));
 }
 
 bool writePackedEnd(VtnPackWriter* w)
@@ -189,7 +190,8 @@ Int32 readPackedBegin(HyperFile* hf, Int64* plain_size, VtnPackReader** reader)
 
 bool readPackedPart(VtnPackReader* r, void* out, Int64 size)
 {
-	return r && size >= 0 && (size == 0 || out) && r->unpacker.get(out, static_cast<size_t>(size));
+	return r && size >= 0 && static_cast<uint64_t>(size) <= SIZE_MAX && (size == 0 || out) &&
+	       r->unpacker.get(out, static_cast<size_t>(size));
 }
 
 bool readPackedEnd(VtnPackReader* r)

@@ -79,8 +79,13 @@ TEST_F(Weights, BadShapesAndExhaustedMemoryLeaveTheTableEmpty)
 	unitHost().memory().clearRequests();
 	EXPECT_FALSE(t.Allocate(65536, 65537));
 	const auto requests = unitHost().memory().requests();
-	ASSERT_EQ(requests.size(), 1u);
-	EXPECT_EQ(requests[0].size, size_t(4) * 65536 * 65537);
+	if (sizeof(size_t) >= 8)
+	{
+		ASSERT_EQ(requests.size(), 1u);
+		EXPECT_EQ(requests[0].size, size_t(4) * 65536 * 65537);
+	}
+	else
+		EXPECT_EQ(requests.size(), 0u) << "a size no address space holds is refused before it is asked for";
 	unitHost().memory().failAfter(-1);
 }
 
