@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the libraries that the Windows host and tool need and that Debian has
-# no MinGW package of (libtiff: zlib only; libpng), from Debian's own source
+# no MinGW package of (libtiff: zlib only; libpng; zstd, the library alone), from Debian's own source
 # packages with Debian's patches, into build/windows-deps/<target>/ for both
 # targets. Built once; later runs find them there. Run as root (apt).
 set -euo pipefail
@@ -62,11 +62,12 @@ fetch() {
 build() {
   local triple=$1 name=$2 source=$3
   shift 3
-  local prefix=$deps/$triple stamp=$deps/$triple/.built-$(basename "$source")
+  # Named by the unpacked package's folder (zstd's project sits in build/cmake under it).
+  local prefix=$deps/$triple stamp=$deps/$triple/.built-$(basename "${source%/build/cmake}")
   [ -f "$stamp" ] && return
   local arch=${triple%%-*}
   local work=$deps/build/$triple/$name
-  echo "windows-deps: building $(basename "$source") for $triple"
+  echo "windows-deps: building $(basename "${source%/build/cmake}") for $triple"
   rm -rf "$work"
   mkdir -p "$work"
   cmake -S "$source" -B "$work" -G Ninja -Wno-dev -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-$arch.cmake" \
@@ -78,10 +79,14 @@ build() {
 
 tiff=$(fetch tiff)
 png=$(fetch libpng1.6)
+zstd=$(fetch libzstd)
 for triple in x86_64-w64-mingw32 i686-w64-mingw32; do
   build "$triple" tiff "$tiff" -Dzlib=ON -Dlibdeflate=OFF -Djpeg=OFF -Dold-jpeg=OFF -Djbig=OFF -Dlerc=OFF -Dlzma=OFF \
     -Dzstd=OFF -Dwebp=OFF -Dpixarlog=OFF -Dcxx=OFF -Dtiff-tools=OFF -Dtiff-tests=OFF -Dtiff-contrib=OFF -Dtiff-docs=OFF \
     -Dtiff-opengl=OFF
   build "$triple" png "$png" -DPNG_SHARED=OFF -DPNG_STATIC=ON -DPNG_EXECUTABLES=OFF -DPNG_TESTS=OFF
+  # zstd's CMake project is in a folder of its own; single-threaded: the host's workers run the chunks.
+  build "$triple" zstd "$zstd/build/cmake" -DZSTD_BUILD_PROGRAMS=OFF -DZSTD_BUILD_SHARED=OFF -DZSTD_BUILD_STATIC=ON \
+    -DZSTD_BUILD_TESTS=OFF -DZSTD_BUILD_CONTRIB=OFF -DZSTD_MULTITHREAD_SUPPORT=OFF -DZSTD_LEGACY_SUPPORT=OFF
 done
-echo "windows-deps: $(basename "$tiff") and $(basename "$png") in $deps"
+echo "windows-deps: $(basename "$tiff"), $(basename "$png") and $(basename "$zstd") in $deps"

@@ -547,7 +547,8 @@ int runInfo(const CommonOptions& c, const std::string& scene)
 	{
 		CliHost h(c.plugin, true);
 		std::string error;
-		vtnhost::Document* doc = h.host().loadDocument(scene, &error);
+		// The weights are passed over: the deformer tells their size from its counts.
+		vtnhost::Document* doc = h.host().loadDocument(scene, &error, true);
 		if (!doc)
 			throw Failure{error};
 		for (const std::string& e : h.host().errors())

@@ -277,64 +277,7 @@ bool readFile(const std::string& path, std::string* content, std::string* proble
 	return true;
 }
 
-bool writeFileAtomic(const std::string& path, const std::string& content, std::string* problem)
-{
-	const auto fail = [&](DWORD code) {
-		*problem = systemMessage(code);
-		return false;
-	};
-	if (path.empty())
-		return fail(ERROR_PATH_NOT_FOUND);
-	if (isSeparator(path.back()))
-		return fail(ERROR_DIRECTORY);
-	std::wstring temp;
-	HANDLE h = INVALID_HANDLE_VALUE;
-	for (int attempt = 0; attempt < 100 && h == INVALID_HANDLE_VALUE; ++attempt)
-	{
-		temp = widen(temporaryName(path, GetCurrentProcessId()));
-		h = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-		if (h == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS)
-			return fail(GetLastError());
-	}
-	if (h == INVALID_HANDLE_VALUE)
-		return fail(ERROR_FILE_EXISTS);
-	const auto abandon = [&](DWORD code) {
-		CloseHandle(h);
-		DeleteFileW(temp.c_str());
-		return fail(code);
-	};
-	size_t done = 0;
-	while (done < content.size())
-	{
-		const DWORD chunk = static_cast<DWORD>(std::min<size_t>(content.size() - done, 1u << 30));
-		DWORD wrote = 0;
-		if (!WriteFile(h, content.data() + done, chunk, &wrote, nullptr))
-			return abandon(GetLastError());
-		done += wrote;
-	}
-	if (!FlushFileBuffers(h))
-		return abandon(GetLastError());
-	CloseHandle(h);
-	// std::rename does not replace an existing file on Windows; this does, in one step.
-	// While another writer is replacing the same file, or a reader holds it open
-	// without delete sharing, the system refuses for a moment: try again for up
-	// to about a second before giving up.
-	const std::wstring target = widen(path);
-	for (int attempt = 0;; ++attempt)
-	{
-		if (MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-			return true;
-		const DWORD code = GetLastError();
-		const DWORD attributes = GetFileAttributesW(target.c_str());
-		const bool folder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-		if ((code != ERROR_ACCESS_DENIED && code != ERROR_SHARING_VIOLATION) || folder || attempt == 100)
-		{
-			DeleteFileW(temp.c_str());
-			return fail(code);
-		}
-		Sleep(10);
-	}
-}
+
 
 std::vector<std::string> arguments(int argc, char** argv)
 {
@@ -398,6 +341,155 @@ uint64_t availableMemory()
 	if (!GlobalMemoryStatusEx(&status))
 		return UINT64_MAX;
 	return std::min<uint64_t>(status.ullAvailPhys, status.ullAvailVirtual);
+}
+
+// ---- files in pieces ----
+
+struct OutFile::Impl
+{
+	HANDLE h = INVALID_HANDLE_VALUE;
+	std::wstring temp, target;
+};
+
+OutFile::OutFile() : impl_(new Impl) {}
+OutFile::~OutFile()
+{
+	if (impl_->h != INVALID_HANDLE_VALUE)
+	{
+		CloseHandle(impl_->h);
+		DeleteFileW(impl_->temp.c_str());
+	}
+	delete impl_;
+}
+
+bool OutFile::open(const std::string& path, std::string* problem)
+{
+	if (path.empty())
+		return *problem = systemMessage(ERROR_PATH_NOT_FOUND), false;
+	if (isSeparator(path.back()))
+		return *problem = systemMessage(ERROR_DIRECTORY), false;
+	impl_->target = widen(path);
+	for (int attempt = 0; attempt < 100 && impl_->h == INVALID_HANDLE_VALUE; ++attempt)
+	{
+		impl_->temp = widen(temporaryName(path, GetCurrentProcessId()));
+		impl_->h = CreateFileW(impl_->temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+		if (impl_->h == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS)
+			return *problem = systemMessage(GetLastError()), false;
+	}
+	if (impl_->h == INVALID_HANDLE_VALUE)
+		return *problem = systemMessage(ERROR_FILE_EXISTS), false;
+	return true;
+}
+
+bool OutFile::writeAt(uint64_t offset, const void* data, size_t n, std::string* problem)
+{
+	const auto* b = static_cast<const char*>(data);
+	while (n > 0)
+	{
+		OVERLAPPED at{};
+		at.Offset = static_cast<DWORD>(offset);
+		at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+		DWORD wrote = 0;
+		if (!WriteFile(impl_->h, b, static_cast<DWORD>(std::min<size_t>(n, 1u << 30)), &wrote, &at))
+			return *problem = systemMessage(GetLastError()), false;
+		b += wrote;
+		n -= wrote;
+		offset += wrote;
+	}
+	return true;
+}
+
+bool OutFile::commit(std::string* problem)
+{
+	if (!FlushFileBuffers(impl_->h))
+		return *problem = systemMessage(GetLastError()), false;
+	CloseHandle(impl_->h);
+	impl_->h = INVALID_HANDLE_VALUE;
+	// std::rename does not replace an existing file on Windows; this does, in one step.
+	// While another writer is replacing the same file, or a reader holds it open
+	// without delete sharing, the system refuses for a moment: try again for up
+	// to about a second before giving up.
+	for (int attempt = 0;; ++attempt)
+	{
+		if (MoveFileExW(impl_->temp.c_str(), impl_->target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+			return true;
+		const DWORD code = GetLastError();
+		const DWORD attributes = GetFileAttributesW(impl_->target.c_str());
+		const bool folder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+		if ((code != ERROR_ACCESS_DENIED && code != ERROR_SHARING_VIOLATION) || folder || attempt == 100)
+		{
+			*problem = systemMessage(code);
+			DeleteFileW(impl_->temp.c_str());
+			return false;
+		}
+		Sleep(10);
+	}
+}
+
+struct InFile::Impl
+{
+	HANDLE h = INVALID_HANDLE_VALUE;
+	uint64_t size = 0;
+};
+
+InFile::InFile() : impl_(new Impl) {}
+InFile::~InFile()
+{
+	if (impl_->h != INVALID_HANDLE_VALUE)
+		CloseHandle(impl_->h);
+	delete impl_;
+}
+
+bool InFile::open(const std::string& path, std::string* problem)
+{
+	const std::wstring wide = widen(path);
+	const DWORD attributes = GetFileAttributesW(wide.c_str());
+	if (attributes == INVALID_FILE_ATTRIBUTES)
+	{
+		const DWORD code = GetLastError();
+		return *problem = isMissing(code) ? "no such file" : "cannot read: " + systemMessage(code), false;
+	}
+	if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+		return *problem = "is a folder, not a file", false;
+	impl_->h = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+	                       FILE_ATTRIBUTE_NORMAL, nullptr);
+	if (impl_->h == INVALID_HANDLE_VALUE)
+	{
+		const DWORD code = GetLastError();
+		return *problem = isMissing(code) ? "no such file" : "cannot read: " + systemMessage(code), false;
+	}
+	if (GetFileType(impl_->h) != FILE_TYPE_DISK)
+		return *problem = "not a plain file", false;
+	LARGE_INTEGER size;
+	if (!GetFileSizeEx(impl_->h, &size))
+		return *problem = "cannot read: " + systemMessage(GetLastError()), false;
+	impl_->size = static_cast<uint64_t>(size.QuadPart);
+	return true;
+}
+
+uint64_t InFile::size() const { return impl_->size; }
+
+bool InFile::readAt(uint64_t offset, void* out, size_t n, std::string* problem)
+{
+	auto* b = static_cast<char*>(out);
+	while (n > 0)
+	{
+		OVERLAPPED at{};
+		at.Offset = static_cast<DWORD>(offset);
+		at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+		DWORD got = 0;
+		if (!ReadFile(impl_->h, b, static_cast<DWORD>(std::min<size_t>(n, 1u << 30)), &got, &at))
+		{
+			const DWORD code = GetLastError();
+			return *problem = code == ERROR_HANDLE_EOF ? "cut short" : "cannot read: " + systemMessage(code), false;
+		}
+		if (got == 0)
+			return *problem = "cut short", false;
+		b += got;
+		n -= got;
+		offset += got;
+	}
+	return true;
 }
 
 #else  // POSIX
@@ -522,75 +614,7 @@ bool readFile(const std::string& path, std::string* content, std::string* proble
 	return true;
 }
 
-bool writeFileAtomic(const std::string& path, const std::string& content, std::string* problem)
-{
-	const auto fail = [&](int err) {
-		*problem = reason(err);
-		return false;
-	};
-	if (path.empty())
-		return fail(ENOENT);
-	if (path.back() == '/')
-		return fail(EISDIR);
 
-	// Created with 0666 so the umask applies as for any new file; a file being
-	// replaced hands its permissions on.
-	std::string tmp;
-	int fd = -1;
-	for (int attempt = 0; attempt < 100 && fd < 0; ++attempt)
-	{
-		tmp = temporaryName(path, static_cast<unsigned long>(::getpid()));
-		fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-		if (fd < 0 && errno != EEXIST)
-			return fail(errno);
-	}
-	if (fd < 0)
-		return fail(EEXIST);
-
-	const auto abandon = [&](int err) {
-		::close(fd);
-		::unlink(tmp.c_str());
-		return fail(err);
-	};
-	struct stat st;
-	if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::fchmod(fd, st.st_mode & 07777) != 0)
-		return abandon(errno);
-	size_t done = 0;
-	while (done < content.size())
-	{
-		const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-		if (n < 0)
-		{
-			if (errno == EINTR)
-				continue;
-			return abandon(errno);
-		}
-		done += static_cast<size_t>(n);
-	}
-	if (::fsync(fd) != 0)
-		return abandon(errno);
-	if (::close(fd) != 0)
-	{
-		const int err = errno;
-		::unlink(tmp.c_str());
-		return fail(err);
-	}
-	if (::rename(tmp.c_str(), path.c_str()) != 0)
-	{
-		const int err = errno;
-		::unlink(tmp.c_str());
-		return fail(err);
-	}
-	// Best effort: make the rename itself survive a crash.
-	const std::string dir = directoryOf(path);
-	const int dfd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-	if (dfd >= 0)
-	{
-		::fsync(dfd);
-		::close(dfd);
-	}
-	return true;
-}
 
 std::vector<std::string> arguments(int argc, char** argv) { return std::vector<std::string>(argv, argv + argc); }
 
@@ -662,7 +686,155 @@ uint64_t availableMemory()
 	return available;
 }
 
+// ---- files in pieces ----
+
+struct OutFile::Impl
+{
+	int fd = -1;
+	std::string temp, target;
+};
+
+OutFile::OutFile() : impl_(new Impl) {}
+OutFile::~OutFile()
+{
+	if (impl_->fd >= 0)
+	{
+		::close(impl_->fd);
+		::unlink(impl_->temp.c_str());
+	}
+	delete impl_;
+}
+
+bool OutFile::open(const std::string& path, std::string* problem)
+{
+	if (path.empty())
+		return *problem = reason(ENOENT), false;
+	if (path.back() == '/')
+		return *problem = reason(EISDIR), false;
+	impl_->target = path;
+	for (int attempt = 0; attempt < 100 && impl_->fd < 0; ++attempt)
+	{
+		impl_->temp = temporaryName(path, static_cast<unsigned long>(::getpid()));
+		impl_->fd = ::open(impl_->temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+		if (impl_->fd < 0 && errno != EEXIST)
+			return *problem = reason(errno), false;
+	}
+	if (impl_->fd < 0)
+		return *problem = reason(EEXIST), false;
+	// A file being replaced hands its permissions on.
+	struct stat st;
+	if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::fchmod(impl_->fd, st.st_mode & 07777) != 0)
+		return *problem = reason(errno), false;
+	return true;
+}
+
+bool OutFile::writeAt(uint64_t offset, const void* data, size_t n, std::string* problem)
+{
+	const auto* b = static_cast<const char*>(data);
+	while (n > 0)
+	{
+		const ssize_t w = ::pwrite(impl_->fd, b, std::min<size_t>(n, 1u << 30), static_cast<off_t>(offset));
+		if (w < 0)
+		{
+			if (errno == EINTR)
+				continue;
+			return *problem = reason(errno), false;
+		}
+		b += w;
+		n -= static_cast<size_t>(w);
+		offset += static_cast<uint64_t>(w);
+	}
+	return true;
+}
+
+bool OutFile::commit(std::string* problem)
+{
+	if (::fsync(impl_->fd) != 0)
+		return *problem = reason(errno), false;
+	const int fd = impl_->fd;
+	impl_->fd = -1;
+	if (::close(fd) != 0 || ::rename(impl_->temp.c_str(), impl_->target.c_str()) != 0)
+	{
+		*problem = reason(errno);
+		::unlink(impl_->temp.c_str());
+		return false;
+	}
+	// Best effort: make the rename itself survive a crash.
+	const std::string dir = directoryOf(impl_->target);
+	const int dfd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+	if (dfd >= 0)
+	{
+		::fsync(dfd);
+		::close(dfd);
+	}
+	return true;
+}
+
+struct InFile::Impl
+{
+	int fd = -1;
+	uint64_t size = 0;
+};
+
+InFile::InFile() : impl_(new Impl) {}
+InFile::~InFile()
+{
+	if (impl_->fd >= 0)
+		::close(impl_->fd);
+	delete impl_;
+}
+
+bool InFile::open(const std::string& path, std::string* problem)
+{
+	impl_->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+	if (impl_->fd < 0)
+	{
+		const int err = errno;
+		return *problem = err == ENOENT ? "no such file" : "cannot read: " + reason(err), false;
+	}
+	struct stat st;
+	if (::fstat(impl_->fd, &st) != 0)
+		return *problem = "cannot read: " + reason(errno), false;
+	if (S_ISDIR(st.st_mode))
+		return *problem = "is a folder, not a file", false;
+	if (!S_ISREG(st.st_mode))
+		return *problem = "not a plain file", false;
+	impl_->size = static_cast<uint64_t>(st.st_size);
+	return true;
+}
+
+uint64_t InFile::size() const { return impl_->size; }
+
+bool InFile::readAt(uint64_t offset, void* out, size_t n, std::string* problem)
+{
+	auto* b = static_cast<char*>(out);
+	while (n > 0)
+	{
+		const ssize_t got = ::pread(impl_->fd, b, std::min<size_t>(n, 1u << 30), static_cast<off_t>(offset));
+		if (got < 0)
+		{
+			if (errno == EINTR)
+				continue;
+			return *problem = "cannot read: " + reason(errno), false;
+		}
+		if (got == 0)
+			return *problem = "cut short", false;
+		b += got;
+		n -= static_cast<size_t>(got);
+		offset += static_cast<uint64_t>(got);
+	}
+	return true;
+}
+
 #endif
+
+// Whole files go through the same writer as files written in pieces: one place
+// for the temporary name, the flush and the replacement.
+bool writeFileAtomic(const std::string& path, const std::string& content, std::string* problem)
+{
+	OutFile out;
+	return out.open(path, problem) && out.writeAt(0, content.data(), content.size(), problem) && out.commit(problem);
+}
 
 }  // namespace platform
 }  // namespace vtnhost

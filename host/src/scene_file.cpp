@@ -17,76 +17,76 @@ constexpr uint32_t kVersion = 1;
 class Writer
 {
 public:
-	template <typename T> void pod(const T& v)
-	{
-		const auto* b = reinterpret_cast<const uint8_t*>(&v);
-		out.insert(out.end(), b, b + sizeof(T));
-	}
+	explicit Writer(ByteSink& sink) : sink(sink) {}
+	template <typename T> void pod(const T& v) { sink.write(&v, sizeof(T)); }
 	void text(const std::string& s)
 	{
 		pod(static_cast<uint32_t>(s.size()));
-		out.insert(out.end(), s.begin(), s.end());
+		sink.write(s.data(), s.size());
 	}
 	template <typename T> void array(const std::vector<T>& v)
 	{
 		pod(static_cast<uint32_t>(v.size()));
-		const auto* b = reinterpret_cast<const uint8_t*>(v.data());
-		out.insert(out.end(), b, b + v.size() * sizeof(T));
+		sink.write(v.data(), v.size() * sizeof(T));
 	}
-	std::vector<uint8_t> out;
+	ByteSink& sink;
 };
 
+// Reads the file in order from a source; the plug-in blocks are only passed
+// over here and read from their place once every object exists.
 class Reader
 {
 public:
-	explicit Reader(const std::vector<uint8_t>& in) : in_(in) {}
+	explicit Reader(ByteSource& in) : in_(in) {}
 	template <typename T> bool pod(T* v)
 	{
-		if (in_.size() - pos_ < sizeof(T))
+		if (left() < sizeof(T) || !in_.readAt(pos_, v, sizeof(T)))
 			return false;
-		std::memcpy(v, &in_[pos_], sizeof(T));
 		pos_ += sizeof(T);
 		return true;
 	}
 	bool text(std::string* s)
 	{
 		uint32_t n;
-		if (!pod(&n) || n > in_.size() - pos_)
+		if (!pod(&n) || n > left())
 			return false;
-		s->assign(reinterpret_cast<const char*>(&in_[pos_]), n);
+		s->resize(n);
+		if (n && !in_.readAt(pos_, &(*s)[0], n))
+			return false;
 		pos_ += n;
 		return true;
 	}
 	template <typename T> bool array(std::vector<T>* v)
 	{
 		uint32_t n;
-		if (!pod(&n) || n > (in_.size() - pos_) / sizeof(T))
+		if (!pod(&n) || n > left() / sizeof(T))
 			return false;
 		v->resize(n);
-		if (n)
-			std::memcpy(v->data(), &in_[pos_], n * sizeof(T));
+		if (n && !in_.readAt(pos_, v->data(), n * sizeof(T)))
+			return false;
 		pos_ += n * sizeof(T);
 		return true;
 	}
-	bool bytes(std::vector<uint8_t>* v)
+	// A run of bytes with its 64-bit length in front: where it starts, and how long it is.
+	bool span(uint64_t* at, uint64_t* n)
 	{
-		uint64_t n;
-		if (!pod(&n) || n > in_.size() - pos_)
+		if (!pod(n) || *n > left())
 			return false;
-		v->assign(in_.begin() + static_cast<std::ptrdiff_t>(pos_), in_.begin() + static_cast<std::ptrdiff_t>(pos_ + n));
-		pos_ += n;
+		*at = pos_;
+		pos_ += *n;
 		return true;
 	}
 	// A count of elements that take at least `least` bytes each.
 	bool count(uint32_t* n, size_t least)
 	{
-		return pod(n) && *n <= (in_.size() - pos_) / least;
+		return pod(n) && *n <= left() / least;
 	}
 	bool atEnd() const { return pos_ == in_.size(); }
 
 private:
-	const std::vector<uint8_t>& in_;
-	size_t pos_ = 0;
+	uint64_t left() const { return in_.size() - pos_; }
+	ByteSource& in_;
+	uint64_t pos_ = 0;
 };
 
 void writeContainer(Writer& w, const VtnContainer& bc, const std::map<uint64_t, uint64_t>& index)
@@ -176,28 +176,31 @@ void writeObject(Host& host, Writer& w, Object* o, Int32 parent, const std::map<
 		w.pod(static_cast<uint64_t>(it == index.end() ? 0 : it->second));
 		w.array(weights);
 	}
-	// The plug-in's own block, through a stream of typed values.
-	HyperStream hs;
+	// The plug-in's own block, through a stream of typed values straight into
+	// the file; its length goes in front once it is known.
+	w.pod(static_cast<uint8_t>(o->nodeData() ? 1 : 0));
+	const uint64_t at = w.sink.size();
+	w.pod(uint64_t{0});
+	HyperStream hs(&w.sink);
 	hs.links = index;
 	hs.document = doc->asDocument();
-	const bool written = o->nodeData() ? o->callWrite(hs.asHyperFile()) : true;
+	const bool written = o->nodeData() ? o->callWrite(hs.asHyperFile()) && !hs.failed() : true;
 	if (!written)
 		host.error(o->name + ": its plug-in could not write its data");
-	w.pod(static_cast<uint8_t>(o->nodeData() ? 1 : 0));
-	w.pod(static_cast<uint64_t>(hs.data().size()));
-	w.out.insert(w.out.end(), hs.data().begin(), hs.data().end());
+	const uint64_t length = w.sink.size() - at - sizeof length;
+	w.sink.patch(at, &length, sizeof length);
 }
 
 }  // namespace
 
-std::vector<uint8_t> Host::encodeDocument(Document* doc)
+void Host::encodeDocument(Document* doc, ByteSink& sink)
 {
 	const std::vector<Object*> objects = doc->objects();
 	std::map<uint64_t, uint64_t> index;
 	for (size_t i = 0; i < objects.size(); ++i)
 		index[objects[i]->id()] = i + 1;
-	Writer w;
-	w.out.insert(w.out.end(), kMagic, kMagic + 8);
+	Writer w(sink);
+	sink.write(kMagic, 8);
 	w.pod(kVersion);
 	w.pod(static_cast<uint32_t>(objects.size()));
 	for (Object* o : objects)
@@ -205,10 +208,22 @@ std::vector<uint8_t> Host::encodeDocument(Document* doc)
 		const Int32 parent = o->parent() ? static_cast<Int32>(index[o->parent()->id()] - 1) : -1;
 		writeObject(*this, w, o, parent, index, doc);
 	}
-	return std::move(w.out);
 }
 
-Document* Host::decodeDocument(const std::vector<uint8_t>& bytes, std::string* error)
+std::vector<uint8_t> Host::encodeDocument(Document* doc)
+{
+	VectorSink sink;
+	encodeDocument(doc, sink);
+	return std::move(sink.bytes);
+}
+
+Document* Host::decodeDocument(const std::vector<uint8_t>& bytes, std::string* error, bool packed_skipped)
+{
+	MemorySource source(bytes.data(), bytes.size());
+	return decodeDocument(source, error, packed_skipped);
+}
+
+Document* Host::decodeDocument(ByteSource& bytes, std::string* error, bool packed_skipped)
 {
 	auto fail = [&](const std::string& why) -> Document* {
 		if (error)
@@ -227,7 +242,7 @@ Document* Host::decodeDocument(const std::vector<uint8_t>& bytes, std::string* e
 
 	auto doc = std::make_unique<Document>();
 	std::vector<Object*> objects;
-	std::vector<std::vector<uint8_t>> blocks;
+	std::vector<std::pair<uint64_t, uint64_t>> blocks;  // where each plug-in block is in the file, and its length
 	for (uint32_t i = 0; i < count; ++i)
 	{
 		const std::string where = "damaged: object " + std::to_string(i + 1) + " of " + std::to_string(count);
@@ -288,15 +303,15 @@ Document* Host::decodeDocument(const std::vector<uint8_t>& bytes, std::string* e
 			op->restrictions[target] = std::move(weights);
 		}
 		uint8_t has_block;
-		std::vector<uint8_t> block;
-		if (!r.pod(&has_block) || !r.bytes(&block))
+		uint64_t block_at = 0, block_size = 0;
+		if (!r.pod(&has_block) || !r.span(&block_at, &block_size))
 			return fail(where + ": truncated plug-in block");
 		Object* raw = op.get();
 		Object* parent_op = parent >= 0 ? objects[static_cast<size_t>(parent)] : nullptr;
 		const auto& siblings = parent_op ? parent_op->children() : doc->roots();
 		doc->insert(std::move(op), parent_op, siblings.empty() ? nullptr : siblings.back().get());
 		objects.push_back(raw);
-		blocks.push_back(std::move(block));
+		blocks.emplace_back(block_at, block_size);
 	}
 	if (!r.atEnd())
 		return fail("damaged: data after the last object");
@@ -326,6 +341,7 @@ Document* Host::decodeDocument(const std::vector<uint8_t>& bytes, std::string* e
 	}
 
 	Document* raw = doc.get();
+	raw->packedSkipped = packed_skipped;
 	documents_.push_back(std::move(doc));
 	// Plug-in blocks last, so their links find every object of the file.
 	for (size_t i = 0; i < objects.size(); ++i)
@@ -333,13 +349,14 @@ Document* Host::decodeDocument(const std::vector<uint8_t>& bytes, std::string* e
 		Object* o = objects[i];
 		if (!o->nodeData())
 		{
-			if (!blocks[i].empty())
+			if (blocks[i].second != 0)
 				this->error(o->name + ": the plug-in of type " + std::to_string(o->type()) + " is not loaded; its data is ignored");
 			continue;
 		}
-		HyperStream hs(std::move(blocks[i]));
+		HyperStream hs(&bytes, blocks[i].first, blocks[i].first + blocks[i].second);
 		hs.links = ids;
 		hs.document = raw->asDocument();
+		hs.packedSkipped = packed_skipped;
 		o->callRead(hs.asHyperFile(), 0);
 		if (hs.failed() || hs.remaining() != 0)
 			this->error(o->name + ": its plug-in data is damaged; what could be read was kept");
@@ -349,29 +366,42 @@ Document* Host::decodeDocument(const std::vector<uint8_t>& bytes, std::string* e
 
 bool Host::saveDocument(Document* doc, const std::string& path, std::string* error)
 {
-	const std::vector<uint8_t> bytes = encodeDocument(doc);
 	std::string why;
-	if (!platform::writeFileAtomic(path, std::string(bytes.begin(), bytes.end()), &why))
+	if (doc->packedSkipped)
 	{
 		if (error)
-			*error = path + ": cannot write the scene file: " + why;
+			*error = path + ": not saved: the scene was loaded without its weights";
 		return false;
 	}
-	return true;
+	platform::OutFile file;
+	if (file.open(path, &why))
+	{
+		FileSink sink(file);
+		encodeDocument(doc, sink);
+		if (sink.flush() && file.commit(&why))
+			return true;
+		if (why.empty())
+			why = sink.problem();
+	}
+	if (error)
+		*error = path + ": cannot write the scene file: " + why;
+	return false;
 }
 
-Document* Host::loadDocument(const std::string& path, std::string* error)
+Document* Host::loadDocument(const std::string& path, std::string* error, bool packed_skipped)
 {
-	std::string s, why;
-	if (!platform::readFile(path, &s, &why))
+	std::string why;
+	platform::InFile file;
+	if (!file.open(path, &why))
 	{
 		if (error)
 			*error = path + ": cannot open the scene file: " + why;
 		return nullptr;
 	}
-	Document* doc = decodeDocument(std::vector<uint8_t>(s.begin(), s.end()), &why);
+	FileSource source(file);
+	Document* doc = decodeDocument(source, &why, packed_skipped);
 	if (!doc && error)
-		*error = path + ": " + why;
+		*error = path + ": " + (source.problem().empty() ? why : "cannot read the scene file: " + source.problem());
 	return doc;
 }
 

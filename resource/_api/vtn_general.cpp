@@ -36,6 +36,58 @@ bool UncompressData(const void* src, Int64 src_size, void*& dst, Int64& dst_size
 	return lib->UncompressData(src, src_size, &dst, &dst_size);
 }
 
+namespace {
+// Every piecewise slot or none: the table's size covers the last of them.
+VTN_CompressionLib* Packed()
+{
+	VTN_CompressionLib* lib = CheckLibT(VTN_LIB_COMPRESSION, VTN_LIB_END(VTN_CompressionLib, ReadPackedEnd), &compression_cache);
+	return lib && lib->WritePackedBegin && lib->WritePackedPart && lib->WritePackedEnd && lib->ReadPackedBegin &&
+	               lib->ReadPackedPart && lib->ReadPackedEnd
+	           ? lib
+	           : nullptr;
+}
+}  // namespace
+
+bool PackedStreamsOffered() { return Packed() != nullptr; }
+
+VtnPackWriter* WritePackedBegin(HyperFile* hf, Int64 plain_size, Int32 level)
+{
+	VTN_CompressionLib* lib = Packed();
+	return lib ? lib->WritePackedBegin(hf, plain_size, level) : nullptr;
+}
+
+bool WritePackedPart(VtnPackWriter* w, const void* data, Int64 size)
+{
+	VTN_CompressionLib* lib = Packed();
+	return lib && lib->WritePackedPart(w, data, size);
+}
+
+bool WritePackedEnd(VtnPackWriter* w)
+{
+	VTN_CompressionLib* lib = Packed();
+	return lib && lib->WritePackedEnd(w);
+}
+
+Int32 ReadPackedBegin(HyperFile* hf, Int64& plain_size, VtnPackReader*& reader)
+{
+	plain_size = 0;
+	reader = nullptr;
+	VTN_CompressionLib* lib = Packed();
+	return lib ? lib->ReadPackedBegin(hf, &plain_size, &reader) : 0;
+}
+
+bool ReadPackedPart(VtnPackReader* r, void* out, Int64 size)
+{
+	VTN_CompressionLib* lib = Packed();
+	return lib && lib->ReadPackedPart(r, out, size);
+}
+
+bool ReadPackedEnd(VtnPackReader* r)
+{
+	VTN_CompressionLib* lib = Packed();
+	return lib && lib->ReadPackedEnd(r);
+}
+
 bool GeRegisterPlugin(Int32 type, Int32 id, const String& name, void* record, Int32 size)
 {
 	return G()->RegisterPlugin(VTN_API_VERSION, type, id, name.Handle(), record, size);

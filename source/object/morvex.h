@@ -163,6 +163,11 @@ private:
 	// Reads the binding headers and weights of a stream; false when the stream
 	// is damaged (then no binding is kept).
 	bool ReadBindings(HyperFile* hf);
+	// The bytes of the weights the records' counts promise; -1 beyond 64 bits.
+	Int64 WeightBytes() const;
+	// The weights from the host's value straight into the tables; true when the
+	// host passed over them on purpose and told a size that matches the records.
+	bool ReadWeightsInPieces(HyperFile* hf);
 	// Releases every record that has no complete weight tables.
 	void DropRecordsWithoutTables();
 	// memoryUsed and its text in the deformer's container.

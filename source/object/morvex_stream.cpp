@@ -1,5 +1,7 @@
 // The deformer's block of the scene file, and the copy made when the host
-// duplicates the deformer. Weights go into one block, compressed by the host.
+// duplicates the deformer. Weights go into one value, compressed by the host:
+// straight from the tables and back into them when the host takes a value in
+// pieces, else joined into one block first. The stream's bytes are the same.
 #define VTN_SOURCE "Morvex"
 #include "morvex.h"
 
@@ -12,6 +14,16 @@ namespace {
 
 constexpr Int32 kRecordVersion = 2;
 constexpr Int32 kCompressionLevel = 5;
+
+bool PutPart(void* writer, const void* bytes, Int64 size)
+{
+	return WritePackedPart(static_cast<VtnPackWriter*>(writer), bytes, size);
+}
+
+bool TakePart(void* reader, void* out, Int64 size)
+{
+	return ReadPackedPart(static_cast<VtnPackReader*>(reader), out, size);
+}
 
 }  // namespace
 
@@ -35,7 +47,22 @@ bool Morvex::Write(GeListNode*, HyperFile* hf)
 	}
 
 	bool stored = false;
-	if (bindings.GetCount() > 0 && total > 0 && static_cast<unsigned long long>(total) <= SIZE_MAX / 4)
+	if (bindings.GetCount() > 0 && total > 0 && total <= std::numeric_limits<Int64>::max() / 4 && PackedStreamsOffered())
+	{
+		// Table by table into the host's value: no block of all the weights.
+		hf->WriteLong(1);
+		VtnPackWriter* writer = WritePackedBegin(hf, total * 4, kCompressionLevel);
+		bool ok = writer != nullptr;
+		for (Int64 i = 0; ok && i < bindings.GetCount(); ++i)
+			ok = PutStreamPieces(*bindings[i], PutPart, writer);
+		if (writer)
+			ok = WritePackedEnd(writer) && ok;
+		// The value is incomplete: the block cannot be read back as written.
+		if (!ok)
+			return false;
+		stored = true;
+	}
+	else if (bindings.GetCount() > 0 && total > 0 && static_cast<unsigned long long>(total) <= SIZE_MAX / 4)
 	{
 		const size_t bytes = static_cast<size_t>(total) * 4;
 		auto* buffer = static_cast<float*>(GeAlloc(bytes, __LINE__, VTN_SOURCE));
@@ -120,6 +147,43 @@ void Morvex::DropRecordsWithoutTables()
 		}
 }
 
+Int64 Morvex::WeightBytes() const
+{
+	Int64 expected = 0;
+	for (Int64 i = 0; i < bindings.GetCount(); ++i)
+	{
+		const Int64 floats = StreamFloats(*bindings[i]);
+		if (floats > (std::numeric_limits<Int64>::max() / 4 - expected) / 4)
+			return -1;
+		expected += floats * 4;
+	}
+	return expected;
+}
+
+bool Morvex::ReadWeightsInPieces(HyperFile* hf)
+{
+	Int64 plain = 0;
+	VtnPackReader* reader = nullptr;
+	const Int32 got = ReadPackedBegin(hf, plain, reader);
+	const bool sane = bindings.GetCount() > 0 && plain > 0 && WeightBytes() == plain;
+	if (got == 2)
+		return sane;
+	if (got != 1)
+		return false;
+	// Only a value of exactly the size the headers promise is read into tables.
+	bool ok = sane;
+	// A record whose tables cannot be made is dropped below, as one without weights.
+	for (Int64 i = 0; ok && i < bindings.GetCount(); ++i)
+		ok = TakeStreamPieces(*bindings[i], TakePart, reader);
+	if (!ReadPackedEnd(reader) || !ok)
+		for (Int64 i = 0; i < bindings.GetCount(); ++i)
+		{
+			bindings[i]->PSI.Free();
+			bindings[i]->FI.Free();
+		}
+	return false;
+}
+
 bool Morvex::Read(GeListNode* node, HyperFile* hf, Int32)
 {
 	BaseContainer* data = static_cast<BaseList2D*>(node)->GetDataInstance();
@@ -147,7 +211,10 @@ bool Morvex::Read(GeListNode* node, HyperFile* hf, Int32)
 		FreeAllBindings();
 		return true;
 	}
-	if (weights > 0)
+	bool passed_over = false;
+	if (weights > 0 && PackedStreamsOffered())
+		passed_over = ReadWeightsInPieces(hf);
+	else if (weights > 0)
 	{
 		void* block = nullptr;
 		Int64 length = 0;
@@ -162,15 +229,7 @@ bool Morvex::Read(GeListNode* node, HyperFile* hf, Int32)
 		{
 			// The block must hold exactly what the headers promise; anything else
 			// leaves every record without tables.
-			Int64 expected = 0;
-			bool sane = true;
-			for (Int64 i = 0; i < bindings.GetCount() && sane; ++i)
-			{
-				const Int64 floats = StreamFloats(*bindings[i]);
-				sane = floats <= (std::numeric_limits<Int64>::max() / 4 - expected) / 4;
-				expected += floats * 4;
-			}
-			if (sane && expected == plain_size)
+			if (WeightBytes() == plain_size)
 			{
 				// A record whose tables cannot be made is dropped below, as one without weights.
 				const float* src = static_cast<const float*>(plain);
@@ -184,8 +243,11 @@ bool Morvex::Read(GeListNode* node, HyperFile* hf, Int32)
 		_GeFree(&plain);
 		_GeFree(&block);
 	}
-	// Records whose weights did not come back never deform: they are dropped here.
-	DropRecordsWithoutTables();
+	// Records whose weights did not come back never deform: they are dropped
+	// here, unless the host passed over the weights on purpose (a look at the
+	// scene): then the records stay for their counts, and never deform.
+	if (!passed_over)
+		DropRecordsWithoutTables();
 	RefreshMemory(data);
 
 	Int32 points = 0;

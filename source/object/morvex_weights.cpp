@@ -105,3 +105,57 @@ bool TakeStreamBlock(Cobjbuff& rec, const float* in)
 	rec.FI.Free();
 	return false;
 }
+
+namespace {
+
+// Zeros for a missing table, a piece at a time rather than a block of its size.
+bool PutTable(const WeightTable& t, Int64 floats, bool (*part)(void*, const void*, Int64), void* context)
+{
+	if (floats <= 0)
+		return true;
+	if (t && t.Count() == floats)
+		return part(context, t.Data(), floats * 4);
+	static const float zeros[4096] = {};
+	for (Int64 left = floats; left > 0;)
+	{
+		const Int64 n = left < 4096 ? left : 4096;
+		if (!part(context, zeros, n * 4))
+			return false;
+		left -= n;
+	}
+	return true;
+}
+
+bool TakeTable(WeightTable& t, Int32 rows, Int32 cols, bool (*part)(void*, void*, Int64), void* context)
+{
+	if (t.AllocateUnfilled(rows, cols))
+		return t.Count() == 0 || part(context, t.Data(), t.Count() * 4);
+	float scratch[4096];
+	for (Int64 left = rows > 0 && cols > 0 ? static_cast<Int64>(rows) * cols : 0; left > 0;)
+	{
+		const Int64 n = left < 4096 ? left : 4096;
+		if (!part(context, scratch, n * 4))
+			return false;
+		left -= n;
+	}
+	return true;
+}
+
+}  // namespace
+
+bool PutStreamPieces(const Cobjbuff& rec, bool (*part)(void* context, const void* bytes, Int64 size), void* context)
+{
+	return PutTable(rec.PSI, PsiFloats(rec), part, context) && PutTable(rec.FI, FiFloats(rec), part, context);
+}
+
+bool TakeStreamPieces(Cobjbuff& rec, bool (*part)(void* context, void* out, Int64 size), void* context)
+{
+	const bool came = TakeTable(rec.PSI, rec.pointCount, rec.faceCount, part, context) &&
+	                  TakeTable(rec.FI, rec.pointCount, rec.cagePointCount, part, context);
+	if (!came || !HasTables(rec))
+	{
+		rec.PSI.Free();
+		rec.FI.Free();
+	}
+	return came;
+}

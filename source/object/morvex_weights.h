@@ -28,6 +28,8 @@ public:
 	bool CopyFrom(const WeightTable& src);
 	// src_floats (Count() of them) into a new table of that shape; false as Allocate.
 	bool Fill(Int32 rows, Int32 cols, const float* src_floats);
+	// A table of that shape whose weights a reader is about to fill; false as Allocate.
+	bool AllocateUnfilled(Int32 rows, Int32 cols) { return Reserve(rows, cols); }
 	// Releases the block; an empty table stays empty.
 	void Free();
 
@@ -75,5 +77,14 @@ void PutStreamBlock(const Cobjbuff& rec, float* out);
 // Makes the record's tables from its counts and fills them from in
 // (StreamFloats(rec) floats); false, with no tables, when memory is exhausted.
 bool TakeStreamBlock(Cobjbuff& rec, const float* in);
+
+// The same floats in pieces: part(context, bytes, size) takes the next piece;
+// a missing table goes as zeros. False when a part was refused.
+bool PutStreamPieces(const Cobjbuff& rec, bool (*part)(void* context, const void* bytes, Int64 size), void* context);
+// The record's tables made from its counts and filled straight from
+// part(context, out, size). False, with no tables, when a part does not come.
+// When memory is exhausted the record's weights are still read (and dropped),
+// so a next record's line up: true, with no tables.
+bool TakeStreamPieces(Cobjbuff& rec, bool (*part)(void* context, void* out, Int64 size), void* context);
 
 #endif

@@ -1,6 +1,8 @@
 // The morvexer tool end to end, through the real binary and the real plug-in.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -164,6 +166,27 @@ TEST_F(Tool, InfoSaysWhenTheSceneHoldsDataThePluginCannotRead)
 	Outcome deform = run("deform --scene " + path("newer.vtn") + " --posed " + path("posed.obj") + " -o " + path("out.obj"));
 	EXPECT_EQ(deform.code, 1);
 	EXPECT_NE(deform.err.find("stream version 3"), std::string::npos) << deform.err;
+}
+
+TEST_F(Tool, InfoPassesOverTheWeightsAndDeformRefusesDamagedOnes)
+{
+	standardScene();
+	ASSERT_EQ(run("bind --cage " + path("cage.obj") + " --mesh " + path("ball.obj") + " -o " + path("scene.vtn")).code, 0);
+	// One bit flipped inside the packed weights: info, which never reads them, answers as before.
+	std::string bytes = read(path("scene.vtn"));
+	const size_t at = bytes.find("VTNPACK1");
+	ASSERT_NE(at, std::string::npos);
+	bytes[at + 24 + 100] = static_cast<char>(bytes[at + 24 + 100] ^ 0x04);
+	writeText("damaged.vtn", bytes);
+	Outcome info = run("info " + path("damaged.vtn"));
+	ASSERT_EQ(info.code, 0) << info.err;
+	EXPECT_NE(info.out.find("ball: 162 bound points, cage of 26 points and 48 faces, all points"), std::string::npos) << info.out;
+	EXPECT_NE(info.out.find("weights: " + std::to_string(162 * (26 + 48) * 4) + " bytes"), std::string::npos) << info.out;
+	// A deformation needs them: the damage is caught (every chunk has its checksum), in one line, and nothing is written.
+	Outcome deform = run("deform --scene " + path("damaged.vtn") + " --posed " + path("posed.obj") + " -o " + path("out.obj"));
+	EXPECT_EQ(deform.code, 1);
+	EXPECT_EQ(std::count(deform.err.begin(), deform.err.end(), '\n'), 1) << deform.err;
+	EXPECT_FALSE(fs::exists(path("out.obj")));
 }
 
 TEST_F(Tool, AnyNumberOfThreadsBindsTheSame)

@@ -220,6 +220,100 @@ TEST_F(Persistence, MutatedFilesNeverCrashOrAllocateBeyondTheirSize)
 	EXPECT_GT(loaded, 0) << "some mutations leave a loadable scene";
 }
 
+TEST_F(Persistence, AFileOnDiskIsTheEncodedSceneAndLoadsAsItDoes)
+{
+	const std::string scene = files.dir() + "/scene.vtn";
+	std::string error, bytes;
+	ASSERT_TRUE(host.saveDocument(doc, scene, &error)) << error;
+	ASSERT_TRUE(vtnhost::platform::readFile(scene, &bytes, &error)) << error;
+	const std::vector<uint8_t> encoded = host.encodeDocument(doc);
+	EXPECT_TRUE(std::vector<uint8_t>(bytes.begin(), bytes.end()) == encoded) << "the streamed file is the scene's bytes";
+	vtnhost::Document* loaded = host.loadDocument(scene, &error);
+	ASSERT_NE(loaded, nullptr) << error;
+	EXPECT_TRUE(host.errors().empty());
+	host.evaluate(loaded);
+	EXPECT_TRUE(testscene::deformedPoints(loaded) == testscene::deformedPoints(doc));
+
+	// Loaded for a look: the counts and the weights' size are there, no weight, and it is never saved.
+	vtnhost::Document* look = host.loadDocument(scene, &error, true);
+	ASSERT_NE(look, nullptr) << error;
+	EXPECT_TRUE(host.errors().empty());
+	Object* copy = look->findByName("Morvexer");
+	MorvexSummary s{};
+	s.version = MORVEX_SUMMARY_VERSION;
+	ASSERT_TRUE(copy->callMessage(MSG_MORVEX_SUMMARY, &s));
+	EXPECT_EQ(s.bindingCount, 2);
+	EXPECT_GT(s.weightBytes, 0);
+	EXPECT_EQ(copy->container().find(MORVEX_MEMORY)->s, deformer->container().find(MORVEX_MEMORY)->s);
+	host.evaluate(look);
+	const Object* ball = look->findByName("Ball");
+	ASSERT_NE(ball->deformCache, nullptr);
+	EXPECT_EQ(std::memcmp(ball->deformCache->points.data(), ball->points.data(), ball->points.size() * sizeof(LVector)), 0)
+	    << "without weights nothing deforms";
+	EXPECT_FALSE(host.saveDocument(look, scene, &error));
+	EXPECT_EQ(error, scene + ": not saved: the scene was loaded without its weights");
+	ASSERT_TRUE(vtnhost::platform::readFile(scene, &bytes, &error)) << error;
+	EXPECT_EQ(bytes.size(), encoded.size()) << "the file on disk is untouched";
+
+	// What is not a scene file on disk is named in one line.
+	EXPECT_EQ(host.loadDocument(files.dir(), &error), nullptr);
+	EXPECT_EQ(error, files.dir() + ": cannot open the scene file: is a folder, not a file");
+	EXPECT_FALSE(host.saveDocument(doc, files.dir() + "/missing/scene.vtn", &error));
+	EXPECT_EQ(error.rfind(files.dir() + "/missing/scene.vtn: cannot write the scene file: ", 0), 0u) << error;
+}
+
+// Every mutation of a file, read from disk through the streamed reader, loads
+// or fails as it does from memory, and a load for a look never crashes either;
+// a version 1 sample is damaged alike.
+TEST_F(Persistence, MutatedFilesOnDiskLoadAsFromMemoryWhateverTheirVersion)
+{
+	std::string old, error;
+	ASSERT_TRUE(vtnhost::platform::readFile(MORVEXER_TEST_DATA_DIR "/bunny_box_v1.vtn", &old, &error)) << error;
+	const std::vector<std::vector<uint8_t>> samples = {host.encodeDocument(doc), std::vector<uint8_t>(old.begin(), old.end())};
+	const std::string path = files.dir() + "/mutated.vtn";
+	std::mt19937 rng(20261209);
+	const auto start = std::chrono::steady_clock::now();
+	int tried = 0, loaded = 0;
+	while (tried < 200 && std::chrono::steady_clock::now() - start < std::chrono::seconds(20))
+	{
+		std::vector<uint8_t> bytes = samples[static_cast<size_t>(tried) % 2];
+		if (rng() % 3 == 0)
+			bytes.resize(rng() % bytes.size());
+		else
+			for (int k = 0, n = 1 + static_cast<int>(rng() % 8); k < n; ++k)
+				bytes[rng() % bytes.size()] ^= static_cast<uint8_t>(1u << (rng() % 8));
+		std::string from_memory, from_disk, look_error;
+		const size_t e0 = host.errors().size();
+		vtnhost::Document* a = host.decodeDocument(bytes, &from_memory);
+		const std::vector<std::string> memory_lines(host.errors().begin() + static_cast<std::ptrdiff_t>(e0), host.errors().end());
+		ASSERT_TRUE(vtnhost::platform::writeFileAtomic(path, std::string(bytes.begin(), bytes.end()), &error)) << error;
+		const size_t e1 = host.errors().size();
+		vtnhost::Document* b = host.loadDocument(path, &from_disk);
+		const std::vector<std::string> disk_lines(host.errors().begin() + static_cast<std::ptrdiff_t>(e1), host.errors().end());
+		EXPECT_EQ(a == nullptr, b == nullptr) << "try " << tried;
+		EXPECT_EQ(memory_lines, disk_lines) << "try " << tried;
+		if (!b)
+			EXPECT_EQ(from_disk, path + ": " + from_memory) << "try " << tried;
+		else
+		{
+			++loaded;
+			host.evaluate(a);
+			host.evaluate(b);
+			EXPECT_TRUE(testscene::deformedPoints(a) == testscene::deformedPoints(b)) << "try " << tried;
+		}
+		vtnhost::Document* c = host.loadDocument(path, &look_error, true);
+		for (vtnhost::Document* d : {a, b, c})
+			if (d)
+			{
+				host.evaluate(d);
+				host.destroyDocument(d);
+			}
+		++tried;
+	}
+	EXPECT_GT(tried, 20);
+	EXPECT_GT(loaded, 0);
+}
+
 namespace {
 
 // Where two deformedPoints records first differ, for a readable failure.

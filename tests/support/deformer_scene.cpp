@@ -1,6 +1,8 @@
 #include "vtnhost/actions.h"
 #include "support/deformer_scene.h"
 
+#include "abi/vtn_libraries.h"
+#include "vtn_pmain.h"
 #include "vtn_register.h"
 
 void DeformerScene::SetUp()
@@ -39,3 +41,11 @@ vtnhost::Object* DeformerScene::addLinked(Int32 param_id, const testmesh::Mesh& 
 	vtnhost::setLink(deformer, param_id, op);
 	return op;
 }
+
+OneBlockCompression::OneBlockCompression(vtnhost::Host& host)
+    : lib_(static_cast<VTNLibrary*>(host.registryFind(VTN_REGISTRY_LIBRARY, VTN_LIB_COMPRESSION))), size_(lib_->size)
+{
+	lib_->size = static_cast<Int32>(VTN_LIB_END(VTN_CompressionLib, UncompressData));
+}
+
+OneBlockCompression::~OneBlockCompression() { lib_->size = size_; }

@@ -10,6 +10,20 @@
 #include "support/scene.h"
 #include "support/unit_host.h"
 
+// While it lives, the host's compression library looks as an older host's
+// does, without the slots that take a value in pieces: the plug-in then joins
+// its weights into one block.
+class OneBlockCompression
+{
+public:
+	explicit OneBlockCompression(vtnhost::Host& host);
+	~OneBlockCompression();
+
+private:
+	VTNLibrary* lib_;
+	Int32 size_;
+};
+
 class DeformerScene : public ::testing::Test
 {
 protected:

@@ -1,12 +1,16 @@
 // The deformer's block of the scene file and its copy: what is written, what
 // comes back, and what a damaged stream leaves.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "vtnhost/actions.h"
 #include "support/deformer_scene.h"
 #include "vtnhost/hyperfile.h"
+#include "vtnhost/packing.h"
 
 using vtnhost::HyperStream;
 using vtnhost::Object;
@@ -231,11 +235,14 @@ TEST_F(Stream, WeightsThatDoNotComeBackLeaveNoBinding)
 {
 	bindMesh(testmesh::icosphere({0, 0, 0}, 1.0, 1));
 	// The host's compression fails: the headers and rest pose are written, the weights are not.
-	host.memory().failAfter(1);
 	HyperStream hs;
-	identityLinks(hs, doc);
-	m->Write(deformer->asListNode(), hs.asHyperFile());
-	host.memory().failAfter(-1);
+	{
+		OneBlockCompression older(host);
+		host.memory().failAfter(1);
+		identityLinks(hs, doc);
+		m->Write(deformer->asListNode(), hs.asHyperFile());
+		host.memory().failAfter(-1);
+	}
 	Morvex* other = readInto(hs.data());
 	EXPECT_EQ(internals(other).bindings.GetCount(), 0);
 	EXPECT_EQ(internals(other).restPoints.GetCount(), internals(m).restPoints.GetCount()) << "the rest of the stream is still read";
@@ -378,4 +385,157 @@ TEST_F(Stream, TheBoundPointSelectionComesBack)
 	EXPECT_EQ(b->validPoints->GetCount(), a->validPoints->GetCount());
 	for (Int32 i = 0; i < static_cast<Int32>(mesh->points.size()); ++i)
 		EXPECT_EQ(b->validPoints->IsSelected(i), a->validPoints->IsSelected(i)) << i;
+}
+
+namespace {
+
+// The block the first version of the host made of these bytes: their size, then a zlib stream.
+std::vector<uint8_t> firstVersionBlock(const void* plain, size_t n)
+{
+	uLongf packed = compressBound(static_cast<uLong>(n));
+	std::vector<uint8_t> block(8 + packed);
+	const uint64_t size = n;
+	std::memcpy(block.data(), &size, 8);
+	EXPECT_EQ(compress2(block.data() + 8, &packed, static_cast<const Bytef*>(plain), static_cast<uLong>(n), 5), Z_OK);
+	block.resize(8 + packed);
+	return block;
+}
+
+}  // namespace
+
+TEST_F(Stream, WeightsInPiecesAndInOneBlockAreTheSameBytesEitherWay)
+{
+	// Enough points for the weights to pass a chunk of the host's blocks, and
+	// a second record, so that pieces end inside chunks.
+	bindMesh(testmesh::icosphere({0, 0, 0}, 1.0, 4));
+	Cobjbuff* extra = NewObj(Cobjbuff);
+	extra->link = BaseLink::Alloc();
+	extra->pointCount = 3;
+	extra->cagePointCount = 2;
+	extra->faceCount = 5;
+	ASSERT_TRUE(extra->FI.Allocate(3, 2) && extra->PSI.Allocate(3, 5));
+	for (int i = 0; i < 6; ++i)
+		extra->FI[0][i] = float(i) * 0.25f;
+	for (int i = 0; i < 15; ++i)
+		extra->PSI[0][i] = -float(i);
+	ASSERT_TRUE(internals(m).bindings.Append(extra));
+	const Cobjbuff* first = internals(m).bindings[0];
+	ASSERT_GT(StreamFloats(*first) * 4, Int64(vtnhost::packing::kChunkBytes));
+
+	HyperStream pieces;
+	identityLinks(pieces, doc);
+	ASSERT_TRUE(m->Write(deformer->asListNode(), pieces.asHyperFile()));
+	HyperStream whole;
+	{
+		OneBlockCompression older(host);
+		identityLinks(whole, doc);
+		ASSERT_TRUE(m->Write(deformer->asListNode(), whole.asHyperFile()));
+	}
+	ASSERT_TRUE(pieces.data() == whole.data()) << "sizes " << pieces.data().size() << " and " << whole.data().size();
+
+	// The same stream with the block the first version made of the same weights.
+	std::vector<float> floats;
+	for (Int64 i = 0; i < internals(m).bindings.GetCount(); ++i)
+	{
+		const size_t at = floats.size();
+		floats.resize(at + size_t(StreamFloats(*internals(m).bindings[i])));
+		PutStreamBlock(*internals(m).bindings[i], floats.data() + at);
+	}
+	HyperStream legacy;
+	{
+		HyperStream in(whole.data());
+		Int32 v;
+		uint64_t link;
+		ASSERT_TRUE(in.readLong(&v) && in.readLong(&v));
+		legacy.writeLong(MORVEX_STREAM_VERSION);
+		legacy.writeLong(2);
+		for (int k = 0; k < 2; ++k)
+			for (int field = 0; field < 6; ++field)
+			{
+				ASSERT_TRUE(field == 4 ? in.readLink(&link) : in.readLong(&v));
+				field == 4 ? legacy.writeLink(link) : legacy.writeLong(v);
+			}
+		std::vector<uint8_t> block;
+		ASSERT_TRUE(in.readLong(&v) && in.readMemory(&block));
+		const std::vector<uint8_t> old = firstVersionBlock(floats.data(), floats.size() * 4);
+		legacy.writeLong(1);
+		legacy.writeMemory(old.data(), Int64(old.size()));
+		while (in.remaining() > 0)
+		{
+			LVector p;
+			double a;
+			LMatrix mat;
+			if (in.readLong(&v))
+				legacy.writeLong(v);
+			else
+				break;
+			for (Int32 k = 0; k < v && in.readVector(&p); ++k)
+				legacy.writeVector(p);
+			ASSERT_TRUE(in.readLong(&v));
+			legacy.writeLong(v);
+			for (Int32 k = 0; k < v && in.readReal(&a); ++k)
+				legacy.writeReal(a);
+			ASSERT_TRUE(in.readMatrix(&mat));
+			legacy.writeMatrix(mat);
+		}
+		ASSERT_FALSE(in.failed());
+	}
+
+	// Every stream comes back whole through either reader.
+	for (const std::vector<uint8_t>* stream : {&whole.data(), &legacy.data()})
+		for (bool older : {false, true})
+		{
+			std::unique_ptr<OneBlockCompression> one_block = older ? std::make_unique<OneBlockCompression>(host) : nullptr;
+			Morvex* other = readInto(*stream);
+			EXPECT_FALSE(lastFailed);
+			ASSERT_EQ(internals(other).bindings.GetCount(), 2) << (older ? "one block" : "in pieces");
+			for (Int64 i = 0; i < 2; ++i)
+			{
+				const Cobjbuff* a = internals(m).bindings[i];
+				const Cobjbuff* b = internals(other).bindings[i];
+				ASSERT_TRUE(HasTables(*b));
+				EXPECT_EQ(std::memcmp(a->FI.Data(), b->FI.Data(), size_t(a->FI.Count()) * 4), 0);
+				EXPECT_EQ(std::memcmp(a->PSI.Data(), b->PSI.Data(), size_t(a->PSI.Count()) * 4), 0);
+			}
+			EXPECT_EQ(internals(other).restMatrix.off.x, internals(m).restMatrix.off.x);
+		}
+}
+
+TEST_F(Stream, AReadThatPassesOverTheWeightsKeepsTheCountsAlone)
+{
+	bindMesh(testmesh::icosphere({0, 0, 0}, 1.0, 3));
+	const Int64 weight_bytes = StreamFloats(*internals(m).bindings[0]) * 4;
+	HyperStream hs;
+	identityLinks(hs, doc);
+	ASSERT_TRUE(m->Write(deformer->asListNode(), hs.asHyperFile()));
+
+	Object* node = testscene::addObject(host, doc, ID_MORVEXER, "Look");
+	HyperStream in(hs.data());
+	for (Object* o : doc->objects())
+		in.links[o->id()] = o->id();
+	in.packedSkipped = true;
+	auto* look = static_cast<Morvex*>(node->nodeData());
+	host.memory().resetPeak();
+	const size_t before = host.memory().liveBytes();
+	ASSERT_TRUE(look->Read(node->asListNode(), in.asHyperFile(), 0));
+	EXPECT_LT(host.memory().peakBytes() - before, size_t(weight_bytes / 8)) << "no weight is read";
+	EXPECT_FALSE(in.failed());
+	EXPECT_EQ(in.remaining(), 0u) << "the stream goes on behind the weights";
+	ASSERT_EQ(internals(look).bindings.GetCount(), 1);
+	const Cobjbuff* r = internals(look).bindings[0];
+	EXPECT_FALSE(HasTables(*r));
+	EXPECT_EQ(r->pointCount, internals(m).bindings[0]->pointCount);
+	EXPECT_EQ(internals(look).memoryUsed, internals(m).memoryUsed) << "the size comes from the counts";
+	EXPECT_EQ(internals(look).restPoints.GetCount(), internals(m).restPoints.GetCount());
+
+	// Counts that do not match the value's size: nothing is kept of them.
+	std::vector<uint8_t> bytes = hs.data();
+	const std::vector<uint8_t> points = {1, 2, 0, 0, 0, 1};  // record version 2, then the point count
+	auto at = std::search(bytes.begin(), bytes.end(), points.begin(), points.end());
+	ASSERT_NE(at, bytes.end());
+	at[5] ^= 1;
+	HyperStream bad(bytes);
+	bad.packedSkipped = true;
+	ASSERT_TRUE(look->Read(node->asListNode(), bad.asHyperFile(), 0));
+	EXPECT_EQ(internals(look).bindings.GetCount(), 0);
 }

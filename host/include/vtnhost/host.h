@@ -32,6 +32,8 @@ struct VtnRegistry
 namespace vtnhost {
 
 class WorkerSet;
+class ByteSink;
+class ByteSource;
 
 // A registered plug-in type: the record as the plug-in handed it over.
 struct PluginRegistration
@@ -170,10 +172,16 @@ public:
 	// it; loading makes a new document. A damaged file gives null and the
 	// reason; a plug-in block that reads back damaged leaves its object in the
 	// scene with what could be read, and a line in errors() naming the object.
+	// Files are written and read through buffers, never held whole in memory.
+	// With packed_skipped, a load passes over the packed memory values of the
+	// plug-in blocks (their plain size is still told to the plug-in): a look at
+	// a scene's structure without its weights.
 	bool saveDocument(Document* doc, const std::string& path, std::string* error);
-	Document* loadDocument(const std::string& path, std::string* error);
+	Document* loadDocument(const std::string& path, std::string* error, bool packed_skipped = false);
 	std::vector<uint8_t> encodeDocument(Document* doc);
-	Document* decodeDocument(const std::vector<uint8_t>& bytes, std::string* error);
+	void encodeDocument(Document* doc, ByteSink& sink);
+	Document* decodeDocument(const std::vector<uint8_t>& bytes, std::string* error, bool packed_skipped = false);
+	Document* decodeDocument(ByteSource& bytes, std::string* error, bool packed_skipped = false);
 
 	// ---- evaluation (evaluation.cpp) ----
 	// Evaluates the document as the application does before it draws: the dirty

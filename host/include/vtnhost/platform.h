@@ -45,6 +45,45 @@ bool readFile(const std::string& path, std::string* content, std::string* proble
 // nothing is left behind.
 bool writeFileAtomic(const std::string& path, const std::string& content, std::string* problem);
 
+// A file written in pieces, at any offset, beside path, and put in path's place
+// by commit() (writeFileAtomic is one piece of it); abandoned (removed) unless
+// committed. Every failure says why in *problem.
+class OutFile
+{
+public:
+	OutFile();
+	~OutFile();
+	OutFile(const OutFile&) = delete;
+	OutFile& operator=(const OutFile&) = delete;
+	bool open(const std::string& path, std::string* problem);
+	bool writeAt(uint64_t offset, const void* data, size_t n, std::string* problem);
+	bool commit(std::string* problem);
+
+private:
+	struct Impl;
+	Impl* impl_;
+};
+
+// A file read in pieces at any offset. open() refuses a folder ("is a folder,
+// not a file") and anything but a plain file ("not a plain file"), whose size
+// could change under the reader.
+class InFile
+{
+public:
+	InFile();
+	~InFile();
+	InFile(const InFile&) = delete;
+	InFile& operator=(const InFile&) = delete;
+	bool open(const std::string& path, std::string* problem);
+	uint64_t size() const;
+	// Exactly n bytes at offset; false (with the reason) when they are not there.
+	bool readAt(uint64_t offset, void* out, size_t n, std::string* problem);
+
+private:
+	struct Impl;
+	Impl* impl_;
+};
+
 // ---- paths ----
 
 bool isSeparator(char c);

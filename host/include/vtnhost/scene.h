@@ -262,6 +262,9 @@ public:
 	Object* successor(const Object* op) const;
 
 	std::vector<UndoRecord> undo;
+	// Loaded without the plug-ins' packed values (a look at the scene): saving
+	// it would lose them, so the host refuses to.
+	bool packedSkipped = false;
 	BaseDocument* asDocument() { return reinterpret_cast<BaseDocument*>(this); }
 	static Document* from(const void* p) { return const_cast<Document*>(static_cast<const Document*>(p)); }
 

@@ -1,8 +1,7 @@
 // Scene-file streams (HyperFile) and the compression library (1011188).
-#include <zlib.h>
-
 #include <cstring>
 
+#include "compression.h"
 #include "tables/tables.h"
 #include "vtnhost/host.h"
 #include "vtnhost/hyperfile.h"
@@ -32,16 +31,20 @@ bool HfReadMemory(HyperFile* hf, void** data, Int64* size)
 {
 	*data = nullptr;
 	*size = 0;
-	std::vector<uint8_t> bytes;
-	if (!S(hf)->readMemory(&bytes))
+	uint64_t n = 0;
+	if (!S(hf)->beginMemory(&n))
 		return false;
-	void* block = H().memory().alloc(bytes.empty() ? 1 : bytes.size(), __LINE__, "hyperfile");
-	if (!block)
+	// Straight from the file into the block handed over: no copy on the way.
+	void* block = H().memory().alloc(n ? static_cast<size_t>(n) : 1, __LINE__, "hyperfile");
+	const bool ok = block && S(hf)->readMemoryPart(block, static_cast<size_t>(n));
+	S(hf)->endMemory();
+	if (!ok)
+	{
+		H().memory().free(block);
 		return false;
-	if (!bytes.empty())
-		std::memcpy(block, bytes.data(), bytes.size());
+	}
 	*data = block;
-	*size = static_cast<Int64>(bytes.size());
+	*size = static_cast<Int64>(n);
 	return true;
 }
 Int32 HfGetFileVersion(HyperFile*) { return 1; }
@@ -64,59 +67,16 @@ VTN_HyperFile hyperfile_table = [] {
 	return t;
 }();
 
-// ---- compression: an 8-byte original size, then a zlib stream ----
-
-constexpr size_t kSizeHeader = 8;
-// zlib cannot expand data by more than about 1032 to 1; a block claiming more is damaged.
-constexpr uint64_t kMaxRatio = 1100;
+// ---- compression: the host's packed blocks (compression.cpp) ----
 
 bool CoCompress(const void* src, Int64 src_size, void** dst, Int64* dst_size, Int32 level)
 {
-	*dst = nullptr;
-	*dst_size = 0;
-	if (src_size < 0 || (src_size > 0 && !src) || static_cast<uint64_t>(src_size) > compressBound(~0u) / 2)
-		return false;
-	const uLong n = static_cast<uLong>(src_size);
-	uLongf out_size = compressBound(n);
-	auto* out = static_cast<uint8_t*>(H().memory().alloc(kSizeHeader + out_size, __LINE__, "compression"));
-	if (!out)
-		return false;
-	const uint64_t original = static_cast<uint64_t>(src_size);
-	std::memcpy(out, &original, kSizeHeader);
-	if (compress2(out + kSizeHeader, &out_size, static_cast<const Bytef*>(src), n, level < 0 || level > 9 ? Z_DEFAULT_COMPRESSION : level) != Z_OK)
-	{
-		H().memory().free(out);
-		return false;
-	}
-	*dst = out;
-	*dst_size = static_cast<Int64>(kSizeHeader + out_size);
-	return true;
+	return compression::compress(src, src_size, dst, dst_size, level);
 }
 
 bool CoUncompress(const void* src, Int64 src_size, void** dst, Int64* dst_size)
 {
-	*dst = nullptr;
-	*dst_size = 0;
-	if (!src || src_size < static_cast<Int64>(kSizeHeader))
-		return false;
-	uint64_t original = 0;
-	std::memcpy(&original, src, kSizeHeader);
-	const uint64_t packed = static_cast<uint64_t>(src_size) - kSizeHeader;
-	if (original > (packed + 64) * kMaxRatio || original > 0xFFFFFFFFull)
-		return false;
-	auto* out = static_cast<uint8_t*>(H().memory().alloc(original ? original : 1, __LINE__, "compression"));
-	if (!out)
-		return false;
-	uLongf got = static_cast<uLongf>(original);
-	const int rc = uncompress(out, &got, static_cast<const Bytef*>(src) + kSizeHeader, static_cast<uLong>(packed));
-	if (rc != Z_OK || got != original)
-	{
-		H().memory().free(out);
-		return false;
-	}
-	*dst = out;
-	*dst_size = static_cast<Int64>(original);
-	return true;
+	return compression::uncompress(src, src_size, dst, dst_size);
 }
 
 VTN_CompressionLib compression_lib = [] {
@@ -125,6 +85,13 @@ VTN_CompressionLib compression_lib = [] {
 	t.head.size = static_cast<Int32>(sizeof(VTN_CompressionLib));
 	t.CompressData = CoCompress;
 	t.UncompressData = CoUncompress;
+	// Memory values in pieces.
+	t.WritePackedBegin = compression::writePackedBegin;
+	t.WritePackedPart = compression::writePackedPart;
+	t.WritePackedEnd = compression::writePackedEnd;
+	t.ReadPackedBegin = compression::readPackedBegin;
+	t.ReadPackedPart = compression::readPackedPart;
+	t.ReadPackedEnd = compression::readPackedEnd;
 	return t;
 }();
 

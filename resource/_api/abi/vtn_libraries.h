@@ -52,12 +52,34 @@ struct VTN_RayColliderLib
 	bool (*Intersect)(GeRayCollider* rc, const LVector* p, const LVector* dir, double length, Int32 only_test);
 };
 
+struct VtnPackWriter;
+struct VtnPackReader;
+
 // 1011188: compression. Output blocks are host-allocated (general Free releases them).
 struct VTN_CompressionLib
 {
 	VTNLibrary head;
 	bool (*CompressData)(const void* src, Int64 src_size, void** dst, Int64* dst_size, Int32 level);
 	bool (*UncompressData)(const void* src, Int64 src_size, void** dst, Int64* dst_size);
+
+	// A compressed memory value of a scene-file stream, written and read in
+	// pieces, so that neither side holds a second copy of the data. The value's
+	// bytes are those of WriteMemory of CompressData of the pieces joined.
+	// Begin: null on failure. Part: the next size bytes (of plain_size in all).
+	// End: true when exactly plain_size bytes came and the value was written;
+	// it releases the writer in any case.
+	VtnPackWriter* (*WritePackedBegin)(HyperFile* hf, Int64 plain_size, Int32 level);
+	bool (*WritePackedPart)(VtnPackWriter* w, const void* data, Int64 size);
+	bool (*WritePackedEnd)(VtnPackWriter* w);
+	// Begin answers 1 with a reader and the plain size; 2 when the host passes
+	// over the value's bytes (a load for a look at the scene): the plain size
+	// is told, there is no reader; 0 for a value that is not there or damaged
+	// (the stream goes on behind it when it was there). Part: the next size
+	// plain bytes into out. End: true when every plain byte was taken and
+	// checked; it goes on behind the value and releases the reader in any case.
+	Int32 (*ReadPackedBegin)(HyperFile* hf, Int64* plain_size, VtnPackReader** reader);
+	bool (*ReadPackedPart)(VtnPackReader* r, void* out, Int64 size);
+	bool (*ReadPackedEnd)(VtnPackReader* r);
 };
 
 }  // extern "C"
@@ -68,6 +90,6 @@ struct VTN_CompressionLib
 static_assert(sizeof(VTN_DescriptionLib) == sizeof(VTNLibrary) + VTN_WORDS(3), "VTN_DescriptionLib: 3 slots");
 static_assert(sizeof(VTN_IconLib) == sizeof(VTNLibrary) + VTN_WORDS(3), "VTN_IconLib: 3 slots");
 static_assert(sizeof(VTN_RayColliderLib) == sizeof(VTNLibrary) + VTN_WORDS(4), "VTN_RayColliderLib: 4 slots");
-static_assert(sizeof(VTN_CompressionLib) == sizeof(VTNLibrary) + VTN_WORDS(2), "VTN_CompressionLib: 2 slots");
+static_assert(sizeof(VTN_CompressionLib) == sizeof(VTNLibrary) + VTN_WORDS(8), "VTN_CompressionLib: 8 slots");
 
 #endif
