@@ -26,6 +26,7 @@
 #include "support/morvex_access.h"
 #include "vtn_pmain.h"
 #include "vtn_register.h"
+#include "vtnhost/actions.h"
 #include "vtnhost/host.h"
 #include "vtnhost/packing.h"
 
@@ -77,9 +78,9 @@ std::vector<uint8_t> bunnyWeights(vtnhost::Host& h)
 	vtnhost::Object* d = deformer.get();
 	doc->insert(std::move(deformer), m, nullptr);
 	auto cage = h.newPolygonObject("Cage", cage_points, cage_faces);
-	h.setLink(d, MORVEX_CAGE, cage.get());
+	vtnhost::setLink(d, MORVEX_CAGE, cage.get());
 	doc->insert(std::move(cage), nullptr, m);
-	h.pressButton(d, MORVEX_BIND);
+	vtnhost::pressButton(d, MORVEX_BIND);
 	h.evaluate(doc);
 	auto& bindings = internals(static_cast<Morvex*>(d->nodeData())).bindings;
 	if (bindings.GetCount() != 1)

@@ -2,6 +2,7 @@
 # Every test: the default build, then the whole suite again under
 # AddressSanitizer and UndefinedBehaviorSanitizer, then the Windows builds
 # under Wine (scripts/test-windows.sh; it fails loudly when it cannot run).
+# The benchmarks are built too (not run): code no test compiles rots unseen.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -11,5 +12,8 @@ for preset in default asan-ubsan; do
   cmake --build --preset "$preset"
   ctest --preset "$preset"
 done
+echo "== benchmarks build"
+cmake --preset bench >/dev/null
+cmake --build --preset bench
 echo "== Windows"
 scripts/test-windows.sh

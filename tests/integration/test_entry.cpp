@@ -294,7 +294,7 @@ TEST(Load, ABareFileNameIsTheFileInTheCurrentFolder)
 	const bool loaded = host.loadPlugin(vtnhost::platform::fileNameOf(copy.modulePath()));
 	std::filesystem::current_path(before);
 	EXPECT_TRUE(loaded) << (host.errors().empty() ? std::string() : host.errors().back());
-	EXPECT_NE(host.findRegistration(1023954), nullptr) << "its res/ folder was found beside it";
+	EXPECT_NE(host.findRegistration(ID_MORVEXER), nullptr) << "its res/ folder was found beside it";
 }
 
 TEST(End, LeavesNoLivePluginBlocks)
