@@ -1,5 +1,7 @@
 // Loading plug-in modules: open, attach, resources, start; and ending them.
+#include <iterator>
 #include <memory>
+#include <set>
 
 #include "vtnhost/host.h"
 #include "vtnhost/module.h"
@@ -25,10 +27,25 @@ bool Host::loadPlugin(const std::string& path)
 	}
 	if (mod->message(VTNMSG_LOAD_RESOURCES, nullptr) != 1)
 		error(path + ": the plug-in could not load its resources; its types are not registered");
+	// What a module that does not start registered goes with it: nothing may
+	// keep pointing into a library that is closed.
+	const size_t registeredBefore = registrations_.size();
+	const std::map<std::pair<Int32, Int32>, VtnRegistry> registryBefore = registry_;
+	std::set<Int32> describedBefore, iconsBefore;
+	for (const auto& d : descriptions_)
+		describedBefore.insert(d.first);
+	for (const auto& i : icons_)
+		iconsBefore.insert(i.first);
 	if (mod->call(VTNPL_START) != 1)
 	{
 		error(path + ": the plug-in did not start");
 		mod->call(VTNPL_END);
+		registrations_.resize(registeredBefore);
+		registry_ = registryBefore;
+		for (auto it = descriptions_.begin(); it != descriptions_.end();)
+			it = describedBefore.count(it->first) ? std::next(it) : descriptions_.erase(it);
+		for (auto it = icons_.begin(); it != icons_.end();)
+			it = iconsBefore.count(it->first) ? std::next(it) : icons_.erase(it);
 		return false;
 	}
 	mod->started = true;
@@ -46,6 +63,12 @@ void Host::unloadPlugins()
 		modules_.back()->call(VTNPL_END);
 		modules_.pop_back();
 	}
+	// Their types, descriptions, icons and library entries point into the
+	// modules just closed.
+	registrations_.clear();
+	descriptions_.clear();
+	icons_.clear();
+	registry_.clear();
 }
 
 std::unique_ptr<PluginModule> PluginModule::open(const std::string& path, std::string* error)

@@ -135,3 +135,17 @@ TEST(HostNodes, AnObjectOfATypeNoPluginProvidesStaysInItsSceneAndItsCopies)
 	EXPECT_EQ(copy->type(), kUnknownType);
 	host.destroyDocument(loaded);
 }
+
+// Nodes keep a pointer to their type's registration: registering more types,
+// as loading another module does, must not move the ones there are.
+TEST(HostNodes, RegistrationsStayWhereTheyAreWhenMoreAreMade)
+{
+	vtnhost::Host& host = testHost();
+	constexpr Int32 kFirst = 990200;
+	ASSERT_TRUE(registerWithoutInstances(kFirst, "Stays"));
+	const vtnhost::PluginRegistration* before = host.findRegistration(kFirst);
+	ASSERT_NE(before, nullptr);
+	for (Int32 i = 1; i <= 200; ++i)
+		ASSERT_TRUE(registerWithoutInstances(kFirst + i, "More " + std::to_string(i)));
+	EXPECT_EQ(host.findRegistration(kFirst), before);
+}

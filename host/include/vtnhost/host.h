@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <map>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -119,7 +120,7 @@ public:
 
 	// ---- registration, descriptions, icons, the registry (registry.cpp) ----
 	bool registerPlugin(Int32 api, Int32 type, Int32 id, const std::string& name, const void* record, Int32 size);
-	const std::vector<PluginRegistration>& registrations() const { return registrations_; }
+	const std::deque<PluginRegistration>& registrations() const { return registrations_; }
 	const PluginRegistration* findRegistration(Int32 id) const;
 	bool registerDescription(Int32 id, const std::string& name, const ResourceSet* res);
 	const Description* description(Int32 plugin_id) const;
@@ -214,7 +215,8 @@ private:
 	int workers_ = 1;
 	double lastDeformerSeconds_ = 0.0;
 	std::unique_ptr<WorkerSet> workerSet_;
-	std::vector<PluginRegistration> registrations_;
+	// A deque: nodes keep pointers to their registration, which a new one must not move.
+	std::deque<PluginRegistration> registrations_;
 	std::map<Int32, Description> descriptions_;
 	std::map<Int32, std::unique_ptr<Bitmap>> icons_;
 	std::map<std::pair<Int32, Int32>, VtnRegistry> registry_;
