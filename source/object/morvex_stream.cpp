@@ -291,6 +291,9 @@ bool Morvex::Read(GeListNode* node, HyperFile* hf, Int32)
 bool Morvex::CopyTo(NodeData* dest, GeListNode* snode, GeListNode* dnode, COPYFLAGS flags, AliasTrans* trans)
 {
 	auto* target = static_cast<Morvex*>(dest);
+	// A copy replaces what the target held (an undo copies onto a live node).
+	target->FreeAllBindings();
+	target->ClearRestPose();
 	for (Int64 i = 0; i < bindings.GetCount(); ++i)
 	{
 		const Cobjbuff* src = bindings[i];
@@ -317,14 +320,23 @@ bool Morvex::CopyTo(NodeData* dest, GeListNode* snode, GeListNode* dnode, COPYFL
 				continue;
 			}
 		}
-		if (src->validPoints)
-			r->validPoints = src->validPoints->GetClone();
+		// Without its selection, an inside-only record would read as covering
+		// every point: it is not kept.
+		if (src->validPoints && !(r->validPoints = src->validPoints->GetClone()))
+		{
+			FreeRecord(r);
+			continue;
+		}
 		if (!target->bindings.Append(r))
 			FreeRecord(r);
 	}
-	for (Int64 i = 0; i < restPoints.GetCount(); ++i)
-		target->restPoints.Append(restPoints[i]);
-	for (Int64 i = 0; i < restAreas.GetCount(); ++i)
-		target->restAreas.Append(restAreas[i]);
+	// A rest pose is whole or none.
+	bool rest_copied = true;
+	for (Int64 i = 0; i < restPoints.GetCount() && rest_copied; ++i)
+		rest_copied = target->restPoints.Append(restPoints[i]);
+	for (Int64 i = 0; i < restAreas.GetCount() && rest_copied; ++i)
+		rest_copied = target->restAreas.Append(restAreas[i]);
+	if (!rest_copied)
+		target->ClearRestPose();
 	return NodeData::CopyTo(dest, snode, dnode, flags, trans);
 }

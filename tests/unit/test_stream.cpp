@@ -321,6 +321,13 @@ TEST_F(Stream, ACopyCarriesBindingsAndRestPoseButNotTheMatrix)
 	EXPECT_EQ(internals(c).memoryUsed, 0);
 	EXPECT_EQ(internals(c).bindArmed, 0);
 
+	// Copied again onto the copy (as an undo copies onto a live node), it
+	// replaces what is there rather than adding to it.
+	ASSERT_TRUE(m->CopyTo(c, deformer->asListNode(), copy->asListNode(), COPYFLAGS(0), nullptr));
+	EXPECT_EQ(internals(c).bindings.GetCount(), 1);
+	EXPECT_EQ(internals(c).restPoints.GetCount(), internals(m).restPoints.GetCount());
+	EXPECT_EQ(internals(c).restAreas.GetCount(), internals(m).restAreas.GetCount());
+
 	// Copied together with its mesh, the binding follows the copy of the mesh.
 	std::unique_ptr<Object> both = host.cloneObject(*mesh, 0);
 	auto* cm = static_cast<Morvex*>(both->children().front()->nodeData());
