@@ -97,7 +97,7 @@ TEST_F(Commands, BindAddsTheDisplayTagOnce)
 	EXPECT_EQ(tag->container().find(1013)->l, 0);
 	EXPECT_EQ(tag->container().find(1007)->l, 1);
 	ASSERT_EQ(doc->undo.size(), 1u);
-	EXPECT_EQ(doc->undo[0].type, 44);
+	EXPECT_EQ(doc->undo[0].type, UNDOTYPE_NEW);
 	EXPECT_EQ(doc->undo[0].node, tag->id());
 }
 
@@ -118,11 +118,11 @@ TEST_F(Commands, BindTriangulatesAQuadCageAndKeepsAHiddenCopy)
 	EXPECT_EQ(testmesh::edgeProblems({cage->points, cage->polygons}), "");
 	EXPECT_EQ(commandsOn(cage), 1u);
 	ASSERT_EQ(doc->undo.size(), 3u);
-	EXPECT_EQ(doc->undo[0].type, 44);
+	EXPECT_EQ(doc->undo[0].type, UNDOTYPE_NEW);
 	EXPECT_EQ(doc->undo[0].node, copy->id());
-	EXPECT_EQ(doc->undo[1].type, 40);
+	EXPECT_EQ(doc->undo[1].type, UNDOTYPE_CHANGE);
 	EXPECT_EQ(doc->undo[1].node, cage->id());
-	EXPECT_EQ(doc->undo[2].type, 44);
+	EXPECT_EQ(doc->undo[2].type, UNDOTYPE_NEW);
 	EXPECT_EQ(internals(m).restAreas.GetCount(), 12);
 	EXPECT_EQ(internals(m).bindArmed, 1);
 
@@ -282,11 +282,11 @@ TEST_F(Commands, TheIconShowsOnlyWhileSomethingIsBound)
 TEST_F(Commands, OtherMessagesAnswerTrue)
 {
 	deformer->deformMode = false;
-	EXPECT_TRUE(deformer->callMessage(22, nullptr));
+	EXPECT_TRUE(deformer->callMessage(MSG_MENUPREPARE, nullptr));
 	EXPECT_TRUE(deformer->deformMode);
-	for (Int32 type : {0, 5, 17, 1001091})
+	for (Int32 type : {0, Int32(MSG_UPDATE), 17, 1001091})
 		EXPECT_TRUE(deformer->callMessage(type, nullptr));
-	EXPECT_TRUE(deformer->callMessage(18, nullptr)) << "a command without its record";
+	EXPECT_TRUE(deformer->callMessage(MSG_DESCRIPTION_COMMAND, nullptr)) << "a command without its record";
 	EXPECT_TRUE(vtnhost::pressButton(deformer, 1002));
 	EXPECT_EQ(internals(m).bindArmed, 0);
 }
