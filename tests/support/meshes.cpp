@@ -2,12 +2,29 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <fstream>
 #include <map>
 #include <random>
 #include <sstream>
 #include <utility>
 
 namespace testmesh {
+
+Mesh objPoints(const std::string& path)
+{
+	Mesh m;
+	std::ifstream in(path);
+	std::string line;
+	while (std::getline(in, line))
+		if (line.rfind("v ", 0) == 0)
+		{
+			LVector p;
+			if (std::sscanf(line.c_str() + 2, "%lf %lf %lf", &p.x, &p.y, &p.z) == 3)
+				m.points.push_back(p);
+		}
+	return m;
+}
 namespace {
 
 const double kPi = 3.14159265358979323846;

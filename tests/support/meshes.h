@@ -33,6 +33,9 @@ struct Mesh
 
 // Point i is the corner taking hi on x if bit 0 of i is set, on y for bit 1,
 // on z for bit 2; so point 0 is lo and point 7 is hi.
+// The positions (`v` lines) of an OBJ file, without its faces: how the tests
+// take the bundled samples' points.
+Mesh objPoints(const std::string& path);
 Mesh box(LVector lo, LVector hi);
 // box() with every quad split along its a/c diagonal: 8 points, 12 triangles.
 Mesh boxTriangles(LVector lo, LVector hi);

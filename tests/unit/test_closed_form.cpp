@@ -19,21 +19,6 @@ using vtnhost::Object;
 
 namespace {
 
-Mesh readObjPoints(const std::string& path)
-{
-	Mesh m;
-	std::ifstream in(path);
-	std::string line;
-	while (std::getline(in, line))
-		if (line.rfind("v ", 0) == 0)
-		{
-			LVector p;
-			std::sscanf(line.c_str() + 2, "%lf %lf %lf", &p.x, &p.y, &p.z);
-			m.points.push_back(p);
-		}
-	return m;
-}
-
 // A box with a deep dent in its top: planes of the dent's faces run through the inside.
 Mesh dentedBox()
 {
@@ -308,7 +293,7 @@ protected:
 
 TEST_F(ClosedForm, AgreesWithTheIntegrationOnTheBunny)
 {
-	Mesh bunny = readObjPoints(std::string(MORVEXER_SAMPLES_DIR) + "/bunny.obj");
+	Mesh bunny = testmesh::objPoints(std::string(MORVEXER_SAMPLES_DIR) + "/bunny.obj");
 	ASSERT_EQ(bunny.points.size(), 1839u);
 	// Every fourth point keeps the test quick; the cage: 6 x 6 quads a side, 432 triangles.
 	Mesh some;
@@ -517,7 +502,7 @@ TEST_F(ClosedForm, AFaceWithoutAreaAddsNothing)
 // tables, bit for bit, as on the scalar path.
 TEST_F(ClosedForm, EveryPathBindsTheSameTables)
 {
-	Mesh bunny = readObjPoints(std::string(MORVEXER_SAMPLES_DIR) + "/bunny.obj");
+	Mesh bunny = testmesh::objPoints(std::string(MORVEXER_SAMPLES_DIR) + "/bunny.obj");
 	Mesh some;
 	for (size_t i = 0; i < bunny.points.size(); i += 3)
 		some.points.push_back(bunny.points[i]);

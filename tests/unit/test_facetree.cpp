@@ -83,21 +83,6 @@ void expectSameAsLoop(const Mesh& cage, unsigned seed, std::vector<LVector> extr
 	}
 }
 
-Mesh readObj(const std::string& path)
-{
-	Mesh m;
-	std::ifstream in(path);
-	std::string line;
-	while (std::getline(in, line))
-		if (line.rfind("v ", 0) == 0)
-		{
-			LVector p;
-			if (std::sscanf(line.c_str() + 2, "%lf %lf %lf", &p.x, &p.y, &p.z) == 3)
-				m.points.push_back(p);
-		}
-	return m;
-}
-
 }  // namespace
 
 TEST(NearestFaceTree, MatchesTheLoopInRegularCages)
@@ -115,7 +100,7 @@ TEST(NearestFaceTree, MatchesTheLoopInRegularCages)
 
 TEST(NearestFaceTree, MatchesTheLoopInTheScannedModelsCage)
 {
-	const Mesh bunny = readObj(std::string(MORVEXER_SAMPLES_DIR) + "/bunny.obj");
+	const Mesh bunny = testmesh::objPoints(std::string(MORVEXER_SAMPLES_DIR) + "/bunny.obj");
 	ASSERT_EQ(bunny.points.size(), 1839u);
 	// The bound cage of the tests and the demo: a box of 6 x 6 quads a side around the model, as triangles.
 	const Mesh cage = testmesh::triangulated(testmesh::subdividedBox({-5.5, -0.5, -4.3}, {5.5, 10.2, 4.4}, 6));
