@@ -228,6 +228,7 @@ public:
 private:
 	void run()
 	{
+		std::string text;  // one buffer for every file: its pages are touched once
 		for (;;)
 		{
 			std::vector<File> frame;
@@ -245,7 +246,6 @@ private:
 				std::string error;
 				try
 				{
-					std::string text;
 					if (replaceVertices(sources_[f.source], f.points, &text, &error) && writeFileAtomic(f.path, text, &error))
 					{
 						++written_;

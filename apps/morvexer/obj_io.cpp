@@ -204,6 +204,9 @@ private:
 	std::vector<long long> corners_;
 };
 
+// The longest shortest-round-trip spelling of a double ("-2.2250738585072014e-308").
+constexpr size_t kLongestNumber = 24;
+
 void appendNumber(std::string* out, double v)
 {
 	char buf[64];
@@ -304,6 +307,13 @@ bool readObj(const std::string& path, ObjMesh* out, std::string* error)
 
 bool replaceVertices(const ObjMesh& mesh, const std::vector<LVector>& points, std::string* out, std::string* error)
 {
+	// The caller's buffer is reused: a frame sequence writes a text of the same
+	// size per frame, and a fresh one would fault all its pages in again. Until
+	// the text is whole, the caller holds an empty string, never half of one.
+	std::string result;
+	if (out)
+		result.swap(*out);
+	result.clear();
 	if (points.size() != mesh.points.size())
 	{
 		setError(error, mesh.path + ": " + std::to_string(points.size()) + " positions given for " + std::to_string(mesh.points.size()) + " vertices");
@@ -316,8 +326,8 @@ bool replaceVertices(const ObjMesh& mesh, const std::vector<LVector>& points, st
 			return false;
 		}
 
-	std::string result;
-	result.reserve(mesh.text.size() + mesh.text.size() / 4);
+	// Room for every number at its longest, so the text never moves while it grows.
+	result.reserve(mesh.text.size() + points.size() * 3 * kLongestNumber);
 	size_t copied = 0, i = 0;
 	std::string problem;
 	Parser parser(mesh.text);

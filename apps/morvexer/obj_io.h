@@ -27,7 +27,8 @@ bool readObj(const std::string& path, ObjMesh* out, std::string* error);
 // mesh.text with the x y z of its v lines set to points (same count as read);
 // every other byte stays as it was. A coordinate equal to the value already in
 // the file keeps its original spelling; a changed one is written with the
-// fewest digits that read back as the same double.
+// fewest digits that read back as the same double. The storage *out already
+// has is reused; on failure *out is left empty.
 bool replaceVertices(const ObjMesh& mesh, const std::vector<LVector>& points, std::string* out, std::string* error);
 
 // Writes text to path through a temporary file in the same folder and a

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "vtnhost/platform.h"
+
 namespace vtnhost {
 namespace {
 
@@ -96,6 +98,7 @@ void* Memory::alloc(size_t size, int line, const char* source)
 	if (!raw)
 		return failed(std::move(rec));
 	void* block = placeBlock(raw, size);
+	platform::adviseLargeBlock(block, size);
 	live_.emplace(block, std::move(rec));
 	liveBytes_ += size;
 	peakBytes_ = std::max(peakBytes_, liveBytes_);

@@ -254,6 +254,7 @@ struct Unpacker::Impl
 	std::vector<std::vector<uint8_t>> ins, scratch;
 	std::vector<char> ok;
 	size_t batchFirst = 0;
+	uint8_t* into = nullptr;  // where the chunks being unpacked go
 	// The first version
 	z_stream z{};
 	bool zOpen = false, zEnd = false;
@@ -282,7 +283,54 @@ struct Unpacker::Impl
 		const uint32_t e = s.table[i];
 		const size_t at = static_cast<size_t>(k) * s.chunk;
 		s.ok[static_cast<size_t>(k)] = unpackChunk(s.ins[static_cast<size_t>(k)].data(), s.ins[static_cast<size_t>(k)].size(), e,
-		                                           s.batch.data() + at, static_cast<size_t>(s.chunkPlain(i)), s.scratch[static_cast<size_t>(k)]);
+		                                           s.into + at, static_cast<size_t>(s.chunkPlain(i)), s.scratch[static_cast<size_t>(k)]);
+	}
+
+	// The plain bytes of the next `chunks` chunks.
+	size_t plainOfNext(size_t chunks) const
+	{
+		size_t bytes = 0;
+		for (size_t k = 0; k < chunks; ++k)
+			bytes += static_cast<size_t>(chunkPlain(nextChunk + k));
+		return bytes;
+	}
+
+	// How many of the next chunks (at most a batch) fit whole into n bytes.
+	size_t chunksWithin(size_t n) const
+	{
+		size_t chunks = 0, bytes = 0;
+		while (chunks < static_cast<size_t>(kBatchChunks) && nextChunk + chunks < table.size())
+		{
+			bytes += static_cast<size_t>(chunkPlain(nextChunk + chunks));
+			if (bytes > n)
+				break;
+			++chunks;
+		}
+		return chunks;
+	}
+
+	// Reads the next `chunks` chunks and unpacks them on the workers into
+	// dest, which has room for their plain bytes.
+	bool unpackNext(size_t chunks, uint8_t* dest)
+	{
+		batchFirst = nextChunk;
+		ins.resize(chunks);
+		scratch.resize(chunks);
+		ok.assign(chunks, 0);
+		for (size_t k = 0; k < chunks; ++k)
+		{
+			const uint32_t e = table[batchFirst + k];
+			ins[k].resize(e & ~kStoredRaw);
+			if (!take(ins[k].data(), ins[k].size()))
+				return false;
+		}
+		into = dest;
+		parallel(unpackOne, this, static_cast<int64_t>(chunks));
+		for (char c : ok)
+			if (!c)
+				return false;
+		nextChunk += chunks;
+		return true;
 	}
 
 	bool nextBatch()
@@ -290,27 +338,9 @@ struct Unpacker::Impl
 		const size_t chunks = std::min<size_t>(kBatchChunks, table.size() - nextChunk);
 		if (chunks == 0)
 			return false;
-		batchFirst = nextChunk;
-		ins.resize(chunks);
-		scratch.resize(chunks);
-		ok.assign(chunks, 0);
-		size_t bytes = 0;
-		for (size_t k = 0; k < chunks; ++k)
-		{
-			const uint32_t e = table[batchFirst + k];
-			ins[k].resize(e & ~kStoredRaw);
-			if (!take(ins[k].data(), ins[k].size()))
-				return false;
-			bytes += static_cast<size_t>(chunkPlain(batchFirst + k));
-		}
-		batch.resize(bytes);
-		parallel(unpackOne, this, static_cast<int64_t>(chunks));
-		for (char c : ok)
-			if (!c)
-				return false;
-		nextChunk += chunks;
+		batch.resize(plainOfNext(chunks));
 		batchPos = 0;
-		return true;
+		return unpackNext(chunks, batch.data());
 	}
 
 	bool beginLegacy(const uint8_t first[8])
@@ -441,8 +471,23 @@ bool Unpacker::get(void* out, size_t n)
 	}
 	while (n > 0)
 	{
-		if (s.batchPos == s.batch.size() && !s.nextBatch())
-			return s.failed = true, false;
+		if (s.batchPos == s.batch.size())
+		{
+			// Whole chunks go straight into the caller's memory: the workers
+			// unpack them there (and so touch its pages first), with no copy.
+			if (const size_t chunks = s.chunksWithin(n))
+			{
+				const size_t bytes = s.plainOfNext(chunks);
+				if (!s.unpackNext(chunks, o))
+					return s.failed = true, false;
+				o += bytes;
+				n -= bytes;
+				s.given += bytes;
+				continue;
+			}
+			if (!s.nextBatch())
+				return s.failed = true, false;
+		}
 		const size_t take = std::min(n, s.batch.size() - s.batchPos);
 		std::memcpy(o, s.batch.data() + s.batchPos, take);
 		s.batchPos += take;

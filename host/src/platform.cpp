@@ -22,6 +22,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -342,6 +343,8 @@ uint64_t availableMemory()
 		return UINT64_MAX;
 	return std::min<uint64_t>(status.ullAvailPhys, status.ullAvailVirtual);
 }
+
+void adviseLargeBlock(void*, size_t) {}  // large pages need a privilege users seldom have
 
 // ---- files in pieces ----
 
@@ -684,6 +687,23 @@ uint64_t availableMemory()
 		available = std::min(available, cap > mapped ? cap - mapped : 0);
 	}
 	return available;
+}
+
+void adviseLargeBlock(void* block, size_t size)
+{
+	constexpr uintptr_t kHuge = uintptr_t(2) << 20;
+	if (size < 8 * kHuge)
+		return;
+	// Only the whole huge pages inside the block: the advice is per mapping range.
+	const uintptr_t begin = (reinterpret_cast<uintptr_t>(block) + kHuge - 1) & ~(kHuge - 1);
+	const uintptr_t end = (reinterpret_cast<uintptr_t>(block) + size) & ~(kHuge - 1);
+#if defined(MADV_HUGEPAGE)
+	if (end > begin)
+		::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+	(void)begin;
+	(void)end;
+#endif
 }
 
 // ---- files in pieces ----

@@ -398,27 +398,47 @@ TEST_F(ObjIo, ReplaceRefusesMismatchedCounts)
 	std::string error;
 	ASSERT_TRUE(mvx::readObj(put("rich.obj", kRich), &mesh, &error)) << error;
 
-	std::string text = "untouched";
+	std::string text = "stale";
 	std::vector<LVector> tooMany = mesh.points;
 	tooMany.push_back({1, 1, 1});
 	EXPECT_FALSE(mvx::replaceVertices(mesh, tooMany, &text, &error));
 	EXPECT_EQ(0u, error.find(mesh.path + ": ")) << error;
-	EXPECT_EQ("untouched", text);
+	EXPECT_EQ("", text) << "a failed replace hands out what it held or half a text";
 
 	// Text that no longer matches what was read must not be patched blindly.
 	ObjMesh edited = mesh;
 	edited.text += "\r\nv 9 9 9\r\n";
 	error.clear();
+	text = "stale";
 	EXPECT_FALSE(mvx::replaceVertices(edited, mesh.points, &text, &error));
 	EXPECT_FALSE(error.empty());
-	EXPECT_EQ("untouched", text);
+	EXPECT_EQ("", text) << "a failed replace hands out what it held or half a text";
 
 	std::vector<LVector> broken = mesh.points;
 	broken[2].y = std::nan("");
 	error.clear();
+	text = "stale";
 	EXPECT_FALSE(mvx::replaceVertices(mesh, broken, &text, &error));
 	EXPECT_FALSE(error.empty());
-	EXPECT_EQ("untouched", text);
+	EXPECT_EQ("", text) << "a failed replace hands out what it held or half a text";
+}
+
+// A frame sequence hands the same buffer back each frame: what it held before
+// never shows in the next text.
+TEST_F(ObjIo, ReplaceIntoAReusedBufferWritesTheSameBytes)
+{
+	ObjMesh mesh;
+	std::string error;
+	ASSERT_TRUE(mvx::readObj(put("rich.obj", kRich), &mesh, &error)) << error;
+	std::vector<LVector> moved = mesh.points;
+	for (LVector& p : moved)
+		p.x += 0.25;
+	std::string fresh, reused(3 * mesh.text.size(), '#');
+	ASSERT_TRUE(mvx::replaceVertices(mesh, moved, &fresh, &error)) << error;
+	ASSERT_TRUE(mvx::replaceVertices(mesh, mesh.points, &reused, &error)) << error;
+	EXPECT_EQ(mesh.text, reused);
+	ASSERT_TRUE(mvx::replaceVertices(mesh, moved, &reused, &error)) << error;
+	EXPECT_EQ(fresh, reused);
 }
 
 // --- One pass, exact numbers -----------------------------------------------------

@@ -75,8 +75,10 @@ struct BlockReader
 	Unpacker unpacker;
 };
 
-// The plain bytes back, in pieces rng picks; false when the block refuses.
-bool unpack(const std::vector<uint8_t>& block, std::vector<uint8_t>* plain, std::mt19937& rng)
+// The plain bytes back, in pieces rng picks: a third of a chunk at most, or
+// (with whole) some several chunks long, which are unpacked straight into the
+// destination; false when the block refuses.
+bool unpack(const std::vector<uint8_t>& block, std::vector<uint8_t>* plain, std::mt19937& rng, bool whole = false)
 {
 	BlockReader r(block);
 	if (!r.unpacker.begin())
@@ -84,7 +86,8 @@ bool unpack(const std::vector<uint8_t>& block, std::vector<uint8_t>* plain, std:
 	plain->assign(static_cast<size_t>(r.unpacker.plainSize()), 0);
 	for (size_t at = 0; at < plain->size();)
 	{
-		const size_t n = std::min<size_t>(plain->size() - at, 1 + rng() % (kChunkBytes / 3));
+		const size_t most = whole && rng() % 2 ? 3 * kChunkBytes + 11 : kChunkBytes / 3;
+		const size_t n = std::min<size_t>(plain->size() - at, 1 + rng() % most);
 		if (!r.unpacker.get(plain->data() + at, n))
 			return false;
 		at += n;
@@ -118,6 +121,8 @@ TEST(Packing, PiecesOfAnySizeGiveTheSameBlockAndTheSameBytesBack)
 		std::vector<uint8_t> back;
 		ASSERT_TRUE(unpack(whole, &back, rng)) << size << " bytes";
 		EXPECT_TRUE(back == plain) << size << " bytes";
+		ASSERT_TRUE(unpack(whole, &back, rng, true)) << size << " bytes, pieces of whole chunks";
+		EXPECT_TRUE(back == plain) << size << " bytes, pieces of whole chunks";
 		if (size > 4096)
 		{
 			EXPECT_LT(whole.size(), plain.size()) << "weights pack smaller";
@@ -232,5 +237,6 @@ TEST(Packing, DamagedBlocksAreRefusedBeforeTheirSizesAreTrusted)
 		std::vector<uint8_t> d = good;
 		d[at] ^= 0x10;
 		EXPECT_FALSE(unpack(d, &back, rng)) << "damage at " << at;
+		EXPECT_FALSE(unpack(d, &back, rng, true)) << "damage at " << at << ", pieces of whole chunks";
 	}
 }

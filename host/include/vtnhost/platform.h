@@ -117,6 +117,11 @@ void onInterrupt(void (*handler)());
 // address space, small for a 32-bit process), whichever is smaller.
 // UINT64_MAX when the system says nothing.
 uint64_t availableMemory();
+// A hint that a large block will be written whole: where the system can, it
+// backs it with huge pages (Linux: transparent huge pages), so that first
+// touching a weight table of gigabytes does not fault it in 4 KiB at a time.
+// Nothing changes where the system does not take the hint.
+void adviseLargeBlock(void* block, size_t size);
 
 }  // namespace platform
 }  // namespace vtnhost
