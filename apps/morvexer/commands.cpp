@@ -420,11 +420,13 @@ int runBind(const CommonOptions& c, const BindOptions& o)
 		if (!h.host().saveDocument(s.doc, o.out, &error))
 			throw Failure{error};
 		const double saved = std::chrono::duration<double>(std::chrono::steady_clock::now() - saving).count();
-		char line[256];
-		std::snprintf(line, sizeof line, "bound %zu mesh%s to %s in %.2f s, memory %s; saved %s in %.2f s", meshes.size(),
-		              meshes.size() == 1 ? "" : "es", s.cage->name.c_str(), seconds, memoryText(s.deformer).c_str(), o.out.c_str(),
-		              saved);
-		say(c, line);
+		// Names are added whole: a long path must not cut the line short.
+		char bound[64], took[32];
+		std::snprintf(bound, sizeof bound, "bound %zu mesh%s to ", meshes.size(), meshes.size() == 1 ? "" : "es");
+		std::snprintf(took, sizeof took, " in %.2f s", seconds);
+		const std::string binding = bound + s.cage->name + took + ", memory " + memoryText(s.deformer);
+		std::snprintf(took, sizeof took, " in %.2f s", saved);
+		say(c, binding + "; saved " + o.out + took);
 		return 0;
 	}
 	catch (const Interrupted& i)
