@@ -34,8 +34,6 @@ const std::chrono::milliseconds kPoll(20);
 // so the test cannot miss it on a slow machine.
 const char* testSteps() { return std::getenv("MORVEXER_TEST_STEPS"); }
 
-std::mutex progressMutex;
-
 void drawProgress(const std::string& text, int percent)
 {
 	const int width = 30, filled = percent * width / 100;
@@ -61,10 +59,7 @@ Progress::Progress(std::string name) : name_(std::move(name))
 void Progress::report(uint64_t part, uint64_t whole)
 {
 	const int p = whole == 0 ? 0 : static_cast<int>(static_cast<double>(part) * 100.0 / static_cast<double>(whole));
-	{
-		std::lock_guard<std::mutex> lock(progressMutex);
-		percent_ = p < 0 ? 0 : p > 100 ? 100 : p;
-	}
+	percent_ = p < 0 ? 0 : p > 100 ? 100 : p;
 	if (held_)
 	{
 		held_ = false;
@@ -76,11 +71,7 @@ void Progress::report(uint64_t part, uint64_t whole)
 
 bool Progress::stopRequested() { return interrupted.load(std::memory_order_relaxed); }
 
-int Progress::percent() const
-{
-	std::lock_guard<std::mutex> lock(progressMutex);
-	return percent_;
-}
+int Progress::percent() const { return percent_; }
 
 StepRunner::StepRunner(bool quiet, vtnhost::Host* host) : bar_(!quiet && vtnhost::platform::isTerminal(stderr)), host_(host) {}
 

@@ -4,6 +4,7 @@
 #ifndef MORVEXER_STEPS_H
 #define MORVEXER_STEPS_H
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -41,7 +42,7 @@ public:
 private:
 	friend class StepRunner;
 	const std::string name_;
-	int percent_ = -1;
+	std::atomic<int> percent_{-1};  // written by the work, read by the bar
 	bool held_;
 };
 
