@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <limits>
 #include <string>
 #include <unordered_map>
@@ -21,7 +22,9 @@ using vtnhost::vec::sub;
 const double kAreaTolerance = 1e-10;
 const double kVolumeTolerance = 1e-10;
 
-std::string n(size_t v) { return std::to_string(v); }
+// Faces, points and edges are named counting from 1, as the OBJ file counts them.
+std::string n(size_t v) { return std::to_string(v + 1); }
+std::string n(Int32 v) { return std::to_string(static_cast<long long>(v) + 1); }
 
 struct EdgeUse
 {
@@ -64,10 +67,10 @@ CageReport checkCage(const std::vector<LVector>& points, const std::vector<std::
 		for (const Int32 i : faces[f])
 		{
 			if (i < 0 || static_cast<size_t>(i) >= points.size())
-				return fail("face " + n(f) + " has a corner out of range (index " + std::to_string(i) + ", " + n(points.size()) + " points)");
+				return fail("face " + n(f) + " has a corner out of range (vertex " + n(i) + ", " + std::to_string(points.size()) + " points)");
 			const LVector& p = points[static_cast<size_t>(i)];
 			if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z))
-				return fail("point " + std::to_string(i) + " is not a finite position");
+				return fail("point " + n(i) + " is not a finite position");
 			lo = {std::min(lo.x, p.x), std::min(lo.y, p.y), std::min(lo.z, p.z)};
 			hi = {std::max(hi.x, p.x), std::max(hi.y, p.y), std::max(hi.z, p.z)};
 		}
@@ -75,17 +78,28 @@ CageReport checkCage(const std::vector<LVector>& points, const std::vector<std::
 	const LVector centre = {(lo.x + hi.x) / 2, (lo.y + hi.y) / 2, (lo.z + hi.z) / 2};
 	const LVector extent = sub(hi, lo);
 	const double diagonal = std::sqrt(dot(extent, extent));
+	// The deformer keeps face areas in single precision, which overflow once a
+	// cage spans about 1e19; the sums below overflow later. Either way every
+	// area would read as infinite or zero: say what is wrong, not "no area".
+	const double kLargest = 1e15;
+	if (!(diagonal <= kLargest))
+	{
+		char span[48] = "more than a double holds";
+		if (std::isfinite(diagonal))
+			std::snprintf(span, sizeof span, "%.3g", diagonal);
+		return fail(std::string("the coordinates are too large: the cage spans ") + span + ", at most 1e15");
+	}
 
 	for (size_t f = 0; f < faces.size(); ++f)
 	{
 		const std::vector<Int32>& face = faces[f];
 		if (face.size() < 3)
-			return fail("face " + n(f) + " has only " + n(face.size()) + " corner" + (face.size() == 1 ? "" : "s"));
+			return fail("face " + n(f) + " has only " + std::to_string(face.size()) + " corner" + (face.size() == 1 ? "" : "s"));
 		std::vector<Int32> sorted = face;
 		std::sort(sorted.begin(), sorted.end());
 		const auto twice = std::adjacent_find(sorted.begin(), sorted.end());
 		if (twice != sorted.end())
-			return fail("face " + n(f) + " uses point " + std::to_string(*twice) + " twice");
+			return fail("face " + n(f) + " uses point " + n(*twice) + " twice");
 		const LVector& p0 = points[static_cast<size_t>(face[0])];
 		LVector sum = {0, 0, 0};
 		for (size_t k = 1; k + 1 < face.size(); ++k)
@@ -125,7 +139,7 @@ CageReport checkCage(const std::vector<LVector>& points, const std::vector<std::
 			const Int32 a = face[k];
 			const Int32 b = face[(k + 1) % face.size()];
 			const EdgeUse& use = edges[edgeKey(a, b)];
-			const std::string edge = "edge " + std::to_string(std::min(a, b)) + "-" + std::to_string(std::max(a, b));
+			const std::string edge = "edge " + n(std::min(a, b)) + "-" + n(std::max(a, b));
 			if (use.count == 1)
 				return fail(edge + " is used by 1 face (open cage)");
 			if (use.count > 2)
@@ -160,7 +174,7 @@ CageReport checkCage(const std::vector<LVector>& points, const std::vector<std::
 			++steps;
 		} while (at != start && steps <= last - first);
 		if (steps != last - first)
-			return fail("point " + std::to_string(wedges[first].point) + " joins separate fans of faces (non-manifold point)");
+			return fail("point " + n(wedges[first].point) + " joins separate fans of faces (non-manifold point)");
 		first = last;
 	}
 

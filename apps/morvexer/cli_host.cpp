@@ -1,32 +1,11 @@
 #include "cli_host.h"
 
-#include <atomic>
-#include <chrono>
-#include <cstdio>
-#include <exception>
-#include <thread>
-
 #include "vtnhost/actions.h"
 #include "vtnhost/platform.h"
 
 namespace mvx {
-namespace {
 
-std::atomic<bool> interrupted{false};
-
-void onInterrupt() { interrupted = true; }
-
-void drawProgress(const std::string& text, int percent)
-{
-	const int width = 30, filled = percent * width / 100;
-	std::fprintf(stderr, "\r%-32.32s [%.*s%*s] %3d%%", text.c_str(), filled, "##############################", width - filled, "",
-	             percent);
-	std::fflush(stderr);
-}
-
-}  // namespace
-
-CliHost::CliHost(const std::string& plugin_path, bool quiet, int threads) : quiet_(quiet)
+CliHost::CliHost(const std::string& plugin_path, bool quiet, int threads) : quiet_(quiet), steps_(quiet, &host_)
 {
 	if (threads > 0)
 		host_.setWorkerCount(threads);
@@ -38,8 +17,6 @@ CliHost::CliHost(const std::string& plugin_path, bool quiet, int threads) : quie
 }
 
 CliHost::~CliHost() = default;
-
-void CliHost::installInterruptHandler() { vtnhost::platform::onInterrupt(onInterrupt); }
 
 CliHost::Scene CliHost::buildScene(const ObjMesh& cage, const std::vector<ObjMesh>& meshes)
 {
@@ -53,6 +30,12 @@ CliHost::Scene CliHost::buildScene(const ObjMesh& cage, const std::vector<ObjMes
 		std::unique_ptr<vtnhost::Object> op = host_.newPolygonObject(meshName(m.path), m.points, {});
 		for (const std::vector<Int32>& f : m.faces)
 			op->addFace(f);
+		// The deformer acts on polygon objects only and passes over one
+		// without polygons, yet binds points, never faces. A point cloud gets
+		// one face on its first point, so it binds like a mesh; the face lives
+		// in the scene only, since an output rewrites the source's v lines.
+		if (m.faces.empty())
+			op->addFace({0, 0, 0});
 		op->container().entries[CLI_SOURCE_TEXT] = vtnhost::Value::Text(m.text);
 		op->container().entries[CLI_SOURCE_PATH] = vtnhost::Value::Text(m.path);
 		s.meshes.push_back(op.get());
@@ -97,52 +80,10 @@ CliHost::Scene CliHost::findScene(vtnhost::Document* doc, const std::string& pat
 	return s;
 }
 
-bool CliHost::evaluate(vtnhost::Document* doc)
+void CliHost::evaluate(vtnhost::Document* doc, const std::string& step)
 {
 	vtnhost::Thread thread;
-	std::atomic<bool> done{false};
-	// An exception must not end the worker thread (that would end the program
-	// without a word); it is thrown again here, once the worker has stopped.
-	std::exception_ptr thrown;
-	std::thread worker([&] {
-		try
-		{
-			host_.evaluate(doc, &thread);
-		}
-		catch (...)
-		{
-			thrown = std::current_exception();
-		}
-		done = true;
-	});
-	bool shown = false;
-	// A bar redrawn in place only makes sense on a terminal.
-	const bool tty = vtnhost::platform::isTerminal(stderr);
-	while (!done)
-	{
-		std::this_thread::sleep_for(std::chrono::milliseconds(50));
-		if (interrupted)
-			thread.requestBreak();
-		const std::string text = host_.statusText();
-		if (!quiet_ && tty && !text.empty())
-		{
-			drawProgress(text, host_.statusBar());
-			shown = true;
-		}
-	}
-	worker.join();
-	if (shown)
-	{
-		drawProgress("done", 100);
-		std::fprintf(stderr, "\n");
-	}
-	if (thrown)
-	{
-		interrupted = false;
-		std::rethrow_exception(thrown);
-	}
-	const bool cancelled = interrupted.exchange(false);
-	return !cancelled;
+	steps_.run(step, [&](Progress&) { host_.evaluate(doc, &thread); }, StopBy::Itself, &thread);
 }
 
 std::string meshName(const std::string& path)

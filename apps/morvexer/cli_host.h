@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "obj_io.h"
+#include "steps.h"
 #include "omorvexer.h"
 #include "vtnhost/host.h"
 
@@ -50,14 +51,17 @@ public:
 	// The deformer, its cage and its meshes in a loaded scene; throws Failure when the file has none.
 	Scene findScene(vtnhost::Document* doc, const std::string& path);
 
-	// Evaluates with a progress bar on stderr; false when the user pressed Ctrl-C.
-	bool evaluate(vtnhost::Document* doc);
+	// Evaluates as the step named, with the host's progress on the bar; throws
+	// Interrupted when the user pressed Ctrl-C.
+	void evaluate(vtnhost::Document* doc, const std::string& step);
 
-	static void installInterruptHandler();
+	// The runner of the steps in this host: its bar shows the host's status.
+	StepRunner& steps() { return steps_; }
 
 private:
 	vtnhost::Host host_;
 	bool quiet_;
+	StepRunner steps_;
 };
 
 std::string memoryText(const vtnhost::Object* deformer);

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstdio>
 #include <exception>
@@ -18,6 +19,7 @@
 #include "cage_check.h"
 #include "cli_host.h"
 #include "obj_io.h"
+#include "options.h"
 #include "scene_info.h"
 #include "vtnhost/platform.h"
 
@@ -30,26 +32,28 @@ void say(const CommonOptions& c, const std::string& line)
 		std::printf("%s\n", line.c_str());
 }
 
-ObjMesh readMesh(const std::string& path)
+ObjMesh readMesh(StepRunner& steps, const std::string& path)
 {
 	ObjMesh m;
-	std::string error;
-	if (!readObj(path, &m, &error))
-		throw Failure{error};
+	steps.run("reading " + vtnhost::platform::fileNameOf(path), [&](Progress& progress) {
+		std::string error;
+		if (!readObj(path, &m, &error, &progress))
+			throw Failure{error};
+	});
 	return m;
 }
 
 // A cage must be closed and manifold; one whose faces point inward is turned
 // outward, since the coordinates assume outward faces.
-ObjMesh readCage(const CommonOptions& c, const std::string& path, bool force)
+ObjMesh readCage(const CommonOptions& c, StepRunner& steps, const std::string& path, bool force, const char* forced = "binds")
 {
-	ObjMesh cage = readMesh(path);
+	ObjMesh cage = readMesh(steps, path);
 	const CageReport report = checkCage(cage.points, cage.faces);
 	if (!report.ok)
 	{
 		if (!force)
-			throw Failure{path + ": " + report.problem + " (--force binds anyway)"};
-		std::fprintf(stderr, "warning: %s: %s; binding anyway\n", path.c_str(), report.problem.c_str());
+			throw Failure{path + ": " + report.problem + " (--force " + forced + " anyway)"};
+		std::fprintf(stderr, "warning: %s: %s; going on (--force)\n", path.c_str(), report.problem.c_str());
 	}
 	if (report.inward)
 	{
@@ -60,15 +64,23 @@ ObjMesh readCage(const CommonOptions& c, const std::string& path, bool force)
 	return cage;
 }
 
+// The deformer's check of mesh (its link already set): the deformer has no
+// way to stop it, and it only tags the mesh, so Ctrl-C ends the tool at once.
+void pressCheck(CliHost& h, CliHost::Scene& s, vtnhost::Object* mesh)
+{
+	h.steps().run("finding the points of " + mesh->name + " outside the cage",
+	              [&](Progress&) { vtnhost::pressButton(s.deformer, MORVEX_CHECK); }, StopBy::Abandon);
+}
+
 // Points of mesh outside the cage, by the deformer's own check; its tag is taken off again.
-size_t countOutside(CliHost::Scene& s, vtnhost::Object* mesh, std::vector<Int32>* first = nullptr)
+size_t countOutside(CliHost& h, CliHost::Scene& s, vtnhost::Object* mesh, std::vector<Int32>* first = nullptr)
 {
 	auto& params = s.deformer->container().entries;
 	const vtnhost::Value saved = params.count(MORVEX_SAFE_DISTANCE) ? params[MORVEX_SAFE_DISTANCE] : vtnhost::Value::Real(0.1);
 	params[MORVEX_SAFE_DISTANCE] = vtnhost::Value::Real(0.0);
 	vtnhost::setLink(s.deformer, MORVEX_CHECK_OBJECT, mesh);
 	const size_t before = mesh->tags.size();
-	vtnhost::pressButton(s.deformer, MORVEX_CHECK);
+	pressCheck(h, s, mesh);
 	size_t outside = 0;
 	if (mesh->tags.size() > before)
 	{
@@ -140,7 +152,7 @@ double bindScene(const CommonOptions& c, CliHost& h, CliHost::Scene& s, bool ins
 	}
 	for (vtnhost::Object* m : s.meshes)
 	{
-		const size_t out = countOutside(s, m);
+		const size_t out = countOutside(h, s, m);
 		if (out > 0 && !c.quiet)
 			std::fprintf(stderr, "note: %s: %zu of %zu points lie outside the cage%s\n", m->name.c_str(), out, m->points.size(),
 			             inside_only ? " and are left unbound" : "");
@@ -152,8 +164,7 @@ double bindScene(const CommonOptions& c, CliHost& h, CliHost::Scene& s, bool ins
 	h.host().memory().clearFailures();
 	const auto start = std::chrono::steady_clock::now();
 	vtnhost::pressButton(s.deformer, MORVEX_BIND);
-	if (!h.evaluate(s.doc))
-		throw Failure{"cancelled: the bind was stopped; nothing was written"};
+	h.evaluate(s.doc, "binding");
 	const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 	// A binding the plug-in could not allocate is left out, so a scene missing
 	// one would deform part of the meshes only.
@@ -171,6 +182,16 @@ std::string sourceText(const vtnhost::Object* mesh)
 {
 	const vtnhost::Value* v = mesh->container().find(CLI_SOURCE_TEXT);
 	return v ? v->s : objText(mesh->points, {}, mesh->name);
+}
+
+// The rest positions were finite when read, so a deformed position that is
+// not comes from the pose: the posed cage is the file to blame.
+void requireFinite(const std::vector<LVector>& points, const std::string& mesh, const std::string& posed)
+{
+	for (size_t i = 0; i < points.size(); ++i)
+		if (!std::isfinite(points[i].x) || !std::isfinite(points[i].y) || !std::isfinite(points[i].z))
+			throw Failure{posed + ": moves vertex " + std::to_string(i + 1) + " of " + mesh +
+			              " to a position that is not a finite number (the posed cage's coordinates are too large)"};
 }
 
 // Writes the files of a frame sequence on a thread of its own, so that one
@@ -196,16 +217,21 @@ public:
 	void put(std::vector<File>&& frame)
 	{
 		std::unique_lock<std::mutex> lock(mutex_);
-		changed_.wait(lock, [&] { return !waiting_ || failure_; });
+		changed_.wait(lock, [&] { return !waiting_ || failure_ || stopped_; });
 		if (failure_)
 			throw Failure{*failure_};
+		if (stopped_)
+			throw Interrupted{"writing " + vtnhost::platform::fileNameOf(frame.front().path)};
 		waiting_ = std::move(frame);
 		changed_.notify_all();
 	}
 
-	// Writes what was handed over and stops; throws the writer's failure.
-	void finish()
+	// Writes what was handed over and stops, with its progress on shown;
+	// throws the writer's failure. After Ctrl-C, the file being written is left
+	// out (a whole file or none) and nothing after it is started.
+	void finish(Progress* shown = nullptr)
 	{
+		shown_ = shown;
 		close();
 		if (failure_)
 			throw Failure{*failure_};
@@ -246,10 +272,20 @@ private:
 				std::string error;
 				try
 				{
-					if (replaceVertices(sources_[f.source], f.points, &text, &error) && writeFileAtomic(f.path, text, &error))
+					Progress own("writing " + vtnhost::platform::fileNameOf(f.path));
+					Progress* shown = shown_.load();
+					if (replaceVertices(sources_[f.source], f.points, &text, &error, shown ? shown : &own) &&
+					    !Progress::stopRequested() && writeFileAtomic(f.path, text, &error))
 					{
 						++written_;
 						continue;
+					}
+					if (Progress::stopRequested())
+					{
+						std::lock_guard<std::mutex> lock(mutex_);
+						stopped_ = true;
+						changed_.notify_all();
+						return;
 					}
 				}
 				catch (const std::bad_alloc&)
@@ -275,7 +311,9 @@ private:
 	std::optional<std::vector<File>> waiting_;
 	std::optional<std::string> failure_;
 	bool closing_ = false;
+	bool stopped_ = false;  // by Ctrl-C, with what was handed over left unwritten
 	std::atomic<size_t> written_{0};
+	std::atomic<Progress*> shown_{nullptr};  // the step's, once one waits for the writing
 	std::thread thread_;  // last: it starts once everything above is ready
 };
 
@@ -299,11 +337,12 @@ std::vector<float> readWeights(const std::string& path, size_t count)
 	std::string token;
 	while (in >> token)
 	{
-		char* end = nullptr;
-		const float v = std::strtof(token.c_str(), &end);
-		if (!end || *end)
-			throw Failure{path + ": '" + token + "' is not a number"};
-		w.push_back(v);
+		// The deformer would take a NaN or an infinity for 1 and clamp
+		// beyond 0 to 1 without a word; a weight outside is a mistake.
+		const std::string problem = realProblem(token, kWeightRange);
+		if (!problem.empty())
+			throw Failure{"--weights " + path + ": weight " + std::to_string(w.size() + 1) + ": " + problem};
+		w.push_back(std::strtof(token.c_str(), nullptr));
 	}
 	if (w.size() != count)
 		throw Failure{path + ": " + std::to_string(w.size()) + " weights for " + std::to_string(count) + " points"};
@@ -349,30 +388,50 @@ std::string expandPattern(const std::string& pattern, const std::string& mesh, l
 bool parseFrames(const std::string& text, long* first, long* last, long* step)
 {
 	*step = 1;
-	char extra = 0;
-	const int n = std::sscanf(text.c_str(), "%ld-%ld:%ld%c", first, last, step, &extra);
-	return (n == 2 || n == 3) && *first <= *last && *step > 0;
+	// The whole text must be read: "1-5:abc" is a mistake, not a step of 1.
+	const char* t = text.c_str();
+	int used = 0;
+	if (std::sscanf(t, "%ld-%ld%n", first, last, &used) != 2)
+		return false;
+	if (t[used] == ':')
+	{
+		int more = 0;
+		if (std::sscanf(t + used + 1, "%ld%n", step, &more) != 1)
+			return false;
+		used += 1 + more;
+	}
+	return t[used] == '\0' && *first <= *last && *step > 0;
 }
 
 int runBind(const CommonOptions& c, const BindOptions& o)
 {
 	try
 	{
-		const ObjMesh cage = readCage(c, o.cage, o.force);
+		StepRunner steps(c.quiet);
+		const ObjMesh cage = readCage(c, steps, o.cage, o.force);
 		std::vector<ObjMesh> meshes;
 		for (const std::string& m : o.meshes)
-			meshes.push_back(readMesh(m));
+			meshes.push_back(readMesh(steps, m));
 		CliHost h(c.plugin, c.quiet, c.threads);
 		CliHost::Scene s = h.buildScene(cage, meshes);
 		const double seconds = bindScene(c, h, s, o.insideOnly, o.force);
+		const auto saving = std::chrono::steady_clock::now();
 		std::string error;
 		if (!h.host().saveDocument(s.doc, o.out, &error))
 			throw Failure{error};
-		char line[256];
-		std::snprintf(line, sizeof line, "bound %zu mesh%s to %s in %.2f s, memory %s; saved %s", meshes.size(),
-		              meshes.size() == 1 ? "" : "es", s.cage->name.c_str(), seconds, memoryText(s.deformer).c_str(), o.out.c_str());
-		say(c, line);
+		const double saved = std::chrono::duration<double>(std::chrono::steady_clock::now() - saving).count();
+		// Names are added whole: a long path must not cut the line short.
+		char bound[64], took[32];
+		std::snprintf(bound, sizeof bound, "bound %zu mesh%s to ", meshes.size(), meshes.size() == 1 ? "" : "es");
+		std::snprintf(took, sizeof took, " in %.2f s", seconds);
+		const std::string binding = bound + s.cage->name + took + ", memory " + memoryText(s.deformer);
+		std::snprintf(took, sizeof took, " in %.2f s", saved);
+		say(c, binding + "; saved " + o.out + took);
 		return 0;
+	}
+	catch (const Interrupted& i)
+	{
+		return reportInterrupted(i.step, "nothing was written");
 	}
 	catch (const Failure& f)
 	{
@@ -401,16 +460,20 @@ int runDeform(const CommonOptions& c, const DeformOptions& o)
 		else
 			for (size_t i = 0; i < o.posed.size(); ++i)
 				poses.emplace_back(long(i + 1), o.posed[i]);
+		StepRunner steps(c.quiet);
 		std::vector<ObjMesh> posed;
 		for (const auto& p : poses)
-			posed.push_back(readMesh(p.second));
+			posed.push_back(readMesh(steps, p.second));
 
 		CliHost h(c.plugin, c.quiet, c.threads);
 		CliHost::Scene s;
 		if (!o.scene.empty())
 		{
 			std::string error;
-			vtnhost::Document* doc = h.host().loadDocument(o.scene, &error);
+			vtnhost::Document* doc = nullptr;
+			// Loading writes nothing; until the host can break it, Ctrl-C ends the tool.
+			h.steps().run("loading " + vtnhost::platform::fileNameOf(o.scene),
+			              [&](Progress&) { doc = h.host().loadDocument(o.scene, &error); }, StopBy::Abandon);
 			if (!doc)
 				throw Failure{error};
 			s = h.findScene(doc, o.scene);
@@ -420,10 +483,10 @@ int runDeform(const CommonOptions& c, const DeformOptions& o)
 		}
 		else
 		{
-			const ObjMesh cage = readCage(c, o.cage, o.force);
+			const ObjMesh cage = readCage(c, steps, o.cage, o.force);
 			std::vector<ObjMesh> meshes;
 			for (const std::string& m : o.meshes)
-				meshes.push_back(readMesh(m));
+				meshes.push_back(readMesh(steps, m));
 			s = h.buildScene(cage, meshes);
 			bindScene(c, h, s, o.insideOnly, o.force);
 		}
@@ -450,28 +513,37 @@ int runDeform(const CommonOptions& c, const DeformOptions& o)
 		for (vtnhost::Object* m : s.meshes)
 			sources.push_back(sourceOf(m));
 		FrameWriter writer(sources);
-		for (size_t i = 0; i < posed.size(); ++i)
+		try
 		{
-			s.cage->points = posed[i].points;
-			s.cage->setDirty(DIRTYFLAGS_DATA);
-			if (!h.evaluate(s.doc))
+			for (size_t i = 0; i < posed.size(); ++i)
 			{
-				// The frames already deformed are written whole; nothing after them.
-				writer.finish();
-				throw Failure{"cancelled: stopped after " + std::to_string(writer.written()) + " files"};
+				s.cage->points = posed[i].points;
+				s.cage->setDirty(DIRTYFLAGS_DATA);
+				h.evaluate(s.doc, "deforming " + vtnhost::platform::fileNameOf(poses[i].second));
+				std::vector<FrameWriter::File> frame;
+				for (size_t k = 0; k < s.meshes.size(); ++k)
+				{
+					const vtnhost::Object* m = s.meshes[k];
+					frame.push_back({k, expandPattern(o.out, m->name, poses[i].first), m->deformCache ? m->deformCache->points : m->points});
+					requireFinite(frame.back().points, m->name, poses[i].second);
+				}
+				writer.put(std::move(frame));
 			}
-			std::vector<FrameWriter::File> frame;
-			for (size_t k = 0; k < s.meshes.size(); ++k)
-			{
-				const vtnhost::Object* m = s.meshes[k];
-				frame.push_back({k, expandPattern(o.out, m->name, poses[i].first), m->deformCache ? m->deformCache->points : m->points});
-			}
-			writer.put(std::move(frame));
+			h.steps().run("writing " + vtnhost::platform::fileNameOf(o.out), [&](Progress& p) { writer.finish(&p); });
 		}
-		writer.finish();
+		catch (const Interrupted& i)
+		{
+			// The files written are whole; the one being written when Ctrl-C came is left out.
+			writer.close();
+			return reportInterrupted(i.step, "stopped after " + std::to_string(writer.written()) + " files, each whole");
+		}
 		const size_t written = writer.written();
 		say(c, "wrote " + std::to_string(written) + " file" + (written == 1 ? "" : "s"));
 		return 0;
+	}
+	catch (const Interrupted& i)
+	{
+		return reportInterrupted(i.step, "nothing was written");
 	}
 	catch (const Failure& f)
 	{
@@ -487,8 +559,9 @@ int runCheck(const CommonOptions& c, const CheckOptions& o)
 {
 	try
 	{
-		const ObjMesh cage = readCage(c, o.cage, o.force);
-		const ObjMesh mesh = readMesh(o.mesh);
+		StepRunner steps(c.quiet);
+		const ObjMesh cage = readCage(c, steps, o.cage, o.force, "checks");
+		const ObjMesh mesh = readMesh(steps, o.mesh);
 		CliHost h(c.plugin, c.quiet, c.threads);
 		CliHost::Scene s = h.buildScene(cage, {mesh});
 		vtnhost::Object* m = s.meshes[0];
@@ -497,7 +570,7 @@ int runCheck(const CommonOptions& c, const CheckOptions& o)
 		// The check triangulates nothing; the cage must be all triangles, as after a bind.
 		s.cage->triangulate();
 		vtnhost::setLink(s.deformer, MORVEX_CHECK_OBJECT, m);
-		vtnhost::pressButton(s.deformer, MORVEX_CHECK);
+		pressCheck(h, s, m);
 		std::vector<Int32> selected;
 		std::string tag;
 		if (!m->tags.empty())
@@ -529,7 +602,11 @@ int runCheck(const CommonOptions& c, const CheckOptions& o)
 			if (!writeFileAtomic(o.json, report.dump(2) + "\n", &error))
 				throw Failure{error};
 		}
-		return 0;
+		return outside && o.failOutside ? kExitOutside : kExitSuccess;
+	}
+	catch (const Interrupted& i)
+	{
+		return reportInterrupted(i.step, "nothing was written");
 	}
 	catch (const Failure& f)
 	{
@@ -548,7 +625,9 @@ int runInfo(const CommonOptions& c, const std::string& scene)
 		CliHost h(c.plugin, true);
 		std::string error;
 		// The weights are passed over: the deformer tells their size from its counts.
-		vtnhost::Document* doc = h.host().loadDocument(scene, &error, true);
+		vtnhost::Document* doc = nullptr;
+		h.steps().run("loading " + vtnhost::platform::fileNameOf(scene), [&](Progress&) { doc = h.host().loadDocument(scene, &error, true); },
+		              StopBy::Abandon);
 		if (!doc)
 			throw Failure{error};
 		for (const std::string& e : h.host().errors())
@@ -556,6 +635,10 @@ int runInfo(const CommonOptions& c, const std::string& scene)
 		CliHost::Scene s = h.findScene(doc, scene);
 		std::printf("%s", describeDeformer(*s.deformer, scene).c_str());
 		return 0;
+	}
+	catch (const Interrupted& i)
+	{
+		return reportInterrupted(i.step, "nothing was shown");
 	}
 	catch (const Failure& f)
 	{

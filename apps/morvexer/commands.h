@@ -1,5 +1,5 @@
 // The commands of the morvexer tool. Each returns the process exit code
-// (0 success, 1 failure) and reports a failure as one line on stderr.
+// and reports a failure as one line on stderr.
 #ifndef MORVEXER_COMMANDS_H
 #define MORVEXER_COMMANDS_H
 
@@ -8,6 +8,16 @@
 #include <vector>
 
 namespace mvx {
+
+// Exit codes, as the README lists them.
+enum ExitCode
+{
+	kExitSuccess = 0,
+	kExitFailure = 1,
+	kExitUsage = 2,
+	kExitOutside = 3,       // check --fail-outside: a point lies outside the cage
+	kExitInterrupted = 130, // Ctrl-C: the shells' code for a SIGINT
+};
 
 struct CommonOptions
 {
@@ -47,6 +57,7 @@ struct CheckOptions
 	std::optional<double> safeDistance;
 	std::string json;
 	bool force = false;
+	bool failOutside = false;  // exit kExitOutside when a point lies outside
 };
 
 struct DemoOptions

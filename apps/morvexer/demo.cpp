@@ -76,12 +76,10 @@ void run(const CommonOptions& c, CliHost& h, Model& m)
 	mesh->tags.clear();
 	const auto start = std::chrono::steady_clock::now();
 	vtnhost::pressButton(m.scene.deformer, MORVEX_BIND);
-	if (!h.evaluate(m.scene.doc))
-		throw Failure{"cancelled: the bind was stopped; nothing more is written"};
+	h.evaluate(m.scene.doc, "binding " + m.name);
 	const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 	m.scene.cage->points = m.posed;
-	if (!h.evaluate(m.scene.doc))
-		throw Failure{"cancelled"};
+	h.evaluate(m.scene.doc, "deforming " + m.name);
 	m.deformed = mesh->deformCache ? mesh->deformCache->points : mesh->points;
 	if (!c.quiet)
 		std::printf("%-6s %6zu points, cage of %zu triangles: bound in %.2f s, memory %s, check: %s\n", m.name.c_str(),
@@ -158,6 +156,10 @@ int runDemo(const CommonOptions& c, const DemoOptions& o)
 			std::printf("wrote %s/{bunny,bar}_deformed.obj, the cages at rest and posed, and %s/demo.png (rest | deformed)\n",
 			            o.out.c_str(), o.out.c_str());
 		return 0;
+	}
+	catch (const Interrupted& i)
+	{
+		return reportInterrupted(i.step, "the files written before it are whole");
 	}
 	catch (const Failure& f)
 	{

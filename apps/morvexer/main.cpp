@@ -6,12 +6,14 @@
 
 #include "cli_host.h"
 #include "commands.h"
+#include "options.h"
+#include "steps.h"
 #include "vtnhost/platform.h"
 
 int main(int argc, char** argv)
 {
-	// First of all, so a Ctrl-C at any point stops a bind cleanly instead of killing the tool.
-	mvx::CliHost::installInterruptHandler();
+	// First of all, so a Ctrl-C at any point stops the running step cleanly instead of killing the tool.
+	mvx::StepRunner::installInterruptHandler();
 	vtnhost::platform::prepareConsole();
 	// Arguments in UTF-8 on every system, so file names reach the file functions whole.
 	std::vector<std::string> args = vtnhost::platform::arguments(argc, argv);
@@ -33,7 +35,8 @@ int main(int argc, char** argv)
 	CLI::App* demo_cmd = app.add_subcommand("demo", "bind and pose the bundled meshes; write OBJs and a picture");
 	demo_cmd->add_option("--out", demo.out, "output folder")->capture_default_str();
 	const char* threads_help = "threads that bind (default: every core)";
-	demo_cmd->add_option("--threads", common.threads, threads_help)->check(CLI::PositiveNumber);
+	const CLI::Range threads_range(1, mvx::kMaxThreads);
+	demo_cmd->add_option("--threads", common.threads, threads_help)->check(threads_range);
 
 	mvx::BindOptions bind;
 	CLI::App* bind_cmd = app.add_subcommand("bind", "bind meshes to a cage and save the scene");
@@ -42,7 +45,7 @@ int main(int argc, char** argv)
 	bind_cmd->add_flag("--inside-only", bind.insideOnly, "bind only the points inside the cage");
 	bind_cmd->add_flag("--force", bind.force, "bind even when the cage is open or has degenerate faces, or the weights seem not to fit in the memory available");
 	bind_cmd->add_option("-o,--out", bind.out, "the scene file to write")->required();
-	bind_cmd->add_option("--threads", common.threads, threads_help)->check(CLI::PositiveNumber);
+	bind_cmd->add_option("--threads", common.threads, threads_help)->check(threads_range);
 
 	mvx::DeformOptions deform;
 	double strength = 1.0, stretch = 100.0;
@@ -52,12 +55,14 @@ int main(int argc, char** argv)
 	deform_cmd->add_option("--mesh", deform.meshes, "a mesh to bind with --cage; repeat for more");
 	deform_cmd->add_option("--posed", deform.posed, "a posed cage (OBJ) with the rest cage's points; repeat for more")->required();
 	deform_cmd->add_option("--frames", deform.frames, "A-B[:STEP]: the frames of a --posed pattern with {frame}");
-	CLI::Option* strength_opt = deform_cmd->add_option("--strength", strength, "blend from the rest (0) to the full deformation (1)");
-	CLI::Option* stretch_opt = deform_cmd->add_option("--stretch", stretch, "how much the faces' stretch scales the detail (0 none, 1 or more full)");
-	deform_cmd->add_option("--weights", deform.weights, "one restriction weight per mesh point (text)");
+	CLI::Option* strength_opt = deform_cmd->add_option("--strength", strength, "blend from the rest (0) to the full deformation (1)")
+	                                  ->check(mvx::within(mvx::kStrengthRange));
+	CLI::Option* stretch_opt = deform_cmd->add_option("--stretch", stretch, "how much the faces' stretch scales the detail (0 none, 1 or more full)")
+	                                 ->check(mvx::within(mvx::kStretchRange));
+	deform_cmd->add_option("--weights", deform.weights, "one restriction weight per mesh point, from 0 to 1 (text)");
 	deform_cmd->add_flag("--inside-only", deform.insideOnly, "with --cage: bind only the points inside the cage");
 	deform_cmd->add_flag("--force", deform.force, "with --cage: bind even when the cage is open or degenerate, or the weights seem not to fit in memory");
-	deform_cmd->add_option("--threads", common.threads, threads_help)->check(CLI::PositiveNumber);
+	deform_cmd->add_option("--threads", common.threads, threads_help)->check(threads_range);
 	deform_cmd->add_option("-o,--out", deform.out, "output OBJ, or a pattern with {mesh} and {frame} (e.g. out/{mesh}_{frame:04}.obj)")->required();
 
 	mvx::CheckOptions check;
@@ -65,9 +70,11 @@ int main(int argc, char** argv)
 	CLI::App* check_cmd = app.add_subcommand("check", "find the points outside the cage, or those too close to it");
 	check_cmd->add_option("--cage", check.cage, "the closed cage (OBJ)")->required();
 	check_cmd->add_option("--mesh", check.mesh, "the mesh to check (OBJ)")->required();
-	CLI::Option* safe_opt = check_cmd->add_option("--safe-distance", safe, "report points closer than this to the cage");
+	CLI::Option* safe_opt = check_cmd->add_option("--safe-distance", safe, "report points closer than this to the cage")
+	                              ->check(mvx::within(mvx::kSafeDistanceRange));
 	check_cmd->add_option("--json", check.json, "write a JSON report");
 	check_cmd->add_flag("--force", check.force, "check even when the cage is open or degenerate");
+	check_cmd->add_flag("--fail-outside", check.failOutside, "exit with code 3 when a point lies outside the cage");
 
 	std::string scene;
 	CLI::App* info_cmd = app.add_subcommand("info", "show the bindings and rest pose of a scene");
@@ -86,9 +93,10 @@ int main(int argc, char** argv)
 	}
 	if (deform_cmd->parsed())
 	{
-		if (deform.scene.empty() == deform.cage.empty() || (!deform.cage.empty() && deform.meshes.empty()))
+		const std::string problem = mvx::deformProblem(deform);
+		if (!problem.empty())
 		{
-			std::fprintf(stderr, "usage error: deform needs either --scene or --cage with --mesh (see --help)\n");
+			std::fprintf(stderr, "usage error: %s (see --help)\n", problem.c_str());
 			return 2;
 		}
 		if (*strength_opt)

@@ -63,7 +63,7 @@ struct VLine
 class Parser
 {
 public:
-	explicit Parser(const std::string& text) : text_(text), end_(text.size()) {}
+	Parser(const std::string& text, Progress* progress) : text_(text), end_(text.size()), progress_(progress) {}
 
 	// onV(VLine) for each v line; onF(line number, corners) for each f line
 	// when withFaces. False with the problem, naming the line.
@@ -76,6 +76,15 @@ public:
 		while (pos < end_)
 		{
 			++number;
+			if (progress_ && number % kLinesPerReport == 0)
+			{
+				progress_->report(pos, end_);
+				if (Progress::stopRequested())
+				{
+					*problem = "stopped at line " + std::to_string(number);
+					return false;
+				}
+			}
 			size_t p = pos;
 			while (p < end_ && isBlank(t[p]))
 				++p;
@@ -199,8 +208,12 @@ private:
 		return true;
 	}
 
+	// Often enough that Ctrl-C is seen within milliseconds, seldom enough to cost nothing.
+	static const size_t kLinesPerReport = 8192;
+
 	const std::string& text_;
 	const size_t end_;
+	Progress* progress_;
 	std::vector<long long> corners_;
 };
 
@@ -216,7 +229,7 @@ void appendNumber(std::string* out, double v)
 
 }  // namespace
 
-bool readObj(const std::string& path, ObjMesh* out, std::string* error)
+bool readObj(const std::string& path, ObjMesh* out, std::string* error, Progress* progress)
 {
 	std::string problem;
 	ObjMesh mesh;
@@ -245,7 +258,7 @@ bool readObj(const std::string& path, ObjMesh* out, std::string* error)
 	};
 	std::optional<Late> beforeFirst;
 	std::vector<Late> ahead;
-	Parser parser(mesh.text);
+	Parser parser(mesh.text, progress);
 	const bool parsed = parser.run(
 	    true, [&](const VLine& v) { mesh.points.push_back({v.value[0], v.value[1], v.value[2]}); },
 	    [&](size_t line, const std::vector<long long>& corners) {
@@ -305,7 +318,7 @@ bool readObj(const std::string& path, ObjMesh* out, std::string* error)
 	return true;
 }
 
-bool replaceVertices(const ObjMesh& mesh, const std::vector<LVector>& points, std::string* out, std::string* error)
+bool replaceVertices(const ObjMesh& mesh, const std::vector<LVector>& points, std::string* out, std::string* error, Progress* progress)
 {
 	// The caller's buffer is reused: a frame sequence writes a text of the same
 	// size per frame, and a fresh one would fault all its pages in again. Until
@@ -330,7 +343,7 @@ bool replaceVertices(const ObjMesh& mesh, const std::vector<LVector>& points, st
 	result.reserve(mesh.text.size() + points.size() * 3 * kLongestNumber);
 	size_t copied = 0, i = 0;
 	std::string problem;
-	Parser parser(mesh.text);
+	Parser parser(mesh.text, progress);
 	const bool parsed = parser.run(
 	    false,
 	    [&](const VLine& line) {

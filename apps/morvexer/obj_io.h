@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "abi/vtn_types.h"
+#include "steps.h"
 
 namespace mvx {
 
@@ -21,15 +22,17 @@ struct ObjMesh
 
 // Reads the OBJ at path. False with one line in *error naming the file and the
 // problem (missing file, not an OBJ, no vertices, a bad position, a face with
-// fewer than 3 corners or a corner out of range).
-bool readObj(const std::string& path, ObjMesh* out, std::string* error);
+// fewer than 3 corners or a corner out of range). With progress, reports how
+// far it has read and gives up (false) once Ctrl-C asks it to stop.
+bool readObj(const std::string& path, ObjMesh* out, std::string* error, Progress* progress = nullptr);
 
 // mesh.text with the x y z of its v lines set to points (same count as read);
 // every other byte stays as it was. A coordinate equal to the value already in
 // the file keeps its original spelling; a changed one is written with the
 // fewest digits that read back as the same double. The storage *out already
-// has is reused; on failure *out is left empty.
-bool replaceVertices(const ObjMesh& mesh, const std::vector<LVector>& points, std::string* out, std::string* error);
+// has is reused; on failure *out is left empty. progress as readObj's.
+bool replaceVertices(const ObjMesh& mesh, const std::vector<LVector>& points, std::string* out, std::string* error,
+                     Progress* progress = nullptr);
 
 // Writes text to path through a temporary file in the same folder and a
 // rename, so readers see the old file or the new one, never a partial one.

@@ -153,7 +153,7 @@ TEST(CageCheck, EdgeSharedByThreeFacesIsRejected)
 	p.push_back({0.5, -2.0, -3.0});
 	Faces f = boxQuads();
 	f.push_back({0, 1, 8});  // a fin hanging off edge 0-1
-	expectProblem(mvx::checkCage(p, f), "edge 0-1 is used by 3 faces");
+	expectProblem(mvx::checkCage(p, f), "edge 1-2 is used by 3 faces");
 }
 
 TEST(CageCheck, FlippedFaceIsRejected)
@@ -171,11 +171,11 @@ TEST(CageCheck, CornersOutOfRangeAreRejected)
 {
 	Faces past = boxQuads();
 	past[3][1] = 40;
-	expectProblem(mvx::checkCage(boxPoints(kLo, kHi), past), "face 3 has a corner out of range (index 40, 8 points)");
+	expectProblem(mvx::checkCage(boxPoints(kLo, kHi), past), "face 4 has a corner out of range (vertex 41, 8 points)");
 
 	Faces negative = boxQuads();
 	negative[5][0] = -1;
-	expectProblem(mvx::checkCage(boxPoints(kLo, kHi), negative), "face 5");
+	expectProblem(mvx::checkCage(boxPoints(kLo, kHi), negative), "face 6");
 
 	Faces atEnd = boxQuads();
 	atEnd[0][2] = 8;
@@ -188,13 +188,13 @@ TEST(CageCheck, DegenerateFacesAreRejected)
 		SCOPED_TRACE("repeated corner");
 		Faces f = boxQuads();
 		f[2] = {0, 1, 1, 5, 4};
-		expectProblem(mvx::checkCage(boxPoints(kLo, kHi), f), "face 2");
+		expectProblem(mvx::checkCage(boxPoints(kLo, kHi), f), "face 3");
 	}
 	{
 		SCOPED_TRACE("two corners");
 		Faces f = boxTriangles();
 		f.push_back({0, 1});
-		expectProblem(mvx::checkCage(boxPoints(kLo, kHi), f), "face 12");
+		expectProblem(mvx::checkCage(boxPoints(kLo, kHi), f), "face 13");
 	}
 	{
 		SCOPED_TRACE("collinear corners");
@@ -204,7 +204,7 @@ TEST(CageCheck, DegenerateFacesAreRejected)
 		f[0] = {0, 2, 3, 1, 8};  // the bottom, now with 8 on its edge
 		f[2] = {0, 8, 1, 5, 4};
 		f.push_back({0, 8, 1});  // flat: three points on one line
-		expectProblem(mvx::checkCage(p, f), "face 6 has no area");
+		expectProblem(mvx::checkCage(p, f), "face 7 has no area");
 	}
 	{
 		// Tiny next to the cage: a sliver a millionth of a millionth thin.
@@ -213,13 +213,32 @@ TEST(CageCheck, DegenerateFacesAreRejected)
 		p.push_back({0.5, kLo.y, kLo.z + 1e-12});
 		Faces f = boxQuads();
 		f.push_back({0, 1, 8});
-		expectProblem(mvx::checkCage(p, f), "face 6 has no area");
+		expectProblem(mvx::checkCage(p, f), "face 7 has no area");
 	}
 	{
 		SCOPED_TRACE("bow tie");
 		std::vector<LVector> p = {{0, 0, 0}, {1, 1, 0}, {1, 0, 0}, {0, 1, 0}};
-		expectProblem(mvx::checkCage(p, {{0, 1, 2, 3}}), "face 0 has no area");
+		expectProblem(mvx::checkCage(p, {{0, 1, 2, 3}}), "face 1 has no area");
 	}
+}
+
+// Problems are named as the OBJ counts (from 1), and coordinates too large
+// for areas to be measured are called that, not a face without area.
+TEST(CageCheck, HugeCoordinatesAreNamedAsSuch)
+{
+	for (const double scale : {1e16, 1e20, 1e160, 1e300})
+	{
+		SCOPED_TRACE(scale);
+		std::vector<LVector> p = boxPoints(kLo, kHi);
+		for (LVector& v : p)
+			v = {v.x * scale, v.y * scale, v.z * scale};
+		expectProblem(mvx::checkCage(p, boxQuads()), "the coordinates are too large: the cage spans ");
+		EXPECT_EQ(mvx::checkCage(p, boxQuads()).problem.find("area"), std::string::npos);
+	}
+	std::vector<LVector> p = boxPoints(kLo, kHi);
+	for (LVector& v : p)
+		v = {v.x * 1e14, v.y * 1e14, v.z * 1e14};
+	EXPECT_TRUE(mvx::checkCage(p, boxQuads()).ok) << "a cage of 1e14 is still measured";
 }
 
 TEST(CageCheck, PinchedPointIsRejected)
@@ -233,7 +252,7 @@ TEST(CageCheck, PinchedPointIsRejected)
 
 	// The mirror image through the origin, wound back outward.
 	f.insert(f.end(), {{0, 4, 5}, {0, 6, 4}, {0, 5, 6}, {4, 6, 5}});
-	expectProblem(mvx::checkCage(p, f), "point 0");
+	expectProblem(mvx::checkCage(p, f), "point 1 joins");
 }
 
 TEST(CageCheck, OtherUnusableCagesAreRejected)
@@ -246,7 +265,7 @@ TEST(CageCheck, OtherUnusableCagesAreRejected)
 
 	std::vector<LVector> p = boxPoints(kLo, kHi);
 	p[6].y = std::nan("");
-	expectProblem(mvx::checkCage(p, boxQuads()), "point 6");
+	expectProblem(mvx::checkCage(p, boxQuads()), "point 7 is not");
 }
 
 }  // namespace
