@@ -329,26 +329,33 @@ std::string firstDifference(const std::string& got, const std::string& expected)
 
 }  // namespace
 
-// A scene that the Linux build's tool bound and saved (scene format version 1),
-// with the points that build deformed it to under the test pose. Every build,
-// and every later version of the format, loads it and deforms it the same.
-TEST(SceneFiles, AVersion1SceneFromTheLinuxToolDeformsAsItDidThere)
+// Scenes that the Linux build's tool bound and saved in the formats of earlier
+// versions (scene version 1 with the first version's zlib blocks, then with
+// packed zstd chunks), with the points that build deformed them to under the
+// test pose. Every build, and every later version of the format, loads them
+// and deforms them the same.
+TEST(SceneFiles, EarlierVersionsFromTheLinuxToolDeformAsTheyDidThere)
 {
-	vtnhost::Host host;
-	ASSERT_TRUE(host.loadPlugin(builtPluginPath()));
-	std::string error, expected;
-	ASSERT_TRUE(vtnhost::platform::readFile(MORVEXER_TEST_DATA_DIR "/bunny_box_v1_posed.points", &expected, &error)) << error;
-	vtnhost::Document* doc = host.loadDocument(MORVEXER_TEST_DATA_DIR "/bunny_box_v1.vtn", &error);
-	ASSERT_NE(doc, nullptr) << error;
-	EXPECT_TRUE(host.errors().empty());
-	const vtnhost::Object* bunny = doc->findByName("bunny");
-	ASSERT_NE(bunny, nullptr);
-	ASSERT_EQ(bunny->points.size(), 1839u);
-	testscene::poseCages(host, doc);
-	host.evaluate(doc);
-	const std::string got = testscene::deformedPoints(doc);
-	EXPECT_TRUE(got == expected) << firstDifference(got, expected);
-	ASSERT_NE(bunny->deformCache, nullptr);
-	EXPECT_NE(std::memcmp(bunny->deformCache->points.data(), bunny->points.data(), bunny->points.size() * sizeof(LVector)), 0)
-	    << "the pose moves the bunny";
+	for (const char* name : {"bunny_box_v1", "bunny_box_v1_zstd"})
+	{
+		SCOPED_TRACE(name);
+		vtnhost::Host host;
+		ASSERT_TRUE(host.loadPlugin(builtPluginPath()));
+		const std::string base = std::string(MORVEXER_TEST_DATA_DIR "/") + name;
+		std::string error, expected;
+		ASSERT_TRUE(vtnhost::platform::readFile(base + "_posed.points", &expected, &error)) << error;
+		vtnhost::Document* doc = host.loadDocument(base + ".vtn", &error);
+		ASSERT_NE(doc, nullptr) << error;
+		EXPECT_TRUE(host.errors().empty());
+		const vtnhost::Object* bunny = doc->findByName("bunny");
+		ASSERT_NE(bunny, nullptr);
+		ASSERT_EQ(bunny->points.size(), 1839u);
+		testscene::poseCages(host, doc);
+		host.evaluate(doc);
+		const std::string got = testscene::deformedPoints(doc);
+		EXPECT_TRUE(got == expected) << firstDifference(got, expected);
+		ASSERT_NE(bunny->deformCache, nullptr);
+		EXPECT_NE(std::memcmp(bunny->deformCache->points.data(), bunny->points.data(), bunny->points.size() * sizeof(LVector)), 0)
+		    << "the pose moves the bunny";
+	}
 }
