@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -187,6 +189,35 @@ TEST_F(Tool, InfoPassesOverTheWeightsAndDeformRefusesDamagedOnes)
 	EXPECT_EQ(deform.code, 1);
 	EXPECT_EQ(std::count(deform.err.begin(), deform.err.end(), '\n'), 1) << deform.err;
 	EXPECT_FALSE(fs::exists(path("out.obj")));
+}
+
+// A scene is read from a plain file only: a FIFO (which would wait for a
+// writer), a device (which would never end), a folder, or a link to one of
+// them is refused at once in one line, before anything is read.
+TEST_F(Tool, AScenesFileMustBeAPlainFile)
+{
+	standardScene();
+	ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0600), 0);
+	ASSERT_EQ(::mknod(path("zero").c_str(), S_IFCHR | 0600, makedev(1, 5)), 0) << "the tests run as root";
+	fs::create_directory(path("folder"));
+	fs::create_symlink(path("fifo"), path("link"));
+	const struct
+	{
+		const char* name;
+		const char* why;
+	} cases[] = {
+	    {"fifo", "not a plain file"},
+	    {"zero", "not a plain file"},
+	    {"folder", "is a folder, not a file"},
+	    {"link", "not a plain file"},
+	};
+	for (const auto& c : cases)
+		for (const std::string& command : {std::string("info "), std::string("deform --posed ") + path("posed.obj") + " -o " + path("o.obj") + " --scene "})
+		{
+			Outcome r = run(command + path(c.name));
+			EXPECT_EQ(r.code, 1) << c.name;
+			EXPECT_EQ(r.err, "error: " + path(c.name) + ": cannot open the scene file: " + c.why + "\n") << c.name;
+		}
 }
 
 TEST_F(Tool, AnyNumberOfThreadsBindsTheSame)
