@@ -366,7 +366,7 @@ int runBind(const CommonOptions& c, const BindOptions& o)
 		CliHost::Scene s = h.buildScene(cage, meshes);
 		const double seconds = bindScene(c, h, s, o.insideOnly, o.force);
 		std::string error;
-		if (!h.host().saveDocument(s.doc, o.out, &error))
+		if (h.host().saveDocument(s.doc, o.out, &error) != vtnhost::FileStatus::done)
 			throw Failure{error};
 		char line[256];
 		std::snprintf(line, sizeof line, "bound %zu mesh%s to %s in %.2f s, memory %s; saved %s", meshes.size(),
@@ -410,9 +410,13 @@ int runDeform(const CommonOptions& c, const DeformOptions& o)
 		if (!o.scene.empty())
 		{
 			std::string error;
+			const size_t lines = h.host().errors().size();
 			vtnhost::Document* doc = h.host().loadDocument(o.scene, &error);
 			if (!doc)
 				throw Failure{error};
+			// A block refused as damaged would leave its object unbound: nothing is deformed from such a scene.
+			if (h.host().errors().size() > lines)
+				throw Failure{o.scene + ": " + h.host().errors()[lines]};
 			s = h.findScene(doc, o.scene);
 			requireReadable(*s.deformer, o.scene);
 			if (memoryText(s.deformer) == "0" || memoryText(s.deformer) == "0 B")
