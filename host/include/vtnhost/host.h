@@ -207,9 +207,11 @@ public:
 
 	// ---- scene files (scene_file.cpp) ----
 	// The host's own binary format. Saving writes a temporary file and renames
-	// it; loading makes a new document. A damaged file gives null and the
-	// reason; a plug-in block that reads back damaged leaves its object in the
-	// scene with what could be read, and a line in errors() naming the object.
+	// it; loading makes a new document. Every part carries a checksum: a
+	// damaged header or object record gives null and the reason; a plug-in
+	// block whose checksum fails is not read (the plug-in gets an empty one),
+	// and one that reads back damaged leaves its object with what could be
+	// read, each with a line in errors() naming the object.
 	// Files are written and read through buffers, never held whole in memory.
 	// With packed_skipped, a load passes over the packed memory values of the
 	// plug-in blocks (their plain size is still told to the plug-in): a look at
