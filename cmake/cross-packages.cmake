@@ -1,6 +1,7 @@
 # Packages for a cross build that the build machine has only in its own form:
-# the header-only ones are taken from Debian's packages (only their own folders,
-# never the machine's whole include folder), the others are compiled here.
+# the header-only ones (and xxHash, used as a header only) are taken from
+# Debian's packages (only their own folders or files, never the machine's
+# whole include folder), the others are compiled here.
 
 # CLI11's and nlohmann-json's headers, each through a link of its own.
 set(linked ${CMAKE_BINARY_DIR}/machine-headers)
@@ -11,6 +12,15 @@ foreach(entry IN ITEMS CLI nlohmann)
   endif()
   file(CREATE_LINK /usr/include/${entry} ${linked}/${entry} SYMBOLIC)
 endforeach()
+
+# xxHash's one header, in a folder of its own (used header-only, so no MinGW library is needed).
+set(xxhash_linked ${CMAKE_BINARY_DIR}/machine-headers-xxhash)
+file(MAKE_DIRECTORY ${xxhash_linked})
+if(NOT EXISTS /usr/include/xxhash.h)
+  message(FATAL_ERROR "/usr/include/xxhash.h is missing: scripts/setup.sh installs libxxhash-dev")
+endif()
+file(CREATE_LINK /usr/include/xxhash.h ${xxhash_linked}/xxhash.h SYMBOLIC)
+set(XXHASH_INCLUDE_DIR ${xxhash_linked} CACHE PATH "the folder of xxhash.h" FORCE)
 
 add_library(CLI11::CLI11 INTERFACE IMPORTED)
 set_target_properties(CLI11::CLI11 PROPERTIES INTERFACE_INCLUDE_DIRECTORIES ${linked})

@@ -61,7 +61,7 @@ if ! grep -qx i386 <<<"$(dpkg --print-foreign-architectures)"; then
   dpkg --add-architecture i386
   update
 fi
-packages=(wine wine64 wine32:i386 libz-mingw-w64-dev googletest dpkg-dev
+packages=(wine wine64 wine32:i386 libz-mingw-w64-dev libxxhash-dev googletest dpkg-dev
           g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 binutils-mingw-w64-i686)
 missing=()
 for p in "${packages[@]}"; do

@@ -317,6 +317,17 @@ private:
 	std::thread thread_;  // last: it starts once everything above is ready
 };
 
+// Loads a scene file as a step of its own, which Ctrl-C stops; null with *error
+// when it cannot be read.
+vtnhost::Document* loadScene(CliHost& h, const std::string& path, std::string* error, bool packed_skipped)
+{
+	vtnhost::Document* doc = nullptr;
+	vtnhost::Thread thread;
+	h.steps().run("loading " + vtnhost::platform::fileNameOf(path),
+	              [&](Progress&) { doc = h.host().loadDocument(path, error, packed_skipped, &thread); }, StopBy::Itself, &thread);
+	return doc;
+}
+
 // The OBJ a mesh came from, with its rest points: what its poses are written over.
 ObjMesh sourceOf(const vtnhost::Object* mesh)
 {
@@ -417,7 +428,21 @@ int runBind(const CommonOptions& c, const BindOptions& o)
 		const double seconds = bindScene(c, h, s, o.insideOnly, o.force);
 		const auto saving = std::chrono::steady_clock::now();
 		std::string error;
-		if (!h.host().saveDocument(s.doc, o.out, &error))
+		vtnhost::Thread thread;
+		vtnhost::FileStatus saved_as = vtnhost::FileStatus::failed;
+		try
+		{
+			h.steps().run("saving " + vtnhost::platform::fileNameOf(o.out),
+			              [&](Progress&) { saved_as = h.host().saveDocument(s.doc, o.out, &error, &thread); }, StopBy::Itself, &thread);
+		}
+		catch (const Interrupted& i)
+		{
+			// Ctrl-C in the last moments of a save comes after the file is whole.
+			if (saved_as == vtnhost::FileStatus::done)
+				return reportInterrupted(i.step, o.out + " was saved whole before it stopped");
+			throw;
+		}
+		if (saved_as != vtnhost::FileStatus::done)
 			throw Failure{error};
 		const double saved = std::chrono::duration<double>(std::chrono::steady_clock::now() - saving).count();
 		// Names are added whole: a long path must not cut the line short.
@@ -470,12 +495,13 @@ int runDeform(const CommonOptions& c, const DeformOptions& o)
 		if (!o.scene.empty())
 		{
 			std::string error;
-			vtnhost::Document* doc = nullptr;
-			// Loading writes nothing; until the host can break it, Ctrl-C ends the tool.
-			h.steps().run("loading " + vtnhost::platform::fileNameOf(o.scene),
-			              [&](Progress&) { doc = h.host().loadDocument(o.scene, &error); }, StopBy::Abandon);
+			const size_t lines = h.host().errors().size();
+			vtnhost::Document* doc = loadScene(h, o.scene, &error, false);
 			if (!doc)
 				throw Failure{error};
+			// A block refused as damaged would leave its object unbound: nothing is deformed from such a scene.
+			if (h.host().errors().size() > lines)
+				throw Failure{o.scene + ": " + h.host().errors()[lines]};
 			s = h.findScene(doc, o.scene);
 			requireReadable(*s.deformer, o.scene);
 			if (memoryText(s.deformer) == "0" || memoryText(s.deformer) == "0 B")
@@ -625,9 +651,7 @@ int runInfo(const CommonOptions& c, const std::string& scene)
 		CliHost h(c.plugin, true);
 		std::string error;
 		// The weights are passed over: the deformer tells their size from its counts.
-		vtnhost::Document* doc = nullptr;
-		h.steps().run("loading " + vtnhost::platform::fileNameOf(scene), [&](Progress&) { doc = h.host().loadDocument(scene, &error, true); },
-		              StopBy::Abandon);
+		vtnhost::Document* doc = loadScene(h, scene, &error, true);
 		if (!doc)
 			throw Failure{error};
 		for (const std::string& e : h.host().errors())

@@ -93,9 +93,15 @@ void StepRunner::run(const std::string& name, const std::function<void(Progress&
 	std::thread worker([&] {
 		try
 		{
-			// A step that reports nothing is held, for the tests, at its start.
-			if (stop == StopBy::Abandon)
+			// A step that reports nothing itself (one the host runs, or one that
+			// cannot stop) is held, for the tests, at its start.
+			if (stop == StopBy::Abandon || thread)
+			{
 				progress.report(0, 1);
+				// Held until Ctrl-C: the host's work sees the break from its first look.
+				if (thread && Progress::stopRequested())
+					thread->requestBreak();
+			}
 			work(progress);
 		}
 		catch (...)

@@ -2,6 +2,7 @@
 // (vtnhost/packing.h), in one call or in pieces through a scene-file stream.
 #include "compression.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -128,7 +129,12 @@ VtnPackWriter* writePackedBegin(HyperFile* hf, Int64 plain_size, Int32 level)
 		return nullptr;
 	HyperStream* hs = S(hf);
 	const uint64_t at = hs->beginMemory();
-	auto emit = [hs](const void* bytes, size_t n) {
+	// The packer hands on its header, then one chunk at a time: the bar counts chunks.
+	FileJob* job = H().fileJob();
+	const uint64_t plain = static_cast<uint64_t>(plain_size);
+	auto emit = [hs, job, plain, emits = uint64_t{0}](const void* bytes, size_t n) mutable {
+		if (job)
+			job->show("packing", std::min(plain, emits++ * packing::kChunkBytes), plain);
 		hs->writeMemoryPart(bytes, n);
 		return !hs->failed();
 	};
@@ -166,7 +172,17 @@ Int32 readPackedBegin(HyperFile* hf, Int64* plain_size, VtnPackReader** reader)
 	uint64_t stored = 0;
 	if (!hs->beginMemory(&stored))
 		return 0;
-	auto read = [hs](void* out, size_t n) { return hs->readMemoryPart(out, n); };
+	// Whatever is read goes through here, in batches of chunks: where the bar and a break are looked after.
+	FileJob* job = H().fileJob();
+	auto read = [hs, job, stored, done = uint64_t{0}](void* out, size_t n) mutable {
+		if (job)
+		{
+			job->show("unpacking", done += n, stored);
+			if (!job->go(n))
+				return false;
+		}
+		return hs->readMemoryPart(out, n);
+	};
 	auto read_at = [hs](uint64_t at, void* out, size_t n) { return hs->readMemoryAt(at, out, n); };
 	if (hs->packedSkipped)
 	{

@@ -806,7 +806,9 @@ InFile::~InFile()
 
 bool InFile::open(const std::string& path, std::string* problem)
 {
-	impl_->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+	// Without O_NONBLOCK, opening a FIFO waits for a writer that may never come;
+	// a plain file reads the same with it.
+	impl_->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
 	if (impl_->fd < 0)
 	{
 		const int err = errno;

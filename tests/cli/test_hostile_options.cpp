@@ -388,6 +388,7 @@ TEST_F(CtrlC, EveryLongStepStopsWithTheInterruptedCodeAndLeavesNothingBehind)
 	    {check, "finding", "finding the points of dense outside the cage"},
 	    {deform, "reading dense.obj", "reading dense.obj"},
 	    {deform, "writing", "writing out.obj"},
+	    {bind, "saving", "saving out.vtn"},
 	    {fromScene, "loading", "loading s.vtn"},
 	    {fromScene, "writing", "writing out.obj"},
 	    {fineBind, "", "binding"},

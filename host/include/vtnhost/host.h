@@ -52,6 +52,43 @@ struct PluginRegistration
 };
 
 class HostRecorder;
+class Host;
+
+// How a save or a load of a scene file ended.
+enum class FileStatus
+{
+	done,
+	failed,
+	cancelled,
+};
+
+// A save or a load under way: its step and progress on the host's status bar,
+// and the break its caller may ask for on the thread. Registered with the host
+// for its lifetime, so that the packing a plug-in calls while writing or
+// reading its block reports to it as well.
+class FileJob
+{
+public:
+	FileJob(Host& host, Thread* thread);
+	~FileJob();
+	FileJob(const FileJob&) = delete;
+	FileJob& operator=(const FileJob&) = delete;
+	// The bar shows step, done of total (the text and the bar change only when they would look different).
+	void show(const char* step, uint64_t done, uint64_t total);
+	// bytes more were handled; the thread is asked for a break at least every
+	// MiB and at every call with none. False once a break was asked for.
+	bool go(uint64_t bytes = 0);
+	bool cancelled() const { return cancelled_; }
+
+private:
+	Host& host_;
+	FileJob* outer_;
+	Thread* thread_;
+	const char* step_ = nullptr;
+	int percent_ = -1;
+	uint64_t sinceTest_ = 0;
+	bool cancelled_ = false;
+};
 
 // One object for the application's side; its members live in a file per
 // concern (see host/README.md): host.cpp (the host itself, its reports),
@@ -170,19 +207,30 @@ public:
 
 	// ---- scene files (scene_file.cpp) ----
 	// The host's own binary format. Saving writes a temporary file and renames
-	// it; loading makes a new document. A damaged file gives null and the
-	// reason; a plug-in block that reads back damaged leaves its object in the
-	// scene with what could be read, and a line in errors() naming the object.
+	// it; loading makes a new document. Every part carries a checksum: a
+	// damaged header or object record gives null and the reason; a plug-in
+	// block whose checksum fails is not read (the plug-in gets an empty one),
+	// and one that reads back damaged leaves its object with what could be
+	// read, each with a line in errors() naming the object.
 	// Files are written and read through buffers, never held whole in memory.
 	// With packed_skipped, a load passes over the packed memory values of the
 	// plug-in blocks (their plain size is still told to the plug-in): a look at
 	// a scene's structure without its weights.
-	bool saveDocument(Document* doc, const std::string& path, std::string* error);
-	Document* loadDocument(const std::string& path, std::string* error, bool packed_skipped = false);
+	//
+	// With a thread, a save or a load shows its step ("saving", "packing",
+	// "loading", "unpacking") and progress on the status bar, and stops soon
+	// after a break is asked for: cancelled, with nothing written (the file in
+	// place stays as it was) and no document made.
+	FileStatus saveDocument(Document* doc, const std::string& path, std::string* error, Thread* thread = nullptr);
+	Document* loadDocument(const std::string& path, std::string* error, bool packed_skipped = false, Thread* thread = nullptr,
+	                       FileStatus* status = nullptr);
 	std::vector<uint8_t> encodeDocument(Document* doc);
 	void encodeDocument(Document* doc, ByteSink& sink);
 	Document* decodeDocument(const std::vector<uint8_t>& bytes, std::string* error, bool packed_skipped = false);
 	Document* decodeDocument(ByteSource& bytes, std::string* error, bool packed_skipped = false);
+	// The save or load under way, for the packing it calls to report to; null when none.
+	FileJob* fileJob() const { return fileJob_; }
+	void setFileJob(FileJob* job) { fileJob_ = job; }
 
 	// ---- evaluation (evaluation.cpp) ----
 	// Evaluates the document as the application does before it draws: the dirty
@@ -223,6 +271,7 @@ private:
 	std::map<uint64_t, Node*> nodes_;  // every live node, wherever it is owned
 	std::map<uint64_t, std::unique_ptr<Node>> loose_;  // nodes made with createNode
 	std::vector<std::unique_ptr<Document>> documents_;
+	FileJob* fileJob_ = nullptr;
 	uint64_t nextNodeId_ = 1;
 };
 
