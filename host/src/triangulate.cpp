@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstddef>
 #include <limits>
+#include <vector>
 
 #include "vtnhost/vec.h"
 
@@ -77,6 +78,74 @@ bool splitsAlongBD(const LVector p[4])
 		return insideBD;
 	return squareBD < squareAC;  // convex, or folded so that neither diagonal helps
 }
+
+// The corners of an outline that are not strictly convex, by where they lie:
+// only they can reach into an ear, so an ear is tested against the few in the
+// cells its triangle covers instead of against the whole outline. A grid of
+// about one cell per corner keeps each test near constant for outlines whose
+// corners spread evenly, which is what makes a face of a hundred thousand
+// corners take a moment instead of minutes.
+class ReflexGrid
+{
+public:
+	explicit ReflexGrid(const std::vector<Point2>& flat) : flat_(flat), marked_(flat.size(), 0), listed_(flat.size(), 0)
+	{
+		lowX_ = highX_ = flat.empty() ? 0 : flat[0].x;
+		lowY_ = highY_ = flat.empty() ? 0 : flat[0].y;
+		for (const Point2& p : flat)
+		{
+			lowX_ = std::min(lowX_, p.x);
+			highX_ = std::max(highX_, p.x);
+			lowY_ = std::min(lowY_, p.y);
+			highY_ = std::max(highY_, p.y);
+		}
+		side_ = std::max<size_t>(1, static_cast<size_t>(std::sqrt(static_cast<double>(flat.size()))));
+		cells_.resize(side_ * side_);
+	}
+
+	void mark(size_t i, bool reflex)
+	{
+		if (reflex && !listed_[i])
+		{
+			cells_[cellX(flat_[i].x) + side_ * cellY(flat_[i].y)].push_back(i);
+			listed_[i] = 1;
+		}
+		count_ += static_cast<size_t>(reflex) - static_cast<size_t>(marked_[i]);
+		marked_[i] = reflex;
+	}
+
+	// True when blocks(j) holds for a marked corner j inside the box.
+	template <typename Blocks>
+	bool any(double x0, double y0, double x1, double y1, Blocks&& blocks) const
+	{
+		if (count_ == 0)
+			return false;
+		const size_t cx0 = cellX(x0), cx1 = cellX(x1), cy0 = cellY(y0), cy1 = cellY(y1);
+		for (size_t cy = cy0; cy <= cy1; ++cy)
+			for (size_t cx = cx0; cx <= cx1; ++cx)
+				for (size_t j : cells_[cx + side_ * cy])
+					if (marked_[j] && blocks(j))
+						return true;
+		return false;
+	}
+
+private:
+	size_t cell(double v, double low, double high) const
+	{
+		const double t = high > low ? (v - low) / (high - low) * static_cast<double>(side_) : 0.0;
+		if (!(t > 0))
+			return 0;
+		return std::min(side_ - 1, static_cast<size_t>(std::min(t, static_cast<double>(side_))));
+	}
+	size_t cellX(double x) const { return cell(x, lowX_, highX_); }
+	size_t cellY(double y) const { return cell(y, lowY_, highY_); }
+
+	const std::vector<Point2>& flat_;
+	std::vector<char> marked_, listed_;  // listed: in its cell's list, marked or not
+	std::vector<std::vector<size_t>> cells_;
+	size_t side_ = 1, count_ = 0;
+	double lowX_, highX_, lowY_, highY_;
+};
 
 }  // namespace
 
@@ -193,8 +262,16 @@ bool triangulateOutline(const std::vector<LVector>& points, const std::vector<In
 	}
 	auto corner = [&](size_t i) { return area2(flat[prev[i]], flat[i], flat[next[i]]); };
 	auto coincide = [&](size_t i, size_t j) { return outline[i] == outline[j] || samePoint(at(i), at(j)); };
+	// In a simple outline only a corner that is not strictly convex can reach into an ear.
+	ReflexGrid reflex(flat);
+	auto classify = [&](size_t i) { reflex.mark(i, !(corner(i) > areaTolerance)); };
+	for (size_t k = 0; k < n; ++k)
+		classify(k);
 	// A point this close to an ear's side counts as on it, and a point on it blocks the ear.
 	const double sideTolerance = 64 * kRound * scale;
+	// What rounding can add to an area2 of points of the outline, as a distance.
+	const double extent = std::max(distance(Point2{0, 0}, Point2{size, size}), scale);
+	const double roundingReach = 64 * kRound * extent;
 	auto isEar = [&](size_t i) {
 		const size_t a = prev[i];
 		const size_t c = next[i];
@@ -203,26 +280,44 @@ bool triangulateOutline(const std::vector<LVector>& points, const std::vector<In
 		const Point2& pc = flat[c];
 		if (!(area2(pa, pb, pc) > areaTolerance))
 			return false;
-		const double slackAB = sideTolerance * distance(pa, pb);
-		const double slackBC = sideTolerance * distance(pb, pc);
-		const double slackCA = sideTolerance * distance(pc, pa);
-		for (size_t j = next[c]; j != a; j = next[j])
-		{
-			// In a simple outline only a corner that is not strictly convex can reach into an ear.
-			if (corner(j) > areaTolerance)
-				continue;
+		const double ab = distance(pa, pb), bc = distance(pb, pc), ca = distance(pc, pa);
+		const double slackAB = sideTolerance * ab;
+		const double slackBC = sideTolerance * bc;
+		const double slackCA = sideTolerance * ca;
+		auto blocks = [&](size_t j) {
+			if (j == a || j == i || j == c)
+				return false;
 			// Repeated points (a bridged outline) touch the ear without entering it.
 			if (coincide(j, a) || coincide(j, i) || coincide(j, c))
-				continue;
-			const Point2& p = flat[j];
-			if (area2(pa, pb, p) >= -slackAB && area2(pb, pc, p) >= -slackBC && area2(pc, pa, p) >= -slackCA)
 				return false;
+			const Point2& p = flat[j];
+			return area2(pa, pb, p) >= -slackAB && area2(pb, pc, p) >= -slackBC && area2(pc, pa, p) >= -slackCA;
+		};
+		// The sides moved out by the tolerance bound the ear's triangle grown about
+		// its incentre by (r + tolerance) / r; its box, widened by what rounding can
+		// reach, holds every corner the test above can accept.
+		const double perimeter = ab + bc + ca;
+		const double inradius = area2(pa, pb, pc) / perimeter;
+		const Point2 centre{(bc * pa.x + ca * pb.x + ab * pc.x) / perimeter, (bc * pa.y + ca * pb.y + ab * pc.y) / perimeter};
+		const double grow = 1 + sideTolerance / inradius;
+		double x0 = centre.x, x1 = centre.x, y0 = centre.y, y1 = centre.y;
+		for (const Point2* q : {&pa, &pb, &pc})
+		{
+			const double x = centre.x + (q->x - centre.x) * grow, y = centre.y + (q->y - centre.y) * grow;
+			x0 = std::min(x0, x);
+			x1 = std::max(x1, x);
+			y0 = std::min(y0, y);
+			y1 = std::max(y1, y);
 		}
-		return true;
+		const double reach = sideTolerance + roundingReach;
+		return !reflex.any(x0 - reach, y0 - reach, x1 + reach, y1 + reach, blocks);
 	};
 	auto unlink = [&](size_t i) {
 		next[prev[i]] = next[i];
 		prev[next[i]] = prev[i];
+		reflex.mark(i, false);
+		classify(prev[i]);
+		classify(next[i]);
 	};
 
 	size_t remaining = n;
