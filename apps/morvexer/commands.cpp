@@ -18,8 +18,10 @@
 #include "cage_check.h"
 #include "cli_host.h"
 #include "obj_io.h"
+#include "outputs.h"
 #include "scene_info.h"
 #include "vtnhost/platform.h"
+#include "weights_file.h"
 
 namespace mvx {
 namespace {
@@ -30,20 +32,22 @@ void say(const CommonOptions& c, const std::string& line)
 		std::printf("%s\n", line.c_str());
 }
 
-ObjMesh readMesh(const std::string& path)
+// An OBJ input, checked as an input of the run first.
+ObjMesh readMesh(RunFiles& files, const std::string& option, const std::string& path)
 {
+	const bool pipe = files.input(option, path, RunFiles::Use::streamable).kind == vtnhost::platform::FileKind::pipe;
 	ObjMesh m;
 	std::string error;
-	if (!readObj(path, &m, &error))
+	if (!readObj(path, &m, &error, pipe ? kPipeBytes : UINT64_MAX))
 		throw Failure{error};
 	return m;
 }
 
 // A cage must be closed and manifold; one whose faces point inward is turned
 // outward, since the coordinates assume outward faces.
-ObjMesh readCage(const CommonOptions& c, const std::string& path, bool force)
+ObjMesh readCage(const CommonOptions& c, RunFiles& files, const std::string& path, bool force)
 {
-	ObjMesh cage = readMesh(path);
+	ObjMesh cage = readMesh(files, "--cage", path);
 	const CageReport report = checkCage(cage.points, cage.faces);
 	if (!report.ok)
 	{
@@ -246,7 +250,8 @@ private:
 				try
 				{
 					std::string text;
-					if (replaceVertices(sources_[f.source], f.points, &text, &error) && writeFileAtomic(f.path, text, &error))
+					if (replaceVertices(sources_[f.source], f.points, &text, &error) && makeFolderFor(f.path, &error) &&
+					    writeFileAtomic(f.path, text, &error))
 					{
 						++written_;
 						continue;
@@ -290,26 +295,6 @@ ObjMesh sourceOf(const vtnhost::Object* mesh)
 	return m;
 }
 
-std::vector<float> readWeights(const std::string& path, size_t count)
-{
-	std::ifstream in(path);
-	if (!in)
-		throw Failure{path + ": no such file"};
-	std::vector<float> w;
-	std::string token;
-	while (in >> token)
-	{
-		char* end = nullptr;
-		const float v = std::strtof(token.c_str(), &end);
-		if (!end || *end)
-			throw Failure{path + ": '" + token + "' is not a number"};
-		w.push_back(v);
-	}
-	if (w.size() != count)
-		throw Failure{path + ": " + std::to_string(w.size()) + " weights for " + std::to_string(count) + " points"};
-	return w;
-}
-
 int fail(const Failure& f)
 {
 	std::fprintf(stderr, "error: %s\n", f.message.c_str());
@@ -317,34 +302,6 @@ int fail(const Failure& f)
 }
 
 }  // namespace
-
-std::string expandPattern(const std::string& pattern, const std::string& mesh, long frame)
-{
-	std::string out;
-	for (size_t i = 0; i < pattern.size();)
-	{
-		if (pattern.compare(i, 6, "{mesh}") == 0)
-		{
-			out += mesh;
-			i += 6;
-		}
-		else if (pattern.compare(i, 6, "{frame") == 0 && pattern.find('}', i) != std::string::npos)
-		{
-			const size_t close = pattern.find('}', i);
-			const std::string format = pattern.substr(i + 6, close - i - 6);
-			int width = 0;
-			if (format.size() > 1 && format[0] == ':')
-				width = std::atoi(format.c_str() + 1);
-			char buf[32];
-			std::snprintf(buf, sizeof buf, "%0*ld", width, frame);
-			out += buf;
-			i = close + 1;
-		}
-		else
-			out += pattern[i++];
-	}
-	return out;
-}
 
 bool parseFrames(const std::string& text, long* first, long* last, long* step)
 {
@@ -358,15 +315,17 @@ int runBind(const CommonOptions& c, const BindOptions& o)
 {
 	try
 	{
-		const ObjMesh cage = readCage(c, o.cage, o.force);
+		RunFiles files;
+		const ObjMesh cage = readCage(c, files, o.cage, o.force);
 		std::vector<ObjMesh> meshes;
 		for (const std::string& m : o.meshes)
-			meshes.push_back(readMesh(m));
+			meshes.push_back(readMesh(files, "--mesh", m));
+		files.output("-o", o.out);
 		CliHost h(c.plugin, c.quiet, c.threads);
 		CliHost::Scene s = h.buildScene(cage, meshes);
 		const double seconds = bindScene(c, h, s, o.insideOnly, o.force);
 		std::string error;
-		if (!h.host().saveDocument(s.doc, o.out, &error))
+		if (!makeFolderFor(o.out, &error) || !h.host().saveDocument(s.doc, o.out, &error))
 			throw Failure{error};
 		char line[256];
 		std::snprintf(line, sizeof line, "bound %zu mesh%s to %s in %.2f s, memory %s; saved %s", meshes.size(),
@@ -388,22 +347,31 @@ int runDeform(const CommonOptions& c, const DeformOptions& o)
 {
 	try
 	{
-		// Every posed file is read and checked before anything is bound or written.
-		std::vector<std::pair<long, std::string>> poses;
+		// Every input is checked, and every posed file read, before anything is
+		// bound or written; the frames are counted, never listed.
+		RunFiles files;
+		if (!o.scene.empty())
+			files.input("--scene", o.scene, RunFiles::Use::fileOnly);
+		if (!o.weights.empty())
+			files.input("--weights", o.weights, RunFiles::Use::streamable);
+		const NamePattern out("-o", o.out);
+		FrameRange frames(1, static_cast<long long>(o.posed.size()), 1);
+		std::optional<NamePattern> posedPattern;
 		if (!o.frames.empty())
 		{
 			long first, last, step;
 			if (o.posed.size() != 1 || !parseFrames(o.frames, &first, &last, &step))
 				throw Failure{"--frames needs A-B[:STEP] and one --posed pattern with {frame}"};
-			for (long f = first; f <= last; f += step)
-				poses.emplace_back(f, expandPattern(o.posed[0], "", f));
+			frames = FrameRange(first, last, step);
+			posedPattern.emplace("--posed", o.posed[0], false);
 		}
-		else
-			for (size_t i = 0; i < o.posed.size(); ++i)
-				poses.emplace_back(long(i + 1), o.posed[i]);
+		std::vector<std::string> posedPaths;
 		std::vector<ObjMesh> posed;
-		for (const auto& p : poses)
-			posed.push_back(readMesh(p.second));
+		for (uint64_t i = 0; i < frames.count(); ++i)
+		{
+			posedPaths.push_back(posedPattern ? posedPattern->fill("", frames.at(i)) : o.posed[i]);
+			posed.push_back(readMesh(files, "--posed", posedPaths.back()));
+		}
 
 		CliHost h(c.plugin, c.quiet, c.threads);
 		CliHost::Scene s;
@@ -420,22 +388,22 @@ int runDeform(const CommonOptions& c, const DeformOptions& o)
 		}
 		else
 		{
-			const ObjMesh cage = readCage(c, o.cage, o.force);
+			const ObjMesh cage = readCage(c, files, o.cage, o.force);
 			std::vector<ObjMesh> meshes;
 			for (const std::string& m : o.meshes)
-				meshes.push_back(readMesh(m));
+				meshes.push_back(readMesh(files, "--mesh", m));
 			s = h.buildScene(cage, meshes);
-			bindScene(c, h, s, o.insideOnly, o.force);
 		}
+		std::vector<std::string> meshNames;
+		for (const vtnhost::Object* m : s.meshes)
+			meshNames.push_back(m->name);
+		files.outputs("-o", out, meshNames, frames);
+		if (o.scene.empty())
+			bindScene(c, h, s, o.insideOnly, o.force);
 		for (size_t i = 0; i < posed.size(); ++i)
 			if (posed[i].points.size() != s.cage->points.size())
-				throw Failure{poses[i].second + ": " + std::to_string(posed[i].points.size()) + " points, but the cage has " +
+				throw Failure{posedPaths[i] + ": " + std::to_string(posed[i].points.size()) + " points, but the cage has " +
 				              std::to_string(s.cage->points.size())};
-		const bool many = posed.size() > 1 || s.meshes.size() > 1;
-		if (many && o.out.find("{mesh}") == std::string::npos && s.meshes.size() > 1)
-			throw Failure{o.out + ": several meshes need {mesh} in the output name"};
-		if (many && o.out.find("{frame") == std::string::npos && posed.size() > 1)
-			throw Failure{o.out + ": several poses need {frame} in the output name"};
 		if (o.strength)
 			s.deformer->container().entries[MORVEX_STRENGTH] = vtnhost::Value::Real(*o.strength);
 		if (o.stretch)
@@ -444,7 +412,7 @@ int runDeform(const CommonOptions& c, const DeformOptions& o)
 		{
 			if (s.meshes.size() != 1)
 				throw Failure{o.weights + ": weights apply to a single mesh"};
-			s.deformer->restrictions[s.meshes[0]->id()] = readWeights(o.weights, s.meshes[0]->points.size());
+			s.deformer->restrictions[s.meshes[0]->id()] = readWeightsFile(o.weights, s.meshes[0]->points.size());
 		}
 		std::vector<ObjMesh> sources;
 		for (vtnhost::Object* m : s.meshes)
@@ -464,7 +432,7 @@ int runDeform(const CommonOptions& c, const DeformOptions& o)
 			for (size_t k = 0; k < s.meshes.size(); ++k)
 			{
 				const vtnhost::Object* m = s.meshes[k];
-				frame.push_back({k, expandPattern(o.out, m->name, poses[i].first), m->deformCache ? m->deformCache->points : m->points});
+				frame.push_back({k, out.fill(m->name, frames.at(i)), m->deformCache ? m->deformCache->points : m->points});
 			}
 			writer.put(std::move(frame));
 		}
@@ -487,8 +455,11 @@ int runCheck(const CommonOptions& c, const CheckOptions& o)
 {
 	try
 	{
-		const ObjMesh cage = readCage(c, o.cage, o.force);
-		const ObjMesh mesh = readMesh(o.mesh);
+		RunFiles files;
+		const ObjMesh cage = readCage(c, files, o.cage, o.force);
+		const ObjMesh mesh = readMesh(files, "--mesh", o.mesh);
+		if (!o.json.empty())
+			files.output("--json", o.json);
 		CliHost h(c.plugin, c.quiet, c.threads);
 		CliHost::Scene s = h.buildScene(cage, {mesh});
 		vtnhost::Object* m = s.meshes[0];
@@ -526,7 +497,7 @@ int runCheck(const CommonOptions& c, const CheckOptions& o)
 			                         {"tag", tag.empty() ? nlohmann::json(nullptr) : nlohmann::json(tag)},
 			                         {"selected", selected}};
 			std::string error;
-			if (!writeFileAtomic(o.json, report.dump(2) + "\n", &error))
+			if (!makeFolderFor(o.json, &error) || !writeFileAtomic(o.json, report.dump(2) + "\n", &error))
 				throw Failure{error};
 		}
 		return 0;
@@ -545,6 +516,7 @@ int runInfo(const CommonOptions& c, const std::string& scene)
 {
 	try
 	{
+		RunFiles().input("scene", scene, RunFiles::Use::fileOnly);
 		CliHost h(c.plugin, true);
 		std::string error;
 		// The weights are passed over: the deformer tells their size from its counts.

@@ -4,6 +4,7 @@
 #ifndef MORVEXER_APP_OBJ_IO_H
 #define MORVEXER_APP_OBJ_IO_H
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -21,8 +22,8 @@ struct ObjMesh
 
 // Reads the OBJ at path. False with one line in *error naming the file and the
 // problem (missing file, not an OBJ, no vertices, a bad position, a face with
-// fewer than 3 corners or a corner out of range).
-bool readObj(const std::string& path, ObjMesh* out, std::string* error);
+// fewer than 3 corners or a corner out of range, more than limit bytes).
+bool readObj(const std::string& path, ObjMesh* out, std::string* error, uint64_t limit = UINT64_MAX);
 
 // mesh.text with the x y z of its v lines set to points (same count as read);
 // every other byte stays as it was. A coordinate equal to the value already in
