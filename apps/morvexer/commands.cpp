@@ -1,6 +1,7 @@
 #include "commands.h"
 #include "vtnhost/actions.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -32,13 +33,13 @@ void say(const CommonOptions& c, const std::string& line)
 		std::printf("%s\n", line.c_str());
 }
 
-// An OBJ input, checked as an input of the run first.
-ObjMesh readMesh(RunFiles& files, const std::string& option, const std::string& path)
+// An OBJ input, checked as an input of the run first, read up to limit bytes.
+ObjMesh readMesh(RunFiles& files, const std::string& option, const std::string& path, uint64_t limit = UINT64_MAX)
 {
 	const bool pipe = files.input(option, path, RunFiles::Use::streamable).kind == vtnhost::platform::FileKind::pipe;
 	ObjMesh m;
 	std::string error;
-	if (!readObj(path, &m, &error, pipe ? kPipeBytes : UINT64_MAX))
+	if (!readObj(path, &m, &error, std::min(limit, pipe ? kPipeBytes : UINT64_MAX)))
 		throw Failure{error};
 	return m;
 }
@@ -348,7 +349,8 @@ int runDeform(const CommonOptions& c, const DeformOptions& o)
 	try
 	{
 		// Every input is checked, and every posed file read, before anything is
-		// bound or written; the frames are counted, never listed.
+		// bound or written; the frames are counted, never listed. The posed
+		// cages are read once the cage tells how large they can be.
 		RunFiles files;
 		if (!o.scene.empty())
 			files.input("--scene", o.scene, RunFiles::Use::fileOnly);
@@ -366,11 +368,10 @@ int runDeform(const CommonOptions& c, const DeformOptions& o)
 			posedPattern.emplace("--posed", o.posed[0], false);
 		}
 		std::vector<std::string> posedPaths;
-		std::vector<ObjMesh> posed;
 		for (uint64_t i = 0; i < frames.count(); ++i)
 		{
 			posedPaths.push_back(posedPattern ? posedPattern->fill("", frames.at(i)) : o.posed[i]);
-			posed.push_back(readMesh(files, "--posed", posedPaths.back()));
+			files.input("--posed", posedPaths.back(), RunFiles::Use::streamable);
 		}
 
 		CliHost h(c.plugin, c.quiet, c.threads);
@@ -398,12 +399,21 @@ int runDeform(const CommonOptions& c, const DeformOptions& o)
 		for (const vtnhost::Object* m : s.meshes)
 			meshNames.push_back(m->name);
 		files.outputs("-o", out, meshNames, frames);
+		std::vector<ObjMesh> posed;
+		const uint64_t posedLimit = posedCageBytes(s.cage->points.size());
+		for (const std::string& p : posedPaths)
+		{
+			const uint64_t size = vtnhost::platform::inspect(p).size;
+			if (size > posedLimit)
+				throw Failure{"--posed " + p + ": " + std::to_string(size) + " bytes, more than a posed cage of " +
+				              std::to_string(s.cage->points.size()) + " points takes (" + std::to_string(posedLimit) + " at most)"};
+			posed.push_back(readMesh(files, "--posed", p, posedLimit));
+			if (posed.back().points.size() != s.cage->points.size())
+				throw Failure{p + ": " + std::to_string(posed.back().points.size()) + " points, but the cage has " +
+				              std::to_string(s.cage->points.size())};
+		}
 		if (o.scene.empty())
 			bindScene(c, h, s, o.insideOnly, o.force);
-		for (size_t i = 0; i < posed.size(); ++i)
-			if (posed[i].points.size() != s.cage->points.size())
-				throw Failure{posedPaths[i] + ": " + std::to_string(posed[i].points.size()) + " points, but the cage has " +
-				              std::to_string(s.cage->points.size())};
 		if (o.strength)
 			s.deformer->container().entries[MORVEX_STRENGTH] = vtnhost::Value::Real(*o.strength);
 		if (o.stretch)

@@ -68,6 +68,10 @@ private:
 // Bytes read at most from a pipe given as an OBJ or weights input: a file says
 // how large it is, a pipe does not, and one that never ends must not fill memory.
 constexpr uint64_t kPipeBytes = uint64_t(1) << 30;
+// Bytes a posed cage of this many points may take: its v lines and whatever
+// else an OBJ of the cage carries (faces, uvs, normals, comments), generously.
+// A larger file is refused unread beyond it.
+constexpr uint64_t posedCageBytes(uint64_t points) { return (uint64_t(1) << 20) + points * 1024; }
 // Up to this many outputs of a run, every name is listed and compared; beyond
 // it the pattern must separate its parts (see NamePattern::separates).
 constexpr uint64_t kListedOutputs = 100000;

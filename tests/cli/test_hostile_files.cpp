@@ -401,6 +401,10 @@ TEST(HostileFiles, FramesAreCountedNotListedAndNeverOverflow)
 		 "--posed p2.obj: no such file", [](const Folder& f) { EXPECT_FALSE(fs::exists(f.at("o1.obj"))); }},
 		{"the last 64-bit frame", poses({"p" + top + ".obj"}), base + "--frames " + top + "-" + top + " -o 'o{frame}.obj'", 0, "",
 		 [top](const Folder& f) { EXPECT_TRUE(hasPoints(f.read("o" + top + ".obj"))); }},
+		{"a posed cage far larger than the cage",
+		 [](Folder& f) { f.write("big.obj", posedCube() + std::string(2 << 20, '#')); },
+		 "deform --cage cube.obj --mesh m.obj --posed big.obj -o o.obj", 1, "--posed big.obj: 2097294 bytes, more than a posed cage of 8 points takes",
+		 [](const Folder& f) { EXPECT_FALSE(fs::exists(f.at("o.obj"))); }},
 		{"a step past the end", poses({"p1.obj"}), base + "--frames 1-2:" + top + " -o 'o{frame}.obj'", 0, "",
 		 [](const Folder& f) {
 			 EXPECT_TRUE(hasPoints(f.read("o1.obj")));
