@@ -114,22 +114,63 @@ public:
 		marked_[i] = reflex;
 	}
 
-	// True when blocks(j) holds for a marked corner j inside the box.
+	// True when blocks(j) holds for a marked corner j within reach of the
+	// triangle t. Row by row, only the cells the triangle crosses in that row
+	// are looked at: a long thin ear along a row of reflex corners (the bar of
+	// a comb) then passes over those it does not come near.
 	template <typename Blocks>
-	bool any(double x0, double y0, double x1, double y1, Blocks&& blocks) const
+	bool any(const Point2 t[3], double reach, Blocks&& blocks) const
 	{
 		if (count_ == 0)
 			return false;
-		const size_t cx0 = cellX(x0), cx1 = cellX(x1), cy0 = cellY(y0), cy1 = cellY(y1);
+		double y0 = t[0].y, y1 = t[0].y;
+		for (int k = 1; k < 3; ++k)
+		{
+			y0 = std::min(y0, t[k].y);
+			y1 = std::max(y1, t[k].y);
+		}
+		const size_t cy0 = cellY(y0 - reach), cy1 = cellY(y1 + reach);
+		const double rowHeight = (highY_ - lowY_) / static_cast<double>(side_);
 		for (size_t cy = cy0; cy <= cy1; ++cy)
+		{
+			// The row's band, widened by the reach and by what the cell's
+			// rounding can move a corner across its border.
+			const double slack = reach + rowHeight * 1e-6;
+			const double bandLow = cy == 0 ? -HUGE_VAL : lowY_ + rowHeight * static_cast<double>(cy) - slack;
+			const double bandHigh = cy + 1 == side_ ? HUGE_VAL : lowY_ + rowHeight * static_cast<double>(cy + 1) + slack;
+			double x0 = HUGE_VAL, x1 = -HUGE_VAL;
+			if (!spanInBand(t, bandLow, bandHigh, &x0, &x1))
+				continue;
+			const size_t cx0 = cellX(x0 - reach), cx1 = cellX(x1 + reach);
 			for (size_t cx = cx0; cx <= cx1; ++cx)
 				for (size_t j : cells_[cx + side_ * cy])
 					if (marked_[j] && blocks(j))
 						return true;
+		}
 		return false;
 	}
 
 private:
+	// The x extent of the triangle's part between two heights; false when it has none.
+	static bool spanInBand(const Point2 t[3], double low, double high, double* x0, double* x1)
+	{
+		auto take = [&](double x) {
+			*x0 = std::min(*x0, x);
+			*x1 = std::max(*x1, x);
+		};
+		for (int k = 0; k < 3; ++k)
+		{
+			const Point2& p = t[k];
+			const Point2& q = t[(k + 1) % 3];
+			if (p.y >= low && p.y <= high)
+				take(p.x);
+			for (double h : {low, high})
+				if ((p.y < h && q.y > h) || (p.y > h && q.y < h))
+					take(p.x + (q.x - p.x) * ((h - p.y) / (q.y - p.y)));
+		}
+		return *x0 <= *x1;
+	}
+
 	size_t cell(double v, double low, double high) const
 	{
 		const double t = high > low ? (v - low) / (high - low) * static_cast<double>(side_) : 0.0;
@@ -294,23 +335,16 @@ bool triangulateOutline(const std::vector<LVector>& points, const std::vector<In
 			return area2(pa, pb, p) >= -slackAB && area2(pb, pc, p) >= -slackBC && area2(pc, pa, p) >= -slackCA;
 		};
 		// The sides moved out by the tolerance bound the ear's triangle grown about
-		// its incentre by (r + tolerance) / r; its box, widened by what rounding can
-		// reach, holds every corner the test above can accept.
+		// its incentre by (r + tolerance) / r; that triangle, widened by what
+		// rounding can reach, holds every corner the test above can accept.
 		const double perimeter = ab + bc + ca;
 		const double inradius = area2(pa, pb, pc) / perimeter;
 		const Point2 centre{(bc * pa.x + ca * pb.x + ab * pc.x) / perimeter, (bc * pa.y + ca * pb.y + ab * pc.y) / perimeter};
 		const double grow = 1 + sideTolerance / inradius;
-		double x0 = centre.x, x1 = centre.x, y0 = centre.y, y1 = centre.y;
-		for (const Point2* q : {&pa, &pb, &pc})
-		{
-			const double x = centre.x + (q->x - centre.x) * grow, y = centre.y + (q->y - centre.y) * grow;
-			x0 = std::min(x0, x);
-			x1 = std::max(x1, x);
-			y0 = std::min(y0, y);
-			y1 = std::max(y1, y);
-		}
-		const double reach = sideTolerance + roundingReach;
-		return !reflex.any(x0 - reach, y0 - reach, x1 + reach, y1 + reach, blocks);
+		Point2 grown[3] = {pa, pb, pc};
+		for (Point2& q : grown)
+			q = Point2{centre.x + (q.x - centre.x) * grow, centre.y + (q.y - centre.y) * grow};
+		return !reflex.any(grown, sideTolerance + roundingReach, blocks);
 	};
 	auto unlink = [&](size_t i) {
 		next[prev[i]] = next[i];
