@@ -190,7 +190,7 @@ TEST(HostileFiles, OutputsThatAreDevicesPipesOrLinksAreWrittenNotReplaced)
 			 EXPECT_EQ(f.kind("pipe"), S_IFIFO);
 			 EXPECT_TRUE(hasPoints(f.read("got.obj"))) << f.read("got.obj");
 		 },
-		 "(cat pipe > got.obj &);"},
+		 "(timeout 120 cat pipe > got.obj &);"},
 		{"through a link, the link stays",
 		 [](Folder& f) {
 			 f.write("real/t.obj", "old");
@@ -345,7 +345,7 @@ TEST(HostileFiles, InputsMustBeFilesOrPipes)
 		 "sub: is a folder, not a plug-in module", nullptr},
 		// Neighbours: a pipe is read where reading once from start to end is meant.
 		{"a mesh from a pipe", [](Folder& f) { f.fifo("pipe"); }, "deform --cage cube.obj --mesh pipe --posed posed.obj -o o.obj", 0, "",
-		 [](const Folder& f) { EXPECT_TRUE(hasPoints(f.read("o.obj"))); }, "(cat m.obj > pipe &);"},
+		 [](const Folder& f) { EXPECT_TRUE(hasPoints(f.read("o.obj"))); }, "(timeout 120 cat m.obj > pipe &);"},
 		{"a scene file", scene, "deform --scene s.vtn --posed posed.obj -o o.obj", 0, "", nullptr},
 	});
 }
@@ -365,9 +365,9 @@ TEST(HostileFiles, WeightsAreReadNoFurtherThanTheirCount)
 		 }()); },
 		 kDeform + "--weights w.txt -o o.obj", 1, "w.txt: more than 3 weights for 3 points", none},
 		{"an endless pipe", [](Folder& f) { f.fifo("w"); }, kDeform + "--weights w -o o.obj", 1, "w: more than 3 weights for 3 points", none,
-		 "(yes 0.5 > w 2>/dev/null &);"},
+		 "(timeout 120 yes 0.5 > w 2>/dev/null &);"},
 		{"endless blanks", [](Folder& f) { f.fifo("w"); }, kDeform + "--weights w -o o.obj", 1, "w: longer than a file of 3 weights can be", none,
-		 "(yes '' > w 2>/dev/null &);"},
+		 "(timeout 120 yes '' > w 2>/dev/null &);"},
 		{"a number without end", [](Folder& f) { f.write("w.txt", std::string(100, '1')); }, kDeform + "--weights w.txt -o o.obj", 1,
 		 "w.txt: a number of more than 64 characters at offset 0", none},
 		{"too few", [](Folder& f) { f.write("w.txt", "1 1\n"); }, kDeform + "--weights w.txt -o o.obj", 1, "w.txt: 2 weights for 3 points", none},
