@@ -1,6 +1,7 @@
 #include "commands.h"
 #include "vtnhost/actions.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -20,8 +21,10 @@
 #include "cli_host.h"
 #include "obj_io.h"
 #include "options.h"
+#include "outputs.h"
 #include "scene_info.h"
 #include "vtnhost/platform.h"
+#include "weights_file.h"
 
 namespace mvx {
 namespace {
@@ -32,12 +35,14 @@ void say(const CommonOptions& c, const std::string& line)
 		std::printf("%s\n", line.c_str());
 }
 
-ObjMesh readMesh(StepRunner& steps, const std::string& path)
+// An OBJ input, checked as an input of the run first, read up to limit bytes.
+ObjMesh readMesh(StepRunner& steps, RunFiles& files, const std::string& option, const std::string& path, uint64_t limit = UINT64_MAX)
 {
+	const bool pipe = files.input(option, path, RunFiles::Use::streamable).kind == vtnhost::platform::FileKind::pipe;
 	ObjMesh m;
 	steps.run("reading " + vtnhost::platform::fileNameOf(path), [&](Progress& progress) {
 		std::string error;
-		if (!readObj(path, &m, &error, &progress))
+		if (!readObj(path, &m, &error, &progress, std::min(limit, pipe ? kPipeBytes : UINT64_MAX)))
 			throw Failure{error};
 	});
 	return m;
@@ -45,9 +50,10 @@ ObjMesh readMesh(StepRunner& steps, const std::string& path)
 
 // A cage must be closed and manifold; one whose faces point inward is turned
 // outward, since the coordinates assume outward faces.
-ObjMesh readCage(const CommonOptions& c, StepRunner& steps, const std::string& path, bool force, const char* forced = "binds")
+ObjMesh readCage(const CommonOptions& c, StepRunner& steps, RunFiles& files, const std::string& path, bool force,
+                 const char* forced = "binds")
 {
-	ObjMesh cage = readMesh(steps, path);
+	ObjMesh cage = readMesh(steps, files, "--cage", path);
 	const CageReport report = checkCage(cage.points, cage.faces);
 	if (!report.ok)
 	{
@@ -275,7 +281,7 @@ private:
 					Progress own("writing " + vtnhost::platform::fileNameOf(f.path));
 					Progress* shown = shown_.load();
 					if (replaceVertices(sources_[f.source], f.points, &text, &error, shown ? shown : &own) &&
-					    !Progress::stopRequested() && writeFileAtomic(f.path, text, &error))
+					    !Progress::stopRequested() && makeFolderFor(f.path, &error) && writeFileAtomic(f.path, text, &error))
 					{
 						++written_;
 						continue;
@@ -339,27 +345,6 @@ ObjMesh sourceOf(const vtnhost::Object* mesh)
 	return m;
 }
 
-std::vector<float> readWeights(const std::string& path, size_t count)
-{
-	std::ifstream in(path);
-	if (!in)
-		throw Failure{path + ": no such file"};
-	std::vector<float> w;
-	std::string token;
-	while (in >> token)
-	{
-		// The deformer would take a NaN or an infinity for 1 and clamp
-		// beyond 0 to 1 without a word; a weight outside is a mistake.
-		const std::string problem = realProblem(token, kWeightRange);
-		if (!problem.empty())
-			throw Failure{"--weights " + path + ": weight " + std::to_string(w.size() + 1) + ": " + problem};
-		w.push_back(std::strtof(token.c_str(), nullptr));
-	}
-	if (w.size() != count)
-		throw Failure{path + ": " + std::to_string(w.size()) + " weights for " + std::to_string(count) + " points"};
-	return w;
-}
-
 int fail(const Failure& f)
 {
 	std::fprintf(stderr, "error: %s\n", f.message.c_str());
@@ -367,34 +352,6 @@ int fail(const Failure& f)
 }
 
 }  // namespace
-
-std::string expandPattern(const std::string& pattern, const std::string& mesh, long frame)
-{
-	std::string out;
-	for (size_t i = 0; i < pattern.size();)
-	{
-		if (pattern.compare(i, 6, "{mesh}") == 0)
-		{
-			out += mesh;
-			i += 6;
-		}
-		else if (pattern.compare(i, 6, "{frame") == 0 && pattern.find('}', i) != std::string::npos)
-		{
-			const size_t close = pattern.find('}', i);
-			const std::string format = pattern.substr(i + 6, close - i - 6);
-			int width = 0;
-			if (format.size() > 1 && format[0] == ':')
-				width = std::atoi(format.c_str() + 1);
-			char buf[32];
-			std::snprintf(buf, sizeof buf, "%0*ld", width, frame);
-			out += buf;
-			i = close + 1;
-		}
-		else
-			out += pattern[i++];
-	}
-	return out;
-}
 
 bool parseFrames(const std::string& text, long* first, long* last, long* step)
 {
@@ -419,10 +376,12 @@ int runBind(const CommonOptions& c, const BindOptions& o)
 	try
 	{
 		StepRunner steps(c.quiet);
-		const ObjMesh cage = readCage(c, steps, o.cage, o.force);
+		RunFiles files;
+		const ObjMesh cage = readCage(c, steps, files, o.cage, o.force);
 		std::vector<ObjMesh> meshes;
 		for (const std::string& m : o.meshes)
-			meshes.push_back(readMesh(steps, m));
+			meshes.push_back(readMesh(steps, files, "--mesh", m));
+		files.output("-o", o.out);
 		CliHost h(c.plugin, c.quiet, c.threads);
 		CliHost::Scene s = h.buildScene(cage, meshes);
 		const double seconds = bindScene(c, h, s, o.insideOnly, o.force);
@@ -430,6 +389,8 @@ int runBind(const CommonOptions& c, const BindOptions& o)
 		std::string error;
 		vtnhost::Thread thread;
 		vtnhost::FileStatus saved_as = vtnhost::FileStatus::failed;
+		if (!makeFolderFor(o.out, &error))
+			throw Failure{error};
 		try
 		{
 			h.steps().run("saving " + vtnhost::platform::fileNameOf(o.out),
@@ -472,23 +433,32 @@ int runDeform(const CommonOptions& c, const DeformOptions& o)
 {
 	try
 	{
-		// Every posed file is read and checked before anything is bound or written.
-		std::vector<std::pair<long, std::string>> poses;
+		// Every input is checked, and every posed file read, before anything is
+		// bound or written; the frames are counted, never listed. The posed
+		// cages are read once the cage tells how large they can be.
+		StepRunner steps(c.quiet);
+		RunFiles files;
+		if (!o.scene.empty())
+			files.input("--scene", o.scene, RunFiles::Use::fileOnly);
+		if (!o.weights.empty())
+			files.input("--weights", o.weights, RunFiles::Use::streamable);
+		const NamePattern out("-o", o.out);
+		FrameRange frames(1, static_cast<long long>(o.posed.size()), 1);
+		std::optional<NamePattern> posedPattern;
 		if (!o.frames.empty())
 		{
 			long first, last, step;
 			if (o.posed.size() != 1 || !parseFrames(o.frames, &first, &last, &step))
 				throw Failure{"--frames needs A-B[:STEP] and one --posed pattern with {frame}"};
-			for (long f = first; f <= last; f += step)
-				poses.emplace_back(f, expandPattern(o.posed[0], "", f));
+			frames = FrameRange(first, last, step);
+			posedPattern.emplace("--posed", o.posed[0], false);
 		}
-		else
-			for (size_t i = 0; i < o.posed.size(); ++i)
-				poses.emplace_back(long(i + 1), o.posed[i]);
-		StepRunner steps(c.quiet);
-		std::vector<ObjMesh> posed;
-		for (const auto& p : poses)
-			posed.push_back(readMesh(steps, p.second));
+		std::vector<std::string> posedPaths;
+		for (uint64_t i = 0; i < frames.count(); ++i)
+		{
+			posedPaths.push_back(posedPattern ? posedPattern->fill("", frames.at(i)) : o.posed[i]);
+			files.input("--posed", posedPaths.back(), RunFiles::Use::streamable);
+		}
 
 		CliHost h(c.plugin, c.quiet, c.threads);
 		CliHost::Scene s;
@@ -509,22 +479,31 @@ int runDeform(const CommonOptions& c, const DeformOptions& o)
 		}
 		else
 		{
-			const ObjMesh cage = readCage(c, steps, o.cage, o.force);
+			const ObjMesh cage = readCage(c, steps, files, o.cage, o.force);
 			std::vector<ObjMesh> meshes;
 			for (const std::string& m : o.meshes)
-				meshes.push_back(readMesh(steps, m));
+				meshes.push_back(readMesh(steps, files, "--mesh", m));
 			s = h.buildScene(cage, meshes);
-			bindScene(c, h, s, o.insideOnly, o.force);
 		}
-		for (size_t i = 0; i < posed.size(); ++i)
-			if (posed[i].points.size() != s.cage->points.size())
-				throw Failure{poses[i].second + ": " + std::to_string(posed[i].points.size()) + " points, but the cage has " +
+		std::vector<std::string> meshNames;
+		for (const vtnhost::Object* m : s.meshes)
+			meshNames.push_back(m->name);
+		files.outputs("-o", out, meshNames, frames);
+		std::vector<ObjMesh> posed;
+		const uint64_t posedLimit = posedCageBytes(s.cage->points.size());
+		for (const std::string& p : posedPaths)
+		{
+			const uint64_t size = vtnhost::platform::inspect(p).size;
+			if (size > posedLimit)
+				throw Failure{"--posed " + p + ": " + std::to_string(size) + " bytes, more than a posed cage of " +
+				              std::to_string(s.cage->points.size()) + " points takes (" + std::to_string(posedLimit) + " at most)"};
+			posed.push_back(readMesh(steps, files, "--posed", p, posedLimit));
+			if (posed.back().points.size() != s.cage->points.size())
+				throw Failure{p + ": " + std::to_string(posed.back().points.size()) + " points, but the cage has " +
 				              std::to_string(s.cage->points.size())};
-		const bool many = posed.size() > 1 || s.meshes.size() > 1;
-		if (many && o.out.find("{mesh}") == std::string::npos && s.meshes.size() > 1)
-			throw Failure{o.out + ": several meshes need {mesh} in the output name"};
-		if (many && o.out.find("{frame") == std::string::npos && posed.size() > 1)
-			throw Failure{o.out + ": several poses need {frame} in the output name"};
+		}
+		if (o.scene.empty())
+			bindScene(c, h, s, o.insideOnly, o.force);
 		if (o.strength)
 			s.deformer->container().entries[MORVEX_STRENGTH] = vtnhost::Value::Real(*o.strength);
 		if (o.stretch)
@@ -533,7 +512,7 @@ int runDeform(const CommonOptions& c, const DeformOptions& o)
 		{
 			if (s.meshes.size() != 1)
 				throw Failure{o.weights + ": weights apply to a single mesh"};
-			s.deformer->restrictions[s.meshes[0]->id()] = readWeights(o.weights, s.meshes[0]->points.size());
+			s.deformer->restrictions[s.meshes[0]->id()] = readWeightsFile(o.weights, s.meshes[0]->points.size());
 		}
 		std::vector<ObjMesh> sources;
 		for (vtnhost::Object* m : s.meshes)
@@ -545,13 +524,13 @@ int runDeform(const CommonOptions& c, const DeformOptions& o)
 			{
 				s.cage->points = posed[i].points;
 				s.cage->setDirty(DIRTYFLAGS_DATA);
-				h.evaluate(s.doc, "deforming " + vtnhost::platform::fileNameOf(poses[i].second));
+				h.evaluate(s.doc, "deforming " + vtnhost::platform::fileNameOf(posedPaths[i]));
 				std::vector<FrameWriter::File> frame;
 				for (size_t k = 0; k < s.meshes.size(); ++k)
 				{
 					const vtnhost::Object* m = s.meshes[k];
-					frame.push_back({k, expandPattern(o.out, m->name, poses[i].first), m->deformCache ? m->deformCache->points : m->points});
-					requireFinite(frame.back().points, m->name, poses[i].second);
+					frame.push_back({k, out.fill(m->name, frames.at(i)), m->deformCache ? m->deformCache->points : m->points});
+					requireFinite(frame.back().points, m->name, posedPaths[i]);
 				}
 				writer.put(std::move(frame));
 			}
@@ -586,8 +565,11 @@ int runCheck(const CommonOptions& c, const CheckOptions& o)
 	try
 	{
 		StepRunner steps(c.quiet);
-		const ObjMesh cage = readCage(c, steps, o.cage, o.force, "checks");
-		const ObjMesh mesh = readMesh(steps, o.mesh);
+		RunFiles files;
+		const ObjMesh cage = readCage(c, steps, files, o.cage, o.force, "checks");
+		const ObjMesh mesh = readMesh(steps, files, "--mesh", o.mesh);
+		if (!o.json.empty())
+			files.output("--json", o.json);
 		CliHost h(c.plugin, c.quiet, c.threads);
 		CliHost::Scene s = h.buildScene(cage, {mesh});
 		vtnhost::Object* m = s.meshes[0];
@@ -625,7 +607,7 @@ int runCheck(const CommonOptions& c, const CheckOptions& o)
 			                         {"tag", tag.empty() ? nlohmann::json(nullptr) : nlohmann::json(tag)},
 			                         {"selected", selected}};
 			std::string error;
-			if (!writeFileAtomic(o.json, report.dump(2) + "\n", &error))
+			if (!makeFolderFor(o.json, &error) || !writeFileAtomic(o.json, report.dump(2) + "\n", &error))
 				throw Failure{error};
 		}
 		return outside && o.failOutside ? kExitOutside : kExitSuccess;
@@ -648,6 +630,7 @@ int runInfo(const CommonOptions& c, const std::string& scene)
 {
 	try
 	{
+		RunFiles().input("scene", scene, RunFiles::Use::fileOnly);
 		CliHost h(c.plugin, true);
 		std::string error;
 		// The weights are passed over: the deformer tells their size from its counts.

@@ -71,8 +71,6 @@ int runCheck(const CommonOptions& common, const CheckOptions& options);
 int runInfo(const CommonOptions& common, const std::string& scene);
 int runDemo(const CommonOptions& common, const DemoOptions& options);
 
-// "out/{mesh}_{frame:04}.obj" with mesh and frame filled in.
-std::string expandPattern(const std::string& pattern, const std::string& mesh, long frame);
 // "1-240" or "1-240:5"; false when malformed.
 bool parseFrames(const std::string& text, long* first, long* last, long* step);
 

@@ -229,12 +229,12 @@ void appendNumber(std::string* out, double v)
 
 }  // namespace
 
-bool readObj(const std::string& path, ObjMesh* out, std::string* error, Progress* progress)
+bool readObj(const std::string& path, ObjMesh* out, std::string* error, Progress* progress, uint64_t limit)
 {
 	std::string problem;
 	ObjMesh mesh;
 	mesh.path = path;
-	if (!vtnhost::platform::readFile(path, &mesh.text, &problem))
+	if (!vtnhost::platform::readFile(path, &mesh.text, &problem, limit))
 	{
 		setError(error, path + ": " + problem);
 		return false;

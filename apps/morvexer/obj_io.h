@@ -4,6 +4,7 @@
 #ifndef MORVEXER_APP_OBJ_IO_H
 #define MORVEXER_APP_OBJ_IO_H
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -22,9 +23,10 @@ struct ObjMesh
 
 // Reads the OBJ at path. False with one line in *error naming the file and the
 // problem (missing file, not an OBJ, no vertices, a bad position, a face with
-// fewer than 3 corners or a corner out of range). With progress, reports how
-// far it has read and gives up (false) once Ctrl-C asks it to stop.
-bool readObj(const std::string& path, ObjMesh* out, std::string* error, Progress* progress = nullptr);
+// fewer than 3 corners or a corner out of range, more than limit bytes). With
+// progress, reports how far it has read and gives up (false) once Ctrl-C asks
+// it to stop.
+bool readObj(const std::string& path, ObjMesh* out, std::string* error, Progress* progress = nullptr, uint64_t limit = UINT64_MAX);
 
 // mesh.text with the x y z of its v lines set to points (same count as read);
 // every other byte stays as it was. A coordinate equal to the value already in

@@ -73,9 +73,11 @@ void Host::unloadPlugins()
 
 std::unique_ptr<PluginModule> PluginModule::open(const std::string& path, std::string* error)
 {
-	if (!platform::exists(path))
+	const platform::FileFacts facts = platform::inspect(path);
+	if (facts.kind != platform::FileKind::regular)
 	{
-		*error = path + ": no such plug-in file";
+		*error = path + (facts.kind == platform::FileKind::missing ? ": no such plug-in file"
+		                                                            : std::string(": is ") + platform::kindName(facts.kind) + ", not a plug-in module");
 		return nullptr;
 	}
 	std::string why;

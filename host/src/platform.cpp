@@ -103,6 +103,40 @@ std::string fileNameOf(const std::string& path)
 	return path.substr(last == std::string::npos ? rootLength(path) : last + 1);
 }
 
+bool sameFile(const FileFacts& a, const FileFacts& b)
+{
+	return a.kind != FileKind::missing && b.kind != FileKind::missing && a.device == b.device && a.inode == b.inode;
+}
+
+const char* kindName(FileKind kind)
+{
+	switch (kind)
+	{
+	case FileKind::missing:
+		return "missing";
+	case FileKind::regular:
+		return "a file";
+	case FileKind::folder:
+		return "a folder";
+	case FileKind::device:
+		return "a device";
+	case FileKind::pipe:
+		return "a pipe (FIFO)";
+	case FileKind::other:
+		break;
+	}
+	return "a special file";
+}
+
+bool makeDirectories(const std::string& dir, std::string* problem)
+{
+	std::error_code ec;
+	std::filesystem::create_directories(fsPath(dir), ec);
+	if (ec)
+		*problem = ec.message();
+	return !ec;
+}
+
 #if defined(_WIN32)
 
 namespace {
@@ -280,6 +314,42 @@ bool readFile(const std::string& path, std::string* content, std::string* proble
 
 
 
+FileFacts inspect(const std::string& path)
+{
+	FileFacts f;
+	const std::wstring wide = widen(path);
+	const DWORD attributes = GetFileAttributesW(wide.c_str());
+	if (attributes == INVALID_FILE_ATTRIBUTES)
+	{
+		const DWORD code = GetLastError();
+		if (!isMissing(code))
+			f.problem = systemMessage(code);
+		return f;
+	}
+	f.readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0 && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+	// Opened for no access at all: enough to ask what it is, also while another holds it.
+	Handle file{CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+	                        FILE_FLAG_BACKUP_SEMANTICS, nullptr)};
+	if (file.h == INVALID_HANDLE_VALUE)
+	{
+		f.kind = attributes & FILE_ATTRIBUTE_DIRECTORY ? FileKind::folder : FileKind::regular;
+		return f;
+	}
+	const DWORD type = GetFileType(file.h);
+	BY_HANDLE_FILE_INFORMATION info;
+	if (type == FILE_TYPE_DISK && GetFileInformationByHandle(file.h, &info))
+	{
+		f.kind = info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY ? FileKind::folder : FileKind::regular;
+		f.device = info.dwVolumeSerialNumber;
+		f.inode = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+		if (f.kind == FileKind::regular)
+			f.size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+	}
+	else
+		f.kind = type == FILE_TYPE_CHAR ? FileKind::device : type == FILE_TYPE_PIPE ? FileKind::pipe : FileKind::other;
+	return f;
+}
+
 std::vector<std::string> arguments(int argc, char** argv)
 {
 	std::vector<std::string> args;
@@ -372,6 +442,8 @@ bool OutFile::open(const std::string& path, std::string* problem)
 	if (isSeparator(path.back()))
 		return *problem = systemMessage(ERROR_DIRECTORY), false;
 	impl_->target = widen(path);
+	if (inspect(path).readOnly)
+		return *problem = "the file is read-only", false;
 	for (int attempt = 0; attempt < 100 && impl_->h == INVALID_HANDLE_VALUE; ++attempt)
 	{
 		impl_->temp = widen(temporaryName(path, GetCurrentProcessId()));
@@ -507,6 +579,23 @@ extern "C" void onSignal(int)
 
 std::string reason(int err) { return std::strerror(err); }
 
+// dlerror's text about the module at name, without the name it repeats; a
+// library the module needs and the system lacks said as such, not as "No such
+// file or directory", which reads as if the module itself were missing.
+std::string moduleProblem(const std::string& name, const std::string& text)
+{
+	const std::string missing = ": cannot open shared object file: No such file or directory";
+	const size_t colon = text.find(": ");
+	if (colon == std::string::npos)
+		return text;
+	const std::string who = text.substr(0, colon);
+	if (who == name)
+		return "not a loadable module: " + text.substr(colon + 2);
+	if (text.size() > missing.size() && text.compare(text.size() - missing.size(), missing.size(), missing) == 0)
+		return "it needs " + text.substr(0, text.size() - missing.size()) + ", which the system cannot find";
+	return text;
+}
+
 }  // namespace
 
 void* openModule(const std::string& path, std::string* why)
@@ -517,7 +606,7 @@ void* openModule(const std::string& path, std::string* why)
 	if (!handle && why)
 	{
 		const char* text = ::dlerror();
-		*why = text ? text : "unknown reason";
+		*why = text ? moduleProblem(name, text) : "unknown reason";
 	}
 	return handle;
 }
@@ -619,6 +708,76 @@ bool readFile(const std::string& path, std::string* content, std::string* proble
 
 
 
+namespace {
+
+FileKind kindOf(mode_t mode)
+{
+	if (S_ISREG(mode))
+		return FileKind::regular;
+	if (S_ISDIR(mode))
+		return FileKind::folder;
+	if (S_ISCHR(mode) || S_ISBLK(mode))
+		return FileKind::device;
+	if (S_ISFIFO(mode))
+		return FileKind::pipe;
+	return FileKind::other;
+}
+
+// The write bit that applies to this user, whoever it is: root may write
+// anything, yet a file its owner made read-only is not one to replace.
+bool readOnlyFor(const struct stat& st)
+{
+	if (st.st_uid == ::geteuid())
+		return (st.st_mode & S_IWUSR) == 0;
+	if (st.st_gid == ::getegid())
+		return (st.st_mode & S_IWGRP) == 0;
+	return (st.st_mode & S_IWOTH) == 0;
+}
+
+// The path a chain of symbolic links ends at (itself when it is none); a
+// relative link counts from the link's own folder. False for a loop.
+bool resolveLinks(const std::string& path, std::string* target)
+{
+	std::string at = path;
+	for (int hop = 0; hop < 40; ++hop)
+	{
+		struct stat st;
+		if (::lstat(at.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+		{
+			*target = at;
+			return true;
+		}
+		std::string link(static_cast<size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
+		const ssize_t n = ::readlink(at.c_str(), link.data(), link.size());
+		if (n < 0)
+			return false;
+		link.resize(static_cast<size_t>(n));
+		at = !link.empty() && link[0] == '/' ? link : joinPath(directoryOf(at), link);
+	}
+	errno = ELOOP;
+	return false;
+}
+
+}  // namespace
+
+FileFacts inspect(const std::string& path)
+{
+	FileFacts f;
+	struct stat st;
+	if (::stat(path.c_str(), &st) != 0)
+	{
+		if (errno != ENOENT)
+			f.problem = reason(errno);
+		return f;
+	}
+	f.kind = kindOf(st.st_mode);
+	f.device = static_cast<uint64_t>(st.st_dev);
+	f.inode = static_cast<uint64_t>(st.st_ino);
+	f.size = f.kind == FileKind::regular ? static_cast<uint64_t>(st.st_size) : 0;
+	f.readOnly = readOnlyFor(st);
+	return f;
+}
+
 std::vector<std::string> arguments(int argc, char** argv) { return std::vector<std::string>(argv, argv + argc); }
 
 int runProcess(const std::vector<std::string>& argv)
@@ -712,6 +871,8 @@ struct OutFile::Impl
 {
 	int fd = -1;
 	std::string temp, target;
+	bool direct = false;    // a device or a pipe, written as it is
+	uint64_t position = 0;  // where the next plain write lands, when direct
 };
 
 OutFile::OutFile() : impl_(new Impl) {}
@@ -720,7 +881,8 @@ OutFile::~OutFile()
 	if (impl_->fd >= 0)
 	{
 		::close(impl_->fd);
-		::unlink(impl_->temp.c_str());
+		if (!impl_->direct)
+			::unlink(impl_->temp.c_str());
 	}
 	delete impl_;
 }
@@ -731,29 +893,60 @@ bool OutFile::open(const std::string& path, std::string* problem)
 		return *problem = reason(ENOENT), false;
 	if (path.back() == '/')
 		return *problem = reason(EISDIR), false;
-	impl_->target = path;
+	// Through a link to the file it names: replacing the link itself would cut
+	// it off from that file.
+	if (!resolveLinks(path, &impl_->target))
+		return *problem = reason(errno), false;
+	const std::string& target = impl_->target;
+	struct stat st;
+	const bool existing = ::stat(target.c_str(), &st) == 0;
+	if (existing && S_ISDIR(st.st_mode))
+		return *problem = reason(EISDIR), false;
+	if (existing && !S_ISREG(st.st_mode))
+	{
+		// A device or a pipe is a destination, not a file to replace.
+		impl_->direct = true;
+		impl_->fd = ::open(target.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+		return impl_->fd >= 0 ? true : (*problem = reason(errno), false);
+	}
+	if (existing && readOnlyFor(st))
+		return *problem = "the file is read-only", false;
 	for (int attempt = 0; attempt < 100 && impl_->fd < 0; ++attempt)
 	{
-		impl_->temp = temporaryName(path, static_cast<unsigned long>(::getpid()));
+		impl_->temp = temporaryName(target, static_cast<unsigned long>(::getpid()));
 		impl_->fd = ::open(impl_->temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
 		if (impl_->fd < 0 && errno != EEXIST)
 			return *problem = reason(errno), false;
 	}
 	if (impl_->fd < 0)
 		return *problem = reason(EEXIST), false;
-	// A file being replaced hands its permissions on.
-	struct stat st;
-	if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::fchmod(impl_->fd, st.st_mode & 07777) != 0)
-		return *problem = reason(errno), false;
+	if (existing)
+	{
+		// A file being replaced hands its permissions on, and its owner where
+		// the system lets us (an administrator's write must not take it over).
+		if (::fchmod(impl_->fd, st.st_mode & 07777) != 0)
+			return *problem = reason(errno), false;
+		if (st.st_uid != ::geteuid() || st.st_gid != ::getegid())
+			(void)::fchown(impl_->fd, st.st_uid, st.st_gid);
+	}
 	return true;
 }
 
 bool OutFile::writeAt(uint64_t offset, const void* data, size_t n, std::string* problem)
 {
+	// A pipe takes its bytes in order; a device is written in order where it can be.
+	const bool inOrder = impl_->direct && offset == impl_->position;
+	if (impl_->direct && !inOrder)
+	{
+		struct stat st;
+		if (::fstat(impl_->fd, &st) == 0 && S_ISFIFO(st.st_mode))
+			return *problem = "a pipe cannot go back to rewrite what it has passed on", false;
+	}
 	const auto* b = static_cast<const char*>(data);
 	while (n > 0)
 	{
-		const ssize_t w = ::pwrite(impl_->fd, b, std::min<size_t>(n, 1u << 30), static_cast<off_t>(offset));
+		const size_t piece = std::min<size_t>(n, 1u << 30);
+		const ssize_t w = inOrder ? ::write(impl_->fd, b, piece) : ::pwrite(impl_->fd, b, piece, static_cast<off_t>(offset));
 		if (w < 0)
 		{
 			if (errno == EINTR)
@@ -764,15 +957,24 @@ bool OutFile::writeAt(uint64_t offset, const void* data, size_t n, std::string* 
 		n -= static_cast<size_t>(w);
 		offset += static_cast<uint64_t>(w);
 	}
+	if (inOrder)
+		impl_->position = offset;
 	return true;
 }
 
 bool OutFile::commit(std::string* problem)
 {
-	if (::fsync(impl_->fd) != 0)
-		return *problem = reason(errno), false;
 	const int fd = impl_->fd;
 	impl_->fd = -1;
+	if (impl_->direct)
+		return ::close(fd) == 0 ? true : (*problem = reason(errno), false);
+	if (::fsync(fd) != 0)
+	{
+		*problem = reason(errno);
+		::close(fd);
+		::unlink(impl_->temp.c_str());
+		return false;
+	}
 	if (::close(fd) != 0 || ::rename(impl_->temp.c_str(), impl_->target.c_str()) != 0)
 	{
 		*problem = reason(errno);

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstddef>
 #include <limits>
+#include <vector>
 
 #include "vtnhost/vec.h"
 
@@ -77,6 +78,115 @@ bool splitsAlongBD(const LVector p[4])
 		return insideBD;
 	return squareBD < squareAC;  // convex, or folded so that neither diagonal helps
 }
+
+// The corners of an outline that are not strictly convex, by where they lie:
+// only they can reach into an ear, so an ear is tested against the few in the
+// cells its triangle covers instead of against the whole outline. A grid of
+// about one cell per corner keeps each test near constant for outlines whose
+// corners spread evenly, which is what makes a face of a hundred thousand
+// corners take a moment instead of minutes.
+class ReflexGrid
+{
+public:
+	explicit ReflexGrid(const std::vector<Point2>& flat) : flat_(flat), marked_(flat.size(), 0), listed_(flat.size(), 0)
+	{
+		lowX_ = highX_ = flat.empty() ? 0 : flat[0].x;
+		lowY_ = highY_ = flat.empty() ? 0 : flat[0].y;
+		for (const Point2& p : flat)
+		{
+			lowX_ = std::min(lowX_, p.x);
+			highX_ = std::max(highX_, p.x);
+			lowY_ = std::min(lowY_, p.y);
+			highY_ = std::max(highY_, p.y);
+		}
+		side_ = std::max<size_t>(1, static_cast<size_t>(std::sqrt(static_cast<double>(flat.size()))));
+		cells_.resize(side_ * side_);
+	}
+
+	void mark(size_t i, bool reflex)
+	{
+		if (reflex && !listed_[i])
+		{
+			cells_[cellX(flat_[i].x) + side_ * cellY(flat_[i].y)].push_back(i);
+			listed_[i] = 1;
+		}
+		count_ += static_cast<size_t>(reflex) - static_cast<size_t>(marked_[i]);
+		marked_[i] = reflex;
+	}
+
+	// True when blocks(j) holds for a marked corner j within reach of the
+	// triangle t. Row by row, only the cells the triangle crosses in that row
+	// are looked at: a long thin ear along a row of reflex corners (the bar of
+	// a comb) then passes over those it does not come near.
+	template <typename Blocks>
+	bool any(const Point2 t[3], double reach, Blocks&& blocks) const
+	{
+		if (count_ == 0)
+			return false;
+		double y0 = t[0].y, y1 = t[0].y;
+		for (int k = 1; k < 3; ++k)
+		{
+			y0 = std::min(y0, t[k].y);
+			y1 = std::max(y1, t[k].y);
+		}
+		const size_t cy0 = cellY(y0 - reach), cy1 = cellY(y1 + reach);
+		const double rowHeight = (highY_ - lowY_) / static_cast<double>(side_);
+		for (size_t cy = cy0; cy <= cy1; ++cy)
+		{
+			// The row's band, widened by the reach and by what the cell's
+			// rounding can move a corner across its border.
+			const double slack = reach + rowHeight * 1e-6;
+			const double bandLow = cy == 0 ? -HUGE_VAL : lowY_ + rowHeight * static_cast<double>(cy) - slack;
+			const double bandHigh = cy + 1 == side_ ? HUGE_VAL : lowY_ + rowHeight * static_cast<double>(cy + 1) + slack;
+			double x0 = HUGE_VAL, x1 = -HUGE_VAL;
+			if (!spanInBand(t, bandLow, bandHigh, &x0, &x1))
+				continue;
+			const size_t cx0 = cellX(x0 - reach), cx1 = cellX(x1 + reach);
+			for (size_t cx = cx0; cx <= cx1; ++cx)
+				for (size_t j : cells_[cx + side_ * cy])
+					if (marked_[j] && blocks(j))
+						return true;
+		}
+		return false;
+	}
+
+private:
+	// The x extent of the triangle's part between two heights; false when it has none.
+	static bool spanInBand(const Point2 t[3], double low, double high, double* x0, double* x1)
+	{
+		auto take = [&](double x) {
+			*x0 = std::min(*x0, x);
+			*x1 = std::max(*x1, x);
+		};
+		for (int k = 0; k < 3; ++k)
+		{
+			const Point2& p = t[k];
+			const Point2& q = t[(k + 1) % 3];
+			if (p.y >= low && p.y <= high)
+				take(p.x);
+			for (double h : {low, high})
+				if ((p.y < h && q.y > h) || (p.y > h && q.y < h))
+					take(p.x + (q.x - p.x) * ((h - p.y) / (q.y - p.y)));
+		}
+		return *x0 <= *x1;
+	}
+
+	size_t cell(double v, double low, double high) const
+	{
+		const double t = high > low ? (v - low) / (high - low) * static_cast<double>(side_) : 0.0;
+		if (!(t > 0))
+			return 0;
+		return std::min(side_ - 1, static_cast<size_t>(std::min(t, static_cast<double>(side_))));
+	}
+	size_t cellX(double x) const { return cell(x, lowX_, highX_); }
+	size_t cellY(double y) const { return cell(y, lowY_, highY_); }
+
+	const std::vector<Point2>& flat_;
+	std::vector<char> marked_, listed_;  // listed: in its cell's list, marked or not
+	std::vector<std::vector<size_t>> cells_;
+	size_t side_ = 1, count_ = 0;
+	double lowX_, highX_, lowY_, highY_;
+};
 
 }  // namespace
 
@@ -193,8 +303,16 @@ bool triangulateOutline(const std::vector<LVector>& points, const std::vector<In
 	}
 	auto corner = [&](size_t i) { return area2(flat[prev[i]], flat[i], flat[next[i]]); };
 	auto coincide = [&](size_t i, size_t j) { return outline[i] == outline[j] || samePoint(at(i), at(j)); };
+	// In a simple outline only a corner that is not strictly convex can reach into an ear.
+	ReflexGrid reflex(flat);
+	auto classify = [&](size_t i) { reflex.mark(i, !(corner(i) > areaTolerance)); };
+	for (size_t k = 0; k < n; ++k)
+		classify(k);
 	// A point this close to an ear's side counts as on it, and a point on it blocks the ear.
 	const double sideTolerance = 64 * kRound * scale;
+	// What rounding can add to an area2 of points of the outline, as a distance.
+	const double extent = std::max(distance(Point2{0, 0}, Point2{size, size}), scale);
+	const double roundingReach = 64 * kRound * extent;
 	auto isEar = [&](size_t i) {
 		const size_t a = prev[i];
 		const size_t c = next[i];
@@ -203,26 +321,37 @@ bool triangulateOutline(const std::vector<LVector>& points, const std::vector<In
 		const Point2& pc = flat[c];
 		if (!(area2(pa, pb, pc) > areaTolerance))
 			return false;
-		const double slackAB = sideTolerance * distance(pa, pb);
-		const double slackBC = sideTolerance * distance(pb, pc);
-		const double slackCA = sideTolerance * distance(pc, pa);
-		for (size_t j = next[c]; j != a; j = next[j])
-		{
-			// In a simple outline only a corner that is not strictly convex can reach into an ear.
-			if (corner(j) > areaTolerance)
-				continue;
+		const double ab = distance(pa, pb), bc = distance(pb, pc), ca = distance(pc, pa);
+		const double slackAB = sideTolerance * ab;
+		const double slackBC = sideTolerance * bc;
+		const double slackCA = sideTolerance * ca;
+		auto blocks = [&](size_t j) {
+			if (j == a || j == i || j == c)
+				return false;
 			// Repeated points (a bridged outline) touch the ear without entering it.
 			if (coincide(j, a) || coincide(j, i) || coincide(j, c))
-				continue;
-			const Point2& p = flat[j];
-			if (area2(pa, pb, p) >= -slackAB && area2(pb, pc, p) >= -slackBC && area2(pc, pa, p) >= -slackCA)
 				return false;
-		}
-		return true;
+			const Point2& p = flat[j];
+			return area2(pa, pb, p) >= -slackAB && area2(pb, pc, p) >= -slackBC && area2(pc, pa, p) >= -slackCA;
+		};
+		// The sides moved out by the tolerance bound the ear's triangle grown about
+		// its incentre by (r + tolerance) / r; that triangle, widened by what
+		// rounding can reach, holds every corner the test above can accept.
+		const double perimeter = ab + bc + ca;
+		const double inradius = area2(pa, pb, pc) / perimeter;
+		const Point2 centre{(bc * pa.x + ca * pb.x + ab * pc.x) / perimeter, (bc * pa.y + ca * pb.y + ab * pc.y) / perimeter};
+		const double grow = 1 + sideTolerance / inradius;
+		Point2 grown[3] = {pa, pb, pc};
+		for (Point2& q : grown)
+			q = Point2{centre.x + (q.x - centre.x) * grow, centre.y + (q.y - centre.y) * grow};
+		return !reflex.any(grown, sideTolerance + roundingReach, blocks);
 	};
 	auto unlink = [&](size_t i) {
 		next[prev[i]] = next[i];
 		prev[next[i]] = prev[i];
+		reflex.mark(i, false);
+		classify(prev[i]);
+		classify(next[i]);
 	};
 
 	size_t remaining = n;

@@ -351,6 +351,41 @@ TEST(TriangulateOutline, NearlyPlanarAndLargeOutlines)
 	}
 }
 
+// Faces of a hundred thousand corners come from scans and from careless exports;
+// a triangulation that looks at every corner for every ear takes minutes on them.
+// These take a moment, so the suite runs them; each triangle is checked only by
+// its turn and the areas add up (the full check above looks at every corner).
+TEST(TriangulateOutline, FacesOfManyCornersGiveEveryTriangle)
+{
+	std::mt19937_64 rng(31);
+	std::vector<Corner> wavy;
+	for (int i = 0; i < 60000; ++i)
+	{
+		const double angle = 2 * kPi * i / 60000, r = 40 + (i % 2 == 0 ? 1.0 : -1.0) * 0.5;  // every other corner reflex
+		wavy.push_back({r * std::cos(angle), r * std::sin(angle)});
+	}
+	for (const NamedOutline& shape : {NamedOutline{"100000-gon", regularPolygon(100000, 50)}, NamedOutline{"star of 60000 corners", wavy},
+	                                  NamedOutline{"comb of 5000 teeth", comb(5000)}})
+	{
+		SCOPED_TRACE(shape.name);
+		const PlacedOutline placed = place(shape.corners, randomFrame(rng, 10), 9);
+		std::vector<CPolygon> triangles;
+		ASSERT_TRUE(triangulateOutline(placed.points, placed.outline, &triangles));
+		EXPECT_EQ(triangles.size(), shape.corners.size() - 2);
+		double total = 0;
+		size_t turned = 0;
+		for (const CPolygon& t : triangles)
+		{
+			const LVector& a = placed.points[static_cast<size_t>(t.a)];
+			const LVector n = cross(placed.points[static_cast<size_t>(t.b)] - a, placed.points[static_cast<size_t>(t.c)] - a);
+			turned += dot(n, placed.normal) > 0 ? 0 : 1;
+			total += length(n) / 2;
+		}
+		EXPECT_EQ(turned, 0u);
+		EXPECT_NEAR(total, placed.area, 1e-9 * placed.area) << "no triangle overlaps another or leaves a gap";
+	}
+}
+
 TEST(TriangulateOutline, RepeatedAndCollinearCornersAreDroppedNotGivenZeroAreaTriangles)
 {
 	// A unit square whose corners repeat, once by index and once by position.

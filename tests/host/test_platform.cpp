@@ -3,14 +3,19 @@
 // started with their arguments intact.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
 
 #if !defined(_WIN32)
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -186,3 +191,221 @@ TEST(HostPlatform, AvailableMemoryIsSomeAndHeedsTheAddressSpaceLimit)
 	EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
 #endif
 }
+
+TEST(HostPlatform, FoldersAreMadeWithTheirParents)
+{
+	TemporaryFolder dir;
+	const std::string deep = platform::joinPath(platform::joinPath(dir.path(), "a"), "b");
+	std::string problem;
+	ASSERT_TRUE(platform::makeDirectories(deep, &problem)) << problem;
+	EXPECT_TRUE(platform::isDirectory(deep));
+	EXPECT_TRUE(platform::makeDirectories(deep, &problem)) << "a folder already there is no failure";
+	const std::string file = platform::joinPath(dir.path(), "file");
+	ASSERT_TRUE(platform::writeFileAtomic(file, "x", &problem)) << problem;
+	EXPECT_FALSE(platform::makeDirectories(platform::joinPath(file, "sub"), &problem));
+	EXPECT_FALSE(problem.empty());
+}
+
+#if !defined(_WIN32)
+
+namespace {
+
+// The kinds of file a careless or hostile path names, made in a temporary
+// folder: never the machine's own devices.
+struct SpecialFiles
+{
+	TemporaryFolder dir;
+	std::string at(const std::string& name) const { return platform::joinPath(dir.path(), name); }
+	std::string device(const std::string& name, unsigned minor) const
+	{
+		// Character devices with the numbers of the null (1, 3) or the full (1, 7) device.
+		EXPECT_EQ(::mknod(at(name).c_str(), S_IFCHR | 0666, makedev(1, minor)), 0);
+		return at(name);
+	}
+	std::string fifo(const std::string& name) const
+	{
+		EXPECT_EQ(::mkfifo(at(name).c_str(), 0666), 0);
+		return at(name);
+	}
+	std::string file(const std::string& name, const std::string& text, mode_t mode = 0644) const
+	{
+		std::string problem;
+		EXPECT_TRUE(platform::writeFileAtomic(at(name), text, &problem)) << problem;
+		EXPECT_EQ(::chmod(at(name).c_str(), mode), 0);
+		return at(name);
+	}
+};
+
+bool isKind(const std::string& path, mode_t kind)
+{
+	struct stat st;
+	return ::lstat(path.c_str(), &st) == 0 && (st.st_mode & S_IFMT) == kind;
+}
+
+}  // namespace
+
+// Scenes are read at offsets: only a plain file can be, and opening a FIFO
+// must not wait for a writer that never comes.
+TEST(HostPlatform, ReadingInPiecesOpensPlainFilesOnly)
+{
+	SpecialFiles f;
+	fs::create_directory(f.at("folder"));
+	const std::string pipe = f.fifo("fifo");
+	fs::create_symlink(pipe, f.at("link"));
+	const struct
+	{
+		std::string path, why;
+	} cases[] = {
+	    {pipe, "not a plain file"},
+	    {f.device("null", 3), "not a plain file"},
+	    {f.at("link"), "not a plain file"},
+	    {f.at("folder"), "is a folder, not a file"},
+	    {f.at("missing"), "no such file"},
+	};
+	for (const auto& c : cases)
+	{
+		platform::InFile in;
+		std::string problem;
+		EXPECT_FALSE(in.open(c.path, &problem)) << c.path;
+		EXPECT_EQ(problem, c.why) << c.path;
+	}
+	platform::InFile in;
+	std::string problem;
+	ASSERT_TRUE(in.open(f.file("plain", "12345"), &problem)) << problem;
+	EXPECT_EQ(in.size(), 5u);
+}
+
+TEST(HostPlatform, InspectingTellsKindsAndIdentityThroughLinks)
+{
+	SpecialFiles f;
+	const std::string plain = f.file("plain", "12345");
+	ASSERT_EQ(::symlink("plain", f.at("link").c_str()), 0);
+	ASSERT_EQ(::link(plain.c_str(), f.at("hard").c_str()), 0);
+	const std::string other = f.file("other", "12345");
+	const struct
+	{
+		std::string path;
+		platform::FileKind kind;
+	} cases[] = {
+		{plain, platform::FileKind::regular},
+		{f.at("link"), platform::FileKind::regular},
+		{f.dir.path(), platform::FileKind::folder},
+		{f.device("null", 3), platform::FileKind::device},
+		{f.fifo("fifo"), platform::FileKind::pipe},
+		{f.at("missing"), platform::FileKind::missing},
+	};
+	for (const auto& c : cases)
+		EXPECT_EQ(platform::inspect(c.path).kind, c.kind) << c.path;
+	EXPECT_EQ(platform::inspect(plain).size, 5u);
+	EXPECT_TRUE(platform::inspect(f.at("missing")).problem.empty()) << "missing is no failure to look";
+	EXPECT_TRUE(platform::sameFile(platform::inspect(plain), platform::inspect(f.at("link"))));
+	EXPECT_TRUE(platform::sameFile(platform::inspect(plain), platform::inspect(f.at("hard"))));
+	EXPECT_TRUE(platform::sameFile(platform::inspect(plain), platform::inspect(f.dir.path() + "/./plain")));
+	EXPECT_FALSE(platform::sameFile(platform::inspect(plain), platform::inspect(other)));
+	EXPECT_FALSE(platform::sameFile(platform::inspect(f.at("missing")), platform::inspect(f.at("missing2"))));
+}
+
+TEST(HostPlatform, ReadOnlyIsTheModeBitsEvenForAnAdministrator)
+{
+	SpecialFiles f;
+	const std::string locked = f.file("locked", "keep", 0444);
+	EXPECT_TRUE(platform::inspect(locked).readOnly);
+	EXPECT_FALSE(platform::inspect(f.file("open", "x", 0640)).readOnly);
+	std::string problem;
+	EXPECT_FALSE(platform::writeFileAtomic(locked, "new", &problem));
+	EXPECT_EQ(problem, "the file is read-only");
+	EXPECT_EQ(read(locked), "keep");
+	struct stat st;
+	ASSERT_EQ(::stat(locked.c_str(), &st), 0);
+	EXPECT_EQ(st.st_mode & 07777, 0444u);
+
+	// A writable file keeps its permissions when replaced.
+	ASSERT_TRUE(platform::writeFileAtomic(f.at("open"), "y", &problem)) << problem;
+	ASSERT_EQ(::stat(f.at("open").c_str(), &st), 0);
+	EXPECT_EQ(st.st_mode & 07777, 0640u);
+	EXPECT_EQ(entries(f.dir.path()), 2u) << "no temporary file stays behind";
+}
+
+TEST(HostPlatform, DevicesAreWrittenInPlaceNeverReplaced)
+{
+	SpecialFiles f;
+	const std::string null = f.device("null", 3), full = f.device("full", 7);
+	std::string problem;
+	EXPECT_TRUE(platform::writeFileAtomic(null, "into the void", &problem)) << problem;
+	EXPECT_TRUE(isKind(null, S_IFCHR));
+	// Written in pieces at any offset, as a scene is.
+	platform::OutFile out;
+	ASSERT_TRUE(out.open(null, &problem)) << problem;
+	EXPECT_TRUE(out.writeAt(0, "abcd", 4, &problem)) << problem;
+	EXPECT_TRUE(out.writeAt(1, "x", 1, &problem)) << problem;
+	EXPECT_TRUE(out.commit(&problem)) << problem;
+	EXPECT_TRUE(isKind(null, S_IFCHR));
+
+	EXPECT_FALSE(platform::writeFileAtomic(full, "no room", &problem));
+	EXPECT_EQ(problem, std::strerror(ENOSPC));
+	EXPECT_TRUE(isKind(full, S_IFCHR));
+	EXPECT_EQ(entries(f.dir.path()), 2u) << "no temporary file beside them";
+}
+
+TEST(HostPlatform, APipeGetsTheBytesInOrderAndStaysAPipe)
+{
+	SpecialFiles f;
+	const std::string fifo = f.fifo("fifo");
+	std::string got;
+	std::thread reader([&] {
+		const int fd = ::open(fifo.c_str(), O_RDONLY);
+		char buf[256];
+		ssize_t n;
+		while (fd >= 0 && (n = ::read(fd, buf, sizeof buf)) > 0)
+			got.append(buf, static_cast<size_t>(n));
+		if (fd >= 0)
+			::close(fd);
+	});
+	std::string problem;
+	platform::OutFile out;
+	const bool opened = out.open(fifo, &problem);
+	EXPECT_TRUE(opened) << problem;
+	EXPECT_TRUE(out.writeAt(0, "first ", 6, &problem)) << problem;
+	EXPECT_TRUE(out.writeAt(6, "second", 6, &problem)) << problem;
+	EXPECT_FALSE(out.writeAt(0, "F", 1, &problem)) << "a pipe cannot take back what it passed on";
+	EXPECT_NE(problem.find("pipe"), std::string::npos) << problem;
+	EXPECT_TRUE(out.commit(&problem)) << problem;
+	if (!opened)
+		::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK));  // let the reader go
+	reader.join();
+	EXPECT_EQ(got, "first second");
+	EXPECT_TRUE(isKind(fifo, S_IFIFO));
+}
+
+TEST(HostPlatform, ALinkIsWrittenThroughAndStaysALink)
+{
+	SpecialFiles f;
+	std::string problem;
+	ASSERT_TRUE(platform::makeDirectories(f.at("real"), &problem)) << problem;
+	f.file("real/target", "old", 0600);
+	ASSERT_EQ(::symlink("real/target", f.at("link").c_str()), 0);
+	ASSERT_EQ(::symlink("link", f.at("chain").c_str()), 0);
+	ASSERT_EQ(::symlink("real/new", f.at("dangling").c_str()), 0);
+	const struct
+	{
+		const char* link;
+		const char* target;
+	} cases[] = {{"link", "real/target"}, {"chain", "real/target"}, {"dangling", "real/new"}};
+	for (const auto& c : cases)
+	{
+		ASSERT_TRUE(platform::writeFileAtomic(f.at(c.link), c.link, &problem)) << c.link << ": " << problem;
+		EXPECT_TRUE(isKind(f.at(c.link), S_IFLNK)) << c.link;
+		EXPECT_EQ(read(f.at(c.target)), c.link);
+	}
+	struct stat st;
+	ASSERT_EQ(::stat(f.at("real/target").c_str(), &st), 0);
+	EXPECT_EQ(st.st_mode & 07777, 0600u) << "the target hands on its permissions";
+	EXPECT_EQ(entries(f.at("real")), 2u) << "the file replaced in its own folder, nothing left beside it";
+	EXPECT_EQ(entries(f.dir.path()), 4u);
+
+	ASSERT_EQ(::symlink("loop", f.at("loop").c_str()), 0);
+	EXPECT_FALSE(platform::writeFileAtomic(f.at("loop"), "x", &problem));
+	EXPECT_EQ(problem, std::strerror(ELOOP));
+}
+
+#endif

@@ -39,15 +39,53 @@ bool isDirectory(const std::string& path);
 // The whole file. False with the problem: "no such file", "is a folder, not a
 // file", "larger than N bytes" or "cannot read: <reason>".
 bool readFile(const std::string& path, std::string* content, std::string* problem, uint64_t limit = UINT64_MAX);
+
+// What a path names, links followed.
+enum class FileKind
+{
+	missing,
+	regular,
+	folder,
+	device,  // a character or block device
+	pipe,    // a FIFO
+	other,   // a socket or anything else that is not stored data
+};
+
+struct FileFacts
+{
+	FileKind kind = FileKind::missing;
+	// The same pair names the same file, whatever the spelling or links that
+	// lead to it (Windows: the volume's serial number and the file's index).
+	uint64_t device = 0, inode = 0;
+	uint64_t size = 0;
+	// Its permission bits let this user not write it. Judged by the bits alone:
+	// an administrator, who may write anything, is held to them too.
+	bool readOnly = false;
+	// Why it could not be looked at, when it exists but cannot be (kind missing).
+	std::string problem;
+};
+
+FileFacts inspect(const std::string& path);
+bool sameFile(const FileFacts& a, const FileFacts& b);
+// "a folder", "a device", "a pipe (FIFO)", "a special file", ...: what the kind is called in a message.
+const char* kindName(FileKind kind);
+// The folder and every missing folder above it; false with the system's reason.
+bool makeDirectories(const std::string& dir, std::string* problem);
+
 // Writes a new file beside path, forces it to disk and puts it in path's place
 // in one step: readers see the old file or the new one, never a part. A file
 // it replaces hands on its permissions. False with the system's reason, and
-// nothing is left behind.
+// nothing is left behind. See OutFile for links, devices and read-only files.
 bool writeFileAtomic(const std::string& path, const std::string& content, std::string* problem);
 
 // A file written in pieces, at any offset, beside path, and put in path's place
 // by commit() (writeFileAtomic is one piece of it); abandoned (removed) unless
 // committed. Every failure says why in *problem.
+// A symbolic link is followed: the file it leads to is replaced, in that file's
+// folder, and the link stays. A device, a pipe or another special file is
+// written to as it is, never replaced (a pipe takes its bytes in order only).
+// An existing file whose permission bits forbid writing it is refused
+// ("the file is read-only"), also for an administrator.
 class OutFile
 {
 public:
