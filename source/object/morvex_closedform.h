@@ -1,7 +1,8 @@
 // Green coordinates in closed form (solid angle plus edge logarithms, after
 // Urago 2000 and Ben-Chen, Weber and Gotsman 2009): the same phi and psi as the
 // per-face integration of the binding, at a fraction of its cost, and exact
-// where that scheme divides 0 by 0 (points in a face's plane).
+// where that scheme divides 0 by 0 (points in a face's plane). A point on the
+// cage surface gets the limit from inside the cage (morvex_surface.h).
 //
 // The per-point work runs in vector lanes, on the widest instruction set the
 // CPU offers (see ClosedFormPath); every path gives the same tables to the bit.
