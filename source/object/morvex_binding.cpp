@@ -12,6 +12,7 @@
 #include "vtn_general.h"
 #include "vtn_thread.h"
 #include "morvex_closedform.h"
+#include "morvex_surface.h"
 #include "vtn_resource.h"
 
 namespace {
@@ -52,10 +53,60 @@ struct BindContext
 	Int32 total;
 	// The closed form, or null for the per-face integration.
 	const ClosedFormCage* closed;
+	// For the per-face integration: the cage's surface tolerance and its
+	// faces' angles (the closed form has its own).
+	double tol;
+	const SurfaceAngles* surface;
 	// Set by a worker that could not get its scratch: its rows were never
 	// written, so the bind as a whole has failed.
 	std::atomic<bool>* scratch_failed;
 };
+
+// Where a point stands against face j. area[l] is twice the signed area of the
+// fan triangle (foot point, corner l, corner l + 1), whose edge is the face's
+// edge opposite corner l + 2; on_line[l] tells whether the foot point lies on
+// that edge's line, within the cage's tolerance. On the face means within the
+// tolerance of its plane too, and inside the face or on its boundary.
+struct FacePlace
+{
+	bool on = false;
+	bool on_line[3] = {false, false, false};
+};
+
+FacePlace PlaceOnFace(const BindContext& c, Int32 j, const LVector (&V)[3], const double (&area)[3])
+{
+	FacePlace place;
+	const LVector& n = c.normals[j];
+	if (Len(n) == 0.0)
+		return place;
+	bool inside = area[0] + area[1] + area[2] > 0.0;
+	for (int l = 0; l < 3; ++l)
+	{
+		const double length = Len(V[(l + 1) % 3] - V[l]);
+		const double distance = length > 0.0 ? area[l] / length : 0.0;
+		place.on_line[l] = std::fabs(distance) <= c.tol;
+		inside = inside && distance >= -c.tol;
+	}
+	place.on = inside && std::fabs(Dot(n, V[0])) <= c.tol;
+	return place;
+}
+
+// At a point on face j the scheme's phi divides 0 by 0: the point gets the
+// limit from inside the cage, lambda_k Omega / 4 pi at corner k, added to fi.
+void AddOnFaceLimit(const BindContext& c, Int32 j, const FacePlace& place, const double (&area)[3], float* fi)
+{
+	const double omega = SurfaceAngle(c.surface[j], place.on_line[1], place.on_line[2], place.on_line[0]);
+	const double two_area = area[0] + area[1] + area[2];
+	const CPolygon& f = c.polys[j];
+	const Int32 idx[3] = {f.a, f.b, f.c};
+	for (int k = 0; k < 3; ++k)
+	{
+		const int l = (k + 1) % 3;  // the fan triangle opposite corner k
+		const double lambda = place.on_line[l] ? 0.0 : area[l] / two_area;
+		if (idx[k] >= 0 && idx[k] < c.cage_count)
+			fi[idx[k]] += float(lambda * omega * -kMinusQuarterOverPiTenDigits);
+	}
+}
 
 // One bound point's row of phi and psi, face by face. The tables come
 // uncleared: both schemes add phi up column by column, so the row is zeroed
@@ -80,25 +131,36 @@ void BindPoint(const BindContext& c, Int32 q, Int32 row, ClosedFormCage::Scratch
 		const LVector V[3] = {corner(f.a) - x, corner(f.b) - x, corner(f.c) - x};
 		const LVector& nj = c.normals[j];
 		const LVector p = nj * Dot(nj, V[0]);
-		double s[3], I[3], II[3];
+		double s[3], I[3], II[3], area[3];
 		Int32 fdeg[3], gdeg[3];
 		LVector N[3];
 		for (int l = 0; l < 3; ++l)
 		{
 			const int l1 = (l + 1) % 3;
 			const double t = Dot(Cross(V[l] - p, V[l1] - p), nj);
+			area[l] = t;
 			const float sign = CompareFloatTolerant(t, 0.0) ? 0.0f : (t >= 0.0 ? 1.0f : -1.0f);
 			s[l] = sign;
 			I[l] = GCTriIn(p, V[l], V[l1], zero, &fdeg[l]);
 			II[l] = GCTriIn(zero, V[l1], V[l], zero, &gdeg[l]);
 			N[l] = Normalised(Cross(V[l1], V[l]));
 		}
+		// A fan triangle whose edge line holds the foot point has no area and
+		// adds nothing, which GCTriIn, with the foot a rounding off that line,
+		// may not give (on the cage this is every face around the point and
+		// every face in its plane whose edge runs on through it).
+		const FacePlace place = PlaceOnFace(c, j, V, area);
 		double S = 0.0;
 		for (int l = 0; l < 3; ++l)
-			if (fdeg[l] == 0)
+			if (fdeg[l] == 0 && !place.on_line[l])
 				S += s[l] * I[l];
 		const double Iface = -std::fabs(S);
 		psi[j] = float(-Iface);
+		if (place.on)
+		{
+			AddOnFaceLimit(c, j, place, area, fi);
+			continue;
+		}
 		LVector w = nj * Iface;
 		for (int l = 0; l < 3; ++l)
 			if (gdeg[l] == 0)
@@ -268,8 +330,10 @@ bool Morvex::Bind(BaseObject* mod, BaseObject* cage, Cobjbuff* buff, BaseThread*
 		row_of[q] = !inside_only || buff->validPoints->IsSelected(q) ? row++ : -1;
 	ClosedFormCage closed;
 	ClosedFormCage::Scratch scratch;
+	GeDynamicArray<SurfaceAngles> surface;
 	const bool use_closed = scheme == Scheme::ClosedForm;
-	if (use_closed && (!closed.Init(corners.data, rest_count, origin, polys, face_count, normals.data) || !closed.Prepare(scratch)))
+	if (use_closed ? !closed.Init(corners.data, rest_count, origin, polys, face_count, normals.data) || !closed.Prepare(scratch)
+	               : !CageSurfaceAngles(corners.data, rest_count, origin, polys, face_count, normals.data, surface))
 	{
 		drop_tables();
 		StatusClear();
@@ -278,7 +342,8 @@ bool Morvex::Bind(BaseObject* mod, BaseObject* cage, Cobjbuff* buff, BaseThread*
 	std::atomic<bool> scratch_failed{false};
 	const BindContext context{points,       polys, face_count, cage_count, corners.data, rest_count,
 	                          origin,       normals.data, t_obj, buff, row_of.data, total,
-	                          use_closed ? &closed : nullptr, &scratch_failed};
+	                          use_closed ? &closed : nullptr, SurfaceTolerance(corners.data, rest_count), surface.data,
+	                          &scratch_failed};
 	auto cancel = [&] {
 		drop_tables();
 		Azzera_memoria(data);

@@ -21,25 +21,6 @@ constexpr double kSplit0 = 0.09849140335716425, kSplit1 = 0.3033466836073424, kS
 constexpr double kLn2 = 0.69314718055994530942;
 constexpr double kSqrt2 = 1.41421356237309504880;
 
-// The solid angle's limit from the interior side at a point on face lane of
-// F, whose edge-line distances are t0, t1, t2 (all >= 0): 2 pi inside the
-// face, pi on an edge, the corner's angle at a vertex.
-double OnFaceAngle(double t0, double t1, double t2, const ClosedFormCage::FaceBlock& F, int lane)
-{
-	const int zeros = (t0 == 0.0) + (t1 == 0.0) + (t2 == 0.0);
-	if (zeros == 0)
-		return 2.0 * kPi;
-	if (zeros == 1)
-		return kPi;
-	// At vertex i the two edges beside it have t = 0; m_j . m_k = -cos(angle at i).
-	const int i = t0 != 0.0 ? 0 : (t1 != 0.0 ? 1 : 2);
-	// acos(c) as atan2(sin, c) through the module's own atan2: the C
-	// libraries' acos differ in the last place between platforms, and a scene
-	// must bind the same on all of them.
-	const double c = -F.mm[(i + 1) % 3][(i + 2) % 3][lane];
-	return ClosedFormAtan2(std::sqrt(std::max(0.0, (1.0 - c) * (1.0 + c))), c);
-}
-
 // The faces' phi contributions into phi, a column at a time: each column's
 // float sum takes its contributions in face order, as adding them face after
 // face would, without a read and write of phi for each one.
@@ -215,7 +196,6 @@ struct Face
 	double two_area;
 	LVector m[3];
 	double inv_h[3];
-	double tol;
 };
 struct Edge
 {
@@ -297,7 +277,6 @@ bool ClosedFormCage::Init(const LVector* corners, Int64 corner_count, const LVec
 		const LVector v0 = vertices[f.v[0]], v1 = vertices[f.v[1]], v2 = vertices[f.v[2]];
 		f.n = normals[j];
 		f.two_area = Len(Cross(v1 - v0, v2 - v0));
-		double size = 0.0;
 		for (int k = 0; k < 3; ++k)
 		{
 			const LVector from = vertices[f.v[(k + 1) % 3]], to = vertices[f.v[(k + 2) % 3]];
@@ -305,7 +284,6 @@ bool ClosedFormCage::Init(const LVector* corners, Int64 corner_count, const LVec
 			const LVector tau = l > 0.0 ? (to - from) / l : LVector{0, 0, 0};
 			f.m[k] = Cross(tau, f.n);
 			f.inv_h[k] = f.two_area > 0.0 ? l / f.two_area : 0.0;
-			size = size > l ? size : l;
 			// The edge, shared with the face on its other side.
 			const Int32 a = f.v[(k + 1) % 3], b = f.v[(k + 2) % 3];
 			const Int32 lo = a < b ? a : b, hi = a < b ? b : a;
@@ -323,7 +301,6 @@ bool ClosedFormCage::Init(const LVector* corners, Int64 corner_count, const LVec
 			}
 			f.edge[k] = id;
 		}
-		f.tol = 1e-12 * size;
 	}
 
 	// Into blocks. New places are zero: padding edges and faces sit at vertex
@@ -332,6 +309,9 @@ bool ClosedFormCage::Init(const LVector* corners, Int64 corner_count, const LVec
 	out.vertex_count = vertices.GetCount();
 	out.edge_count = edges.GetCount();
 	out.face_count = face_count;
+	out.tol = SurfaceTolerance(corners, corner_count);
+	if (!CageSurfaceAngles(corners, corner_count, origin, polys, face_count, normals, out.surface))
+		return false;
 	const Int64 nv = Padded(out.vertex_count);
 	if (!Fresh(out.x, nv) || !Fresh(out.y, nv) || !Fresh(out.z, nv) ||
 	    !Fresh(out.edges, Padded(out.edge_count) / kBlock) || !Fresh(out.faces, Padded(face_count) / kBlock))
@@ -376,7 +356,6 @@ bool ClosedFormCage::Init(const LVector* corners, Int64 corner_count, const LVec
 		B.ny[i] = f.n.y;
 		B.nz[i] = f.n.z;
 		B.two_area[i] = f.two_area;
-		B.tol[i] = f.tol;
 	}
 	return IndexColumns(faces, out);
 }

@@ -1,7 +1,8 @@
 // Green coordinates in closed form (solid angle plus edge logarithms, after
 // Urago 2000 and Ben-Chen, Weber and Gotsman 2009): the same phi and psi as the
 // per-face integration of the binding, at a fraction of its cost, and exact
-// where that scheme divides 0 by 0 (points in a face's plane).
+// where that scheme divides 0 by 0 (points in a face's plane). A point on the
+// cage surface gets the limit from inside the cage (morvex_surface.h).
 //
 // The per-point work runs in vector lanes, on the widest instruction set the
 // CPU offers (see ClosedFormPath); every path gives the same tables to the bit.
@@ -12,6 +13,7 @@
 
 #include "ge_dynamicarray.h"
 #include "morvex_cpu.h"
+#include "morvex_surface.h"
 #include "vtn_math.h"
 
 // atan2(y, x) within a few units in the last place, in (-pi, pi], +pi on the
@@ -88,7 +90,6 @@ public:
 		double mx[3][kBlock], my[3][kBlock], mz[3][kBlock];
 		double inv_h[3][kBlock];   // 1 / height from vertex k
 		double mm[3][3][kBlock];   // m_k . m_j
-		double tol[kBlock];        // distances below this count as on the face's plane or edge lines
 	};
 	struct Layout
 	{
@@ -101,6 +102,11 @@ public:
 		// scratch's phi, in face order, corners a, b, c.
 		GeDynamicArray<Int32> columns, column_start, slots;
 		Int64 vertex_count = 0, edge_count = 0, face_count = 0;
+		// Distances from a plane or edge line at or below tol count as 0
+		// (SurfaceTolerance); a point on a face takes that face's angle from
+		// surface, in face order, which only such points read.
+		double tol = 0.0;
+		GeDynamicArray<SurfaceAngles> surface;
 	};
 
 	// Scratch for one point, in records that a face reads whole: per vertex

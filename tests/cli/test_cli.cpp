@@ -523,3 +523,67 @@ TEST_F(Tool, CtrlCStopsASequenceAfterWholeFrames)
 		EXPECT_EQ(points(first).size(), 10242u);
 	}
 }
+
+// Points exactly on the cage: its corners, its edges at and off their middle,
+// its faces' centres, points off them and on the diagonals the quads are cut
+// along. The rest cage gives them back and a similarity of it moves them
+// alike, within a millionth of the cage's diagonal.
+TEST_F(Tool, PointsOnTheCageStayAtRestAndFollowASimilarity)
+{
+	const testmesh::Mesh cube = testmesh::box({-1, -1, -1}, {1, 1, 1});
+	writeMesh("cube.obj", cube);
+	testmesh::Mesh pts;
+	pts.points = cube.points;
+	for (int axis = 0; axis < 3; ++axis)
+		for (double u : {-1.0, 1.0})
+			for (double v : {-1.0, 1.0})
+				for (double w : {0.0, 0.5})
+				{
+					double c[3];
+					c[axis] = w;
+					c[(axis + 1) % 3] = u;
+					c[(axis + 2) % 3] = v;
+					pts.points.push_back({c[0], c[1], c[2]});
+				}
+	for (int axis = 0; axis < 3; ++axis)
+		for (double side : {-1.0, 1.0})
+			for (const auto& [u, v] : {std::pair{0.0, 0.0}, std::pair{0.3, -0.6}, std::pair{0.5, 0.5}, std::pair{-0.25, 0.25}})
+			{
+				double c[3];
+				c[axis] = side;
+				c[(axis + 1) % 3] = u;
+				c[(axis + 2) % 3] = v;
+				pts.points.push_back({c[0], c[1], c[2]});
+			}
+	pts.polygons.push_back({0, 1, 2, 2});
+	writeMesh("pts.obj", pts);
+
+	const double diag = 2 * std::sqrt(3.0);
+	struct Pose
+	{
+		const char* name;
+		LMatrix matrix;
+		double scale;
+	};
+	const Pose poses[] = {
+		{"rest", testmesh::identity(), 1.0},
+		{"similarity", testmesh::product(testmesh::translation({0.3, -2, 1}), testmesh::product(testmesh::rotation({1, 2, -1}, 0.8), testmesh::scaling(1.7))),
+		 1.7},
+	};
+	for (const Pose& pose : poses)
+	{
+		writeMesh("posed.obj", testmesh::transformed(cube, pose.matrix));
+		const Outcome r = run("deform --cage " + path("cube.obj") + " --mesh " + path("pts.obj") + " --posed " + path("posed.obj") + " -o " +
+		                      path("out.obj"));
+		ASSERT_EQ(r.code, 0) << pose.name << ": " << r.err;
+		const std::vector<LVector> out = points(read(path("out.obj")));
+		ASSERT_EQ(out.size(), pts.points.size()) << pose.name;
+		for (size_t i = 0; i < out.size(); ++i)
+		{
+			const LVector& p = pts.points[i];
+			EXPECT_LE(testmesh::distance(out[i], testmesh::apply(pose.matrix, p)), 1e-6 * diag * pose.scale)
+			    << pose.name << ": (" << p.x << ", " << p.y << ", " << p.z << ") went to (" << out[i].x << ", " << out[i].y << ", "
+			    << out[i].z << ")";
+		}
+	}
+}

@@ -35,6 +35,36 @@ std::vector<LVector> DeformerScene::evaluateReference(vtnhost::Object* op, vtnho
 	return buffer;
 }
 
+DeformerScene::Tables DeformerScene::bind(testmesh::Mesh mesh, const testmesh::Mesh& cage, bool reference)
+{
+	if (mesh.polygons.empty())
+		mesh.polygons.push_back({0, 1, 2, 2});
+	vtnhost::Object* op = testscene::addMesh(host, doc, "Mesh", mesh);
+	std::unique_ptr<vtnhost::Object> d = doc->remove(deformer);
+	doc->insert(std::move(d), op, nullptr);
+	vtnhost::Object* c = addLinked(MORVEX_CAGE, cage, "Cage");
+	EXPECT_TRUE(vtnhost::pressButton(deformer, MORVEX_BIND));
+	if (reference)
+		EXPECT_TRUE(m->BindReference(deformer->asObject(), op->asObject(), nullptr));
+	else
+		host.evaluate(doc);
+	Tables t;
+	if (internals(m).bindings.GetCount() == 1)
+	{
+		const Cobjbuff* r = internals(m).bindings[0];
+		t.rows = r->pointCount;
+		t.cols = r->cagePointCount;
+		t.faces = r->faceCount;
+		t.phi.assign(r->FI[0], r->FI[0] + size_t(t.rows) * size_t(t.cols));
+		t.psi.assign(r->PSI[0], r->PSI[0] + size_t(t.rows) * size_t(t.faces));
+	}
+	std::unique_ptr<vtnhost::Object> back = doc->remove(deformer);
+	doc->insert(std::move(back), nullptr, nullptr);
+	doc->remove(op).reset();
+	doc->remove(c).reset();
+	return t;
+}
+
 vtnhost::Object* DeformerScene::addLinked(Int32 param_id, const testmesh::Mesh& mesh, const std::string& name)
 {
 	vtnhost::Object* op = testscene::addMesh(host, doc, name, mesh);

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "object/morvex.h"
 #include "support/morvex_access.h"
 #include "support/scene.h"
@@ -24,6 +26,13 @@ private:
 	Int32 size_;
 };
 
+// One binding's weight tables, rows after rows.
+struct BoundTables
+{
+	std::vector<float> phi, psi;
+	Int32 rows = 0, cols = 0, faces = 0;
+};
+
 class DeformerScene : public ::testing::Test
 {
 protected:
@@ -36,6 +45,13 @@ protected:
 	// op's points after an evaluation through the deformer's reference entry
 	// point, made as the host makes one: on a copy of op's points.
 	std::vector<LVector> evaluateReference(vtnhost::Object* op, vtnhost::Thread* thread = nullptr);
+
+	using Tables = BoundTables;
+	// mesh's points bound to cage, by the closed form through an evaluation or
+	// by the per-face integration (reference); a mesh without faces gets one
+	// triangle, as only objects with polygons are deformed. The scene is left
+	// as it was; no tables when no binding was made.
+	Tables bind(testmesh::Mesh mesh, const testmesh::Mesh& cage, bool reference);
 
 	vtnhost::Host& host = unitHost();
 	Recorder& recorder = unitRecorder();

@@ -11,7 +11,7 @@
 
 namespace testmesh {
 
-Mesh objPoints(const std::string& path)
+Mesh objMesh(const std::string& path)
 {
 	Mesh m;
 	std::ifstream in(path);
@@ -23,8 +23,27 @@ Mesh objPoints(const std::string& path)
 			if (std::sscanf(line.c_str() + 2, "%lf %lf %lf", &p.x, &p.y, &p.z) == 3)
 				m.points.push_back(p);
 		}
+		else if (line.rfind("f ", 0) == 0)
+		{
+			// Each corner's first number, 1-based; "7/2/5" names point 7.
+			std::istringstream corners(line.substr(2));
+			std::vector<Int32> f;
+			std::string corner;
+			while (corners >> corner)
+				f.push_back(static_cast<Int32>(std::stol(corner)) - 1);
+			for (size_t k = 2; k < f.size(); ++k)
+				m.polygons.push_back({f[0], f[k - 1], f[k], f[k]});
+		}
 	return m;
 }
+
+Mesh objPoints(const std::string& path)
+{
+	Mesh m = objMesh(path);
+	m.polygons.clear();
+	return m;
+}
+
 namespace {
 
 const double kPi = 3.14159265358979323846;

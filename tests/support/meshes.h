@@ -36,6 +36,9 @@ struct Mesh
 // The positions (`v` lines) of an OBJ file, without its faces: how the tests
 // take the bundled samples' points.
 Mesh objPoints(const std::string& path);
+// The same with its faces (`f` lines, 1-based, fanned into triangles): a
+// sample as a closed surface of its own.
+Mesh objMesh(const std::string& path);
 Mesh box(LVector lo, LVector hi);
 // box() with every quad split along its a/c diagonal: 8 points, 12 triangles.
 Mesh boxTriangles(LVector lo, LVector hi);

@@ -228,42 +228,6 @@ QuadratureRow quadratureRow(const Mesh& cage, const LVector& eta, GreenQuadratur
 class ClosedForm : public DeformerScene
 {
 protected:
-	struct Tables
-	{
-		std::vector<float> phi, psi;
-		Int32 rows = 0, cols = 0, faces = 0;
-	};
-	Tables bind(Mesh mesh, const Mesh& cage, bool reference)
-	{
-		// Only objects with polygons are deformed; points alone get one triangle.
-		if (mesh.polygons.empty())
-			mesh.polygons.push_back({0, 1, 2, 2});
-		Object* op = testscene::addMesh(host, doc, "Mesh", mesh);
-		std::unique_ptr<Object> d = doc->remove(deformer);
-		doc->insert(std::move(d), op, nullptr);
-		Object* c = addLinked(MORVEX_CAGE, cage, "Cage");
-		EXPECT_TRUE(vtnhost::pressButton(deformer, MORVEX_BIND));
-		if (reference)
-			EXPECT_TRUE(m->BindReference(deformer->asObject(), op->asObject(), nullptr));
-		else
-			host.evaluate(doc);
-		Tables t;
-		if (internals(m).bindings.GetCount() == 1)
-		{
-			const Cobjbuff* r = internals(m).bindings[0];
-			t.rows = r->pointCount;
-			t.cols = r->cagePointCount;
-			t.faces = r->faceCount;
-			t.phi.assign(r->FI[0], r->FI[0] + size_t(t.rows) * size_t(t.cols));
-			t.psi.assign(r->PSI[0], r->PSI[0] + size_t(t.rows) * size_t(t.faces));
-		}
-		// Leave the scene as it was for the next bind.
-		std::unique_ptr<Object> back = doc->remove(deformer);
-		doc->insert(std::move(back), nullptr, nullptr);
-		doc->remove(op).reset();
-		doc->remove(c).reset();
-		return t;
-	}
 	static float largest(const std::vector<float>& v)
 	{
 		float m = 0;
