@@ -17,6 +17,7 @@
 
 #include "cage_check.h"
 #include "cli_host.h"
+#include "command_steps.h"
 #include "obj_io.h"
 #include "scene_info.h"
 #include "vtnhost/platform.h"
@@ -30,6 +31,8 @@ void say(const CommonOptions& c, const std::string& line)
 		std::printf("%s\n", line.c_str());
 }
 
+}  // namespace
+
 ObjMesh readMesh(const std::string& path)
 {
 	ObjMesh m;
@@ -39,8 +42,6 @@ ObjMesh readMesh(const std::string& path)
 	return m;
 }
 
-// A cage must be closed and manifold; one whose faces point inward is turned
-// outward, since the coordinates assume outward faces.
 ObjMesh readCage(const CommonOptions& c, const std::string& path, bool force)
 {
 	ObjMesh cage = readMesh(path);
@@ -60,8 +61,7 @@ ObjMesh readCage(const CommonOptions& c, const std::string& path, bool force)
 	return cage;
 }
 
-// Points of mesh outside the cage, by the deformer's own check; its tag is taken off again.
-size_t countOutside(CliHost::Scene& s, vtnhost::Object* mesh, std::vector<Int32>* first = nullptr)
+size_t countOutside(CliHost::Scene& s, vtnhost::Object* mesh, std::vector<Int32>* first, size_t keep)
 {
 	auto& params = s.deformer->container().entries;
 	const vtnhost::Value saved = params.count(MORVEX_SAFE_DISTANCE) ? params[MORVEX_SAFE_DISTANCE] : vtnhost::Value::Real(0.1);
@@ -76,7 +76,7 @@ size_t countOutside(CliHost::Scene& s, vtnhost::Object* mesh, std::vector<Int32>
 		outside = sel.size();
 		if (first)
 			for (Int32 i : sel)
-				if (first->size() < 10)
+				if (first->size() < keep)
 					first->push_back(i);
 		mesh->removeTag(mesh->tags.front().get());
 	}
@@ -84,6 +84,8 @@ size_t countOutside(CliHost::Scene& s, vtnhost::Object* mesh, std::vector<Int32>
 	vtnhost::setLink(s.deformer, MORVEX_CHECK_OBJECT, nullptr);
 	return outside;
 }
+
+namespace {
 
 // Bytes in the way the plug-in shows its memory (1024 to the kilobyte).
 std::string sizeText(uint64_t bytes)
@@ -110,9 +112,8 @@ uint64_t weightBytes(uint64_t boundPoints, const vtnhost::Object* cage)
 	return boundPoints * (static_cast<uint64_t>(cage->points.size()) + triangles) * sizeof(float);
 }
 
-// Presses bind and evaluates; throws when the user cancels, when the weights
-// will not fit in the memory there is (unless forced), and when nothing, or
-// not everything, could be bound.
+}  // namespace
+
 double bindScene(const CommonOptions& c, CliHost& h, CliHost::Scene& s, bool inside_only, bool force)
 {
 	s.deformer->container().entries[MORVEX_INSIDE_ONLY] = vtnhost::Value::Bool(inside_only);
@@ -167,11 +168,41 @@ double bindScene(const CommonOptions& c, CliHost& h, CliHost::Scene& s, bool ins
 	return seconds;
 }
 
+CliHost::Scene loadBoundScene(CliHost& h, const std::string& path)
+{
+	std::string error;
+	vtnhost::Document* doc = h.host().loadDocument(path, &error);
+	if (!doc)
+		throw Failure{error};
+	CliHost::Scene s = h.findScene(doc, path);
+	requireReadable(*s.deformer, path);
+	if (memoryText(s.deformer) == "0" || memoryText(s.deformer) == "0 B")
+		throw Failure{path + ": the deformer holds no binding"};
+	return s;
+}
+
 std::string sourceText(const vtnhost::Object* mesh)
 {
 	const vtnhost::Value* v = mesh->container().find(CLI_SOURCE_TEXT);
 	return v ? v->s : objText(mesh->points, {}, mesh->name);
 }
+
+ObjMesh sourceOf(const vtnhost::Object* mesh)
+{
+	ObjMesh m;
+	const vtnhost::Value* path = mesh->container().find(CLI_SOURCE_PATH);
+	m.path = path ? path->s : mesh->name;
+	m.text = sourceText(mesh);
+	m.points = mesh->points;
+	return m;
+}
+
+const std::vector<LVector>& deformedPoints(const vtnhost::Object* mesh)
+{
+	return mesh->deformCache ? mesh->deformCache->points : mesh->points;
+}
+
+namespace {
 
 // Writes the files of a frame sequence on a thread of its own, so that one
 // frame goes to disk while the next one deforms. At most one frame waits to be
@@ -245,8 +276,7 @@ private:
 				std::string error;
 				try
 				{
-					std::string text;
-					if (replaceVertices(sources_[f.source], f.points, &text, &error) && writeFileAtomic(f.path, text, &error))
+					if (writePosedObj(sources_[f.source], f.points, f.path, &error))
 					{
 						++written_;
 						continue;
@@ -278,17 +308,6 @@ private:
 	std::atomic<size_t> written_{0};
 	std::thread thread_;  // last: it starts once everything above is ready
 };
-
-// The OBJ a mesh came from, with its rest points: what its poses are written over.
-ObjMesh sourceOf(const vtnhost::Object* mesh)
-{
-	ObjMesh m;
-	const vtnhost::Value* path = mesh->container().find(CLI_SOURCE_PATH);
-	m.path = path ? path->s : mesh->name;
-	m.text = sourceText(mesh);
-	m.points = mesh->points;
-	return m;
-}
 
 std::vector<float> readWeights(const std::string& path, size_t count)
 {
@@ -408,16 +427,7 @@ int runDeform(const CommonOptions& c, const DeformOptions& o)
 		CliHost h(c.plugin, c.quiet, c.threads);
 		CliHost::Scene s;
 		if (!o.scene.empty())
-		{
-			std::string error;
-			vtnhost::Document* doc = h.host().loadDocument(o.scene, &error);
-			if (!doc)
-				throw Failure{error};
-			s = h.findScene(doc, o.scene);
-			requireReadable(*s.deformer, o.scene);
-			if (memoryText(s.deformer) == "0" || memoryText(s.deformer) == "0 B")
-				throw Failure{o.scene + ": the deformer holds no binding"};
-		}
+			s = loadBoundScene(h, o.scene);
 		else
 		{
 			const ObjMesh cage = readCage(c, o.cage, o.force);
@@ -464,7 +474,7 @@ int runDeform(const CommonOptions& c, const DeformOptions& o)
 			for (size_t k = 0; k < s.meshes.size(); ++k)
 			{
 				const vtnhost::Object* m = s.meshes[k];
-				frame.push_back({k, expandPattern(o.out, m->name, poses[i].first), m->deformCache ? m->deformCache->points : m->points});
+				frame.push_back({k, expandPattern(o.out, m->name, poses[i].first), deformedPoints(m)});
 			}
 			writer.put(std::move(frame));
 		}

@@ -215,14 +215,21 @@ void appendNumber(std::string* out, double v)
 
 bool readObj(const std::string& path, ObjMesh* out, std::string* error)
 {
-	std::string problem;
-	ObjMesh mesh;
-	mesh.path = path;
-	if (!vtnhost::platform::readFile(path, &mesh.text, &problem))
+	std::string problem, text;
+	if (!vtnhost::platform::readFile(path, &text, &problem))
 	{
 		setError(error, path + ": " + problem);
 		return false;
 	}
+	return parseObj(path, std::move(text), out, error);
+}
+
+bool parseObj(const std::string& path, std::string text, ObjMesh* out, std::string* error)
+{
+	std::string problem;
+	ObjMesh mesh;
+	mesh.path = path;
+	mesh.text = std::move(text);
 	// A text OBJ has no NUL; a binary file that happens to hold "v 1 2 3"
 	// somewhere must not pass for a mesh.
 	if (const void* nul = std::memchr(mesh.text.data(), '\0', mesh.text.size()))
@@ -367,6 +374,12 @@ bool writeFileAtomic(const std::string& path, const std::string& text, std::stri
 		return true;
 	setError(error, path + ": cannot write: " + problem);
 	return false;
+}
+
+bool writePosedObj(const ObjMesh& source, const std::vector<LVector>& points, const std::string& path, std::string* error)
+{
+	std::string text;
+	return replaceVertices(source, points, &text, error) && writeFileAtomic(path, text, error);
 }
 
 std::string objText(const std::vector<LVector>& points, const std::vector<std::vector<Int32>>& faces, const std::string& comment)

@@ -23,6 +23,8 @@ struct ObjMesh
 // problem (missing file, not an OBJ, no vertices, a bad position, a face with
 // fewer than 3 corners or a corner out of range).
 bool readObj(const std::string& path, ObjMesh* out, std::string* error);
+// The same for OBJ text already in memory; path only names it in messages.
+bool parseObj(const std::string& path, std::string text, ObjMesh* out, std::string* error);
 
 // mesh.text with the x y z of its v lines set to points (same count as read);
 // every other byte stays as it was. A coordinate equal to the value already in
@@ -34,6 +36,10 @@ bool replaceVertices(const ObjMesh& mesh, const std::vector<LVector>& points, st
 // rename, so readers see the old file or the new one, never a partial one.
 // An existing file keeps its permissions. Nothing is left behind on failure.
 bool writeFileAtomic(const std::string& path, const std::string& text, std::string* error);
+
+// A pose of source (points in its v order) written to path as source's own
+// text with the new positions, atomically: how every deformed mesh is written.
+bool writePosedObj(const ObjMesh& source, const std::vector<LVector>& points, const std::string& path, std::string* error);
 
 // A plain OBJ: "# comment" lines, then v lines, then 1-based f lines.
 std::string objText(const std::vector<LVector>& points, const std::vector<std::vector<Int32>>& faces, const std::string& comment);
