@@ -23,3 +23,31 @@ target_link_libraries(morvexer_cli PRIVATE PkgConfig::HTTPLIB)
 
 set(studio_web_out ${CMAKE_CURRENT_BINARY_DIR}/web)
 target_compile_definitions(morvexer_cli PRIVATE MORVEXER_WEB_DIR="${studio_web_out}")
+
+set(studio_web_src ${PROJECT_SOURCE_DIR}/web)
+file(GLOB studio_page CONFIGURE_DEPENDS ${studio_web_src}/*.html ${studio_web_src}/*.js ${studio_web_src}/*.css)
+set(studio_outputs)
+foreach(file IN LISTS studio_page)
+  get_filename_component(name ${file} NAME)
+  add_custom_command(OUTPUT ${studio_web_out}/${name}
+    COMMAND ${CMAKE_COMMAND} -E copy ${file} ${studio_web_out}/${name}
+    DEPENDS ${file} VERBATIM)
+  list(APPEND studio_outputs ${studio_web_out}/${name})
+endforeach()
+
+# Watched, so the build configures again once the setup has installed it.
+file(GLOB three_manifest CONFIGURE_DEPENDS ${studio_web_src}/node_modules/three/package.json)
+if(three_manifest)
+  set(three ${studio_web_src}/node_modules/three)
+  set(three_files ${three}/build/three.module.js ${three}/build/three.core.js
+    ${three}/examples/jsm/controls/OrbitControls.js ${three}/examples/jsm/controls/TransformControls.js ${three}/LICENSE)
+  add_custom_command(OUTPUT ${studio_web_out}/vendor/three.module.js
+    COMMAND ${CMAKE_COMMAND} -DTHREE=${three} -DOUT=${studio_web_out}/vendor -P ${CMAKE_CURRENT_SOURCE_DIR}/studio_vendor.cmake
+    DEPENDS ${three_files} ${three_manifest} ${CMAKE_CURRENT_SOURCE_DIR}/studio_vendor.cmake VERBATIM)
+  list(APPEND studio_outputs ${studio_web_out}/vendor/three.module.js)
+else()
+  message(WARNING "web/node_modules/three is missing: the studio's page is built without three.js and `morvexer studio` "
+                  "will refuse to start; run scripts/setup-web.sh")
+endif()
+add_custom_target(morvexer_web ALL DEPENDS ${studio_outputs})
+add_dependencies(morvexer_tool morvexer_web)
