@@ -32,6 +32,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <random>
 #include <thread>
 
@@ -111,6 +112,27 @@ bool sameToken(const std::string& given, const std::string& token)
 	return diff == 0;
 }
 
+// Every answer goes out as it stands. Given a body, the library compresses
+// text for a client that accepts brotli, at brotli's best and slowest quality,
+// on every request: seconds for three.js on a busy machine, for nothing on
+// loopback. A body handed over through a provider is sent as it is.
+void send(Response& res, std::shared_ptr<const std::string> body, const std::string& type)
+{
+	const size_t size = body->size();
+	if (size == 0)
+		return res.set_content("", type.c_str());
+	res.set_content_provider(size, type, [body](size_t offset, size_t length, httplib::DataSink& sink) {
+		return sink.write(body->data() + offset, length);
+	});
+}
+
+// Data that outlives the server (the page, the session's fixed answers), sent without a copy.
+void send(Response& res, const std::string& lasting, const std::string& type)
+{
+	send(res, std::shared_ptr<const std::string>(std::shared_ptr<const std::string>(), &lasting), type);
+}
+
+// A refusal: one line, set as the body, which tells the error handler that it has its reason.
 void answer(Response& res, int status, const std::string& line)
 {
 	res.status = status;
@@ -124,10 +146,13 @@ bool refuse(Response& res, int status, const std::string& line)
 	return false;
 }
 
-void answer(Response& res, const Reply& r)
+void answer(Response& res, Reply r)
 {
 	res.status = r.status;
-	res.set_content(r.body, r.type.c_str());
+	if (r.status >= 400)
+		res.set_content(r.body, r.type.c_str());
+	else
+		send(res, std::make_shared<const std::string>(std::move(r.body)), r.type);
 	if (r.evaluateMs >= 0)
 		res.set_header("X-Morvexer-Evaluate-Ms", std::to_string(r.evaluateMs));
 }
@@ -207,16 +232,16 @@ public:
 				answer(res, res.status, res.status == 404 ? "not found" : "refused");
 		});
 
-		server_.Get("/api/scene", [this](const Request&, Response& res) { res.set_content(session_.sceneJson(), "application/json"); });
-		server_.Get("/api/outside", [this](const Request&, Response& res) { res.set_content(session_.outsideJson(), "application/json"); });
-		server_.Get("/api/cage/rest", [this](const Request&, Response& res) { res.set_content(session_.restCage(), "application/octet-stream"); });
+		server_.Get("/api/scene", [this](const Request&, Response& res) { send(res, session_.sceneJson(), "application/json"); });
+		server_.Get("/api/outside", [this](const Request&, Response& res) { send(res, session_.outsideJson(), "application/json"); });
+		server_.Get("/api/cage/rest", [this](const Request&, Response& res) { send(res, session_.restCage(), "application/octet-stream"); });
 		server_.Get("/api/cage/pose", [this](const Request&, Response& res) { answer(res, session_.pose()); });
 		server_.Get(R"(/api/mesh/(\d{1,6})/(triangles|rest))", [this](const Request& req, Response& res) {
 			const size_t i = std::stoul(req.matches[1].str());
 			if (i >= session_.meshCount())
 				return answer(res, 404, "there is no mesh " + req.matches[1].str());
 			const bool tris = req.matches[2].str() == "triangles";
-			res.set_content(tris ? session_.triangles(i) : session_.restPoints(i), "application/octet-stream");
+			send(res, tris ? session_.triangles(i) : session_.restPoints(i), "application/octet-stream");
 		});
 		post("/api/deform", [this](const Request& req, const std::string& body) { return session_.deform(body, blendOf(req)); }, cap);
 		post("/api/save", [this](const Request& req, const std::string& body) { return session_.save(body, blendOf(req)); }, cap);
@@ -225,7 +250,7 @@ public:
 			const auto it = page_.find(req.path);
 			if (it == page_.end())
 				return answer(res, 404, "not found");
-			res.set_content(it->second.body, it->second.type.c_str());
+			send(res, it->second.body, it->second.type);
 		});
 	}
 
