@@ -122,6 +122,13 @@ export class View {
     this.transform.setSize(0.8);
     this.scene.add(this.transform.getHelper());
     this.transform.addEventListener('change', () => this.requestRender());
+    // The gizmo picks with the matrices of the last frame drawn; a press may come
+    // before the frame that shows a new mode, selection or view (a busy machine
+    // draws late), so they are brought up to date before its handler runs.
+    container.addEventListener('pointerdown', () => {
+      this.camera.updateMatrixWorld();
+      this.transform.getHelper().updateMatrixWorld(true);
+    }, { capture: true });
 
     this.orbitHooks = [];
     this.needsRender = true;
