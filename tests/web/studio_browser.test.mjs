@@ -334,7 +334,10 @@ describe('morvexer studio in Chromium, on the bundled scanned model', () => {
     const chosen = await selection();
     assert.ok(chosen.length >= 3, `${chosen.length} points in the box`);
 
+    // A shortcut typed into a field is text, not a command: the keys go to the page.
+    await page.evaluate(() => document.activeElement.blur());
     await key('r');
+    assert.equal(await page.$eval('.tools button.active', (e) => e.dataset.mode), 'scale');
     const before = await cagePose();
     const centre = [0, 1, 2].map((k) => chosen.reduce((a, i) => a + before[i * 3 + k], 0) / chosen.length);
     const c = await page.evaluate((m) => window.studio.onPage(...m), centre);
