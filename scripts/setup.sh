@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config python3
           libgtest-dev libbenchmark-dev libtiff-dev zlib1g-dev libpng-dev libzstd-dev libdeflate-dev libxxhash-dev
           libcli11-dev nlohmann-json3-dev
+          libcpp-httplib-dev libssl-dev libbrotli-dev
           g++-mingw-w64-x86-64 g++-mingw-w64-i686)
 
 missing=()

@@ -19,6 +19,7 @@
 
 #include "cage_check.h"
 #include "cli_host.h"
+#include "command_steps.h"
 #include "obj_io.h"
 #include "options.h"
 #include "outputs.h"
@@ -35,8 +36,9 @@ void say(const CommonOptions& c, const std::string& line)
 		std::printf("%s\n", line.c_str());
 }
 
-// An OBJ input, checked as an input of the run first, read up to limit bytes.
-ObjMesh readMesh(StepRunner& steps, RunFiles& files, const std::string& option, const std::string& path, uint64_t limit = UINT64_MAX)
+}  // namespace
+
+ObjMesh readMesh(StepRunner& steps, RunFiles& files, const std::string& option, const std::string& path, uint64_t limit)
 {
 	const bool pipe = files.input(option, path, RunFiles::Use::streamable).kind == vtnhost::platform::FileKind::pipe;
 	ObjMesh m;
@@ -48,10 +50,7 @@ ObjMesh readMesh(StepRunner& steps, RunFiles& files, const std::string& option, 
 	return m;
 }
 
-// A cage must be closed and manifold; one whose faces point inward is turned
-// outward, since the coordinates assume outward faces.
-ObjMesh readCage(const CommonOptions& c, StepRunner& steps, RunFiles& files, const std::string& path, bool force,
-                 const char* forced = "binds")
+ObjMesh readCage(const CommonOptions& c, StepRunner& steps, RunFiles& files, const std::string& path, bool force, const char* forced)
 {
 	ObjMesh cage = readMesh(steps, files, "--cage", path);
 	const CageReport report = checkCage(cage.points, cage.faces);
@@ -70,6 +69,8 @@ ObjMesh readCage(const CommonOptions& c, StepRunner& steps, RunFiles& files, con
 	return cage;
 }
 
+namespace {
+
 // The deformer's check of mesh (its link already set): the deformer has no
 // way to stop it, and it only tags the mesh, so Ctrl-C ends the tool at once.
 void pressCheck(CliHost& h, CliHost::Scene& s, vtnhost::Object* mesh)
@@ -78,8 +79,9 @@ void pressCheck(CliHost& h, CliHost::Scene& s, vtnhost::Object* mesh)
 	              [&](Progress&) { vtnhost::pressButton(s.deformer, MORVEX_CHECK); }, StopBy::Abandon);
 }
 
-// Points of mesh outside the cage, by the deformer's own check; its tag is taken off again.
-size_t countOutside(CliHost& h, CliHost::Scene& s, vtnhost::Object* mesh, std::vector<Int32>* first = nullptr)
+}  // namespace
+
+size_t countOutside(CliHost& h, CliHost::Scene& s, vtnhost::Object* mesh, std::vector<Int32>* first, size_t keep)
 {
 	auto& params = s.deformer->container().entries;
 	const vtnhost::Value saved = params.count(MORVEX_SAFE_DISTANCE) ? params[MORVEX_SAFE_DISTANCE] : vtnhost::Value::Real(0.1);
@@ -94,7 +96,7 @@ size_t countOutside(CliHost& h, CliHost::Scene& s, vtnhost::Object* mesh, std::v
 		outside = sel.size();
 		if (first)
 			for (Int32 i : sel)
-				if (first->size() < 10)
+				if (first->size() < keep)
 					first->push_back(i);
 		mesh->removeTag(mesh->tags.front().get());
 	}
@@ -102,6 +104,8 @@ size_t countOutside(CliHost& h, CliHost::Scene& s, vtnhost::Object* mesh, std::v
 	vtnhost::setLink(s.deformer, MORVEX_CHECK_OBJECT, nullptr);
 	return outside;
 }
+
+namespace {
 
 // Bytes in the way the plug-in shows its memory (1024 to the kilobyte).
 std::string sizeText(uint64_t bytes)
@@ -128,9 +132,8 @@ uint64_t weightBytes(uint64_t boundPoints, const vtnhost::Object* cage)
 	return boundPoints * (static_cast<uint64_t>(cage->points.size()) + triangles) * sizeof(float);
 }
 
-// Presses bind and evaluates; throws when the user cancels, when the weights
-// will not fit in the memory there is (unless forced), and when nothing, or
-// not everything, could be bound.
+}  // namespace
+
 double bindScene(const CommonOptions& c, CliHost& h, CliHost::Scene& s, bool inside_only, bool force)
 {
 	s.deformer->container().entries[MORVEX_INSIDE_ONLY] = vtnhost::Value::Bool(inside_only);
@@ -184,11 +187,60 @@ double bindScene(const CommonOptions& c, CliHost& h, CliHost::Scene& s, bool ins
 	return seconds;
 }
 
+namespace {
+
+// Loads a scene file as a step of its own, which Ctrl-C stops; null with *error
+// when it cannot be read.
+vtnhost::Document* loadScene(CliHost& h, const std::string& path, std::string* error, bool packed_skipped)
+{
+	vtnhost::Document* doc = nullptr;
+	vtnhost::Thread thread;
+	h.steps().run("loading " + vtnhost::platform::fileNameOf(path),
+	              [&](Progress&) { doc = h.host().loadDocument(path, error, packed_skipped, &thread); }, StopBy::Itself, &thread);
+	return doc;
+}
+
+}  // namespace
+
+CliHost::Scene loadBoundScene(CliHost& h, const std::string& path)
+{
+	std::string error;
+	const size_t lines = h.host().errors().size();
+	vtnhost::Document* doc = loadScene(h, path, &error, false);
+	if (!doc)
+		throw Failure{error};
+	// A block refused as damaged would leave its object unbound: nothing is deformed from such a scene.
+	if (h.host().errors().size() > lines)
+		throw Failure{path + ": " + h.host().errors()[lines]};
+	CliHost::Scene s = h.findScene(doc, path);
+	requireReadable(*s.deformer, path);
+	if (memoryText(s.deformer) == "0" || memoryText(s.deformer) == "0 B")
+		throw Failure{path + ": the deformer holds no binding"};
+	return s;
+}
+
 std::string sourceText(const vtnhost::Object* mesh)
 {
 	const vtnhost::Value* v = mesh->container().find(CLI_SOURCE_TEXT);
 	return v ? v->s : objText(mesh->points, {}, mesh->name);
 }
+
+ObjMesh sourceOf(const vtnhost::Object* mesh)
+{
+	ObjMesh m;
+	const vtnhost::Value* path = mesh->container().find(CLI_SOURCE_PATH);
+	m.path = path ? path->s : mesh->name;
+	m.text = sourceText(mesh);
+	m.points = mesh->points;
+	return m;
+}
+
+const std::vector<LVector>& deformedPoints(const vtnhost::Object* mesh)
+{
+	return mesh->deformCache ? mesh->deformCache->points : mesh->points;
+}
+
+namespace {
 
 // The rest positions were finite when read, so a deformed position that is
 // not comes from the pose: the posed cage is the file to blame.
@@ -280,8 +332,7 @@ private:
 				{
 					Progress own("writing " + vtnhost::platform::fileNameOf(f.path));
 					Progress* shown = shown_.load();
-					if (replaceVertices(sources_[f.source], f.points, &text, &error, shown ? shown : &own) &&
-					    !Progress::stopRequested() && makeFolderFor(f.path, &error) && writeFileAtomic(f.path, text, &error))
+					if (makeFolderFor(f.path, &error) && writePosedObj(sources_[f.source], f.points, f.path, &error, shown ? shown : &own, &text))
 					{
 						++written_;
 						continue;
@@ -322,28 +373,6 @@ private:
 	std::atomic<Progress*> shown_{nullptr};  // the step's, once one waits for the writing
 	std::thread thread_;  // last: it starts once everything above is ready
 };
-
-// Loads a scene file as a step of its own, which Ctrl-C stops; null with *error
-// when it cannot be read.
-vtnhost::Document* loadScene(CliHost& h, const std::string& path, std::string* error, bool packed_skipped)
-{
-	vtnhost::Document* doc = nullptr;
-	vtnhost::Thread thread;
-	h.steps().run("loading " + vtnhost::platform::fileNameOf(path),
-	              [&](Progress&) { doc = h.host().loadDocument(path, error, packed_skipped, &thread); }, StopBy::Itself, &thread);
-	return doc;
-}
-
-// The OBJ a mesh came from, with its rest points: what its poses are written over.
-ObjMesh sourceOf(const vtnhost::Object* mesh)
-{
-	ObjMesh m;
-	const vtnhost::Value* path = mesh->container().find(CLI_SOURCE_PATH);
-	m.path = path ? path->s : mesh->name;
-	m.text = sourceText(mesh);
-	m.points = mesh->points;
-	return m;
-}
 
 int fail(const Failure& f)
 {
@@ -463,20 +492,7 @@ int runDeform(const CommonOptions& c, const DeformOptions& o)
 		CliHost h(c.plugin, c.quiet, c.threads);
 		CliHost::Scene s;
 		if (!o.scene.empty())
-		{
-			std::string error;
-			const size_t lines = h.host().errors().size();
-			vtnhost::Document* doc = loadScene(h, o.scene, &error, false);
-			if (!doc)
-				throw Failure{error};
-			// A block refused as damaged would leave its object unbound: nothing is deformed from such a scene.
-			if (h.host().errors().size() > lines)
-				throw Failure{o.scene + ": " + h.host().errors()[lines]};
-			s = h.findScene(doc, o.scene);
-			requireReadable(*s.deformer, o.scene);
-			if (memoryText(s.deformer) == "0" || memoryText(s.deformer) == "0 B")
-				throw Failure{o.scene + ": the deformer holds no binding"};
-		}
+			s = loadBoundScene(h, o.scene);
 		else
 		{
 			const ObjMesh cage = readCage(c, steps, files, o.cage, o.force);
@@ -529,7 +545,7 @@ int runDeform(const CommonOptions& c, const DeformOptions& o)
 				for (size_t k = 0; k < s.meshes.size(); ++k)
 				{
 					const vtnhost::Object* m = s.meshes[k];
-					frame.push_back({k, out.fill(m->name, frames.at(i)), m->deformCache ? m->deformCache->points : m->points});
+					frame.push_back({k, out.fill(m->name, frames.at(i)), deformedPoints(m)});
 					requireFinite(frame.back().points, m->name, posedPaths[i]);
 				}
 				writer.put(std::move(frame));

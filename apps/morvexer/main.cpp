@@ -8,6 +8,7 @@
 #include "commands.h"
 #include "options.h"
 #include "steps.h"
+#include "studio.h"
 #include "vtnhost/platform.h"
 
 int main(int argc, char** argv)
@@ -80,6 +81,9 @@ int main(int argc, char** argv)
 	CLI::App* info_cmd = app.add_subcommand("info", "show the bindings and rest pose of a scene");
 	info_cmd->add_option("scene", scene, "a scene saved by bind")->required();
 
+	mvx::StudioOptions studio;
+	CLI::App* studio_cmd = mvx::addStudioCommand(app, studio, common);
+
 	try
 	{
 		app.parse(static_cast<int>(args.size()), arg_ptrs.data());
@@ -115,5 +119,7 @@ int main(int argc, char** argv)
 		return mvx::runDeform(common, deform);
 	if (check_cmd->parsed())
 		return mvx::runCheck(common, check);
+	if (studio_cmd->parsed())
+		return mvx::runStudio(common, studio);
 	return mvx::runInfo(common, scene);
 }

@@ -231,14 +231,21 @@ void appendNumber(std::string* out, double v)
 
 bool readObj(const std::string& path, ObjMesh* out, std::string* error, Progress* progress, uint64_t limit)
 {
-	std::string problem;
-	ObjMesh mesh;
-	mesh.path = path;
-	if (!vtnhost::platform::readFile(path, &mesh.text, &problem, limit))
+	std::string problem, text;
+	if (!vtnhost::platform::readFile(path, &text, &problem, limit))
 	{
 		setError(error, path + ": " + problem);
 		return false;
 	}
+	return parseObj(path, std::move(text), out, error, progress);
+}
+
+bool parseObj(const std::string& path, std::string text, ObjMesh* out, std::string* error, Progress* progress)
+{
+	std::string problem;
+	ObjMesh mesh;
+	mesh.path = path;
+	mesh.text = std::move(text);
 	// A text OBJ has no NUL; a binary file that happens to hold "v 1 2 3"
 	// somewhere must not pass for a mesh.
 	if (const void* nul = std::memchr(mesh.text.data(), '\0', mesh.text.size()))
@@ -390,6 +397,16 @@ bool writeFileAtomic(const std::string& path, const std::string& text, std::stri
 		return true;
 	setError(error, path + ": cannot write: " + problem);
 	return false;
+}
+
+bool writePosedObj(const ObjMesh& source, const std::vector<LVector>& points, const std::string& path, std::string* error,
+                   Progress* progress, std::string* buffer)
+{
+	std::string own;
+	std::string& text = buffer ? *buffer : own;
+	// Ctrl-C while the text was made: the file is not begun.
+	return replaceVertices(source, points, &text, error, progress) && !(progress && Progress::stopRequested()) &&
+	       writeFileAtomic(path, text, error);
 }
 
 std::string objText(const std::vector<LVector>& points, const std::vector<std::vector<Int32>>& faces, const std::string& comment)

@@ -27,6 +27,8 @@ struct ObjMesh
 // progress, reports how far it has read and gives up (false) once Ctrl-C asks
 // it to stop.
 bool readObj(const std::string& path, ObjMesh* out, std::string* error, Progress* progress = nullptr, uint64_t limit = UINT64_MAX);
+// The same for OBJ text already in memory; path only names it in messages.
+bool parseObj(const std::string& path, std::string text, ObjMesh* out, std::string* error, Progress* progress = nullptr);
 
 // mesh.text with the x y z of its v lines set to points (same count as read);
 // every other byte stays as it was. A coordinate equal to the value already in
@@ -40,6 +42,13 @@ bool replaceVertices(const ObjMesh& mesh, const std::vector<LVector>& points, st
 // rename, so readers see the old file or the new one, never a partial one.
 // An existing file keeps its permissions. Nothing is left behind on failure.
 bool writeFileAtomic(const std::string& path, const std::string& text, std::string* error);
+
+// A pose of source (points in its v order) written to path as source's own
+// text with the new positions, atomically: how every deformed mesh is written.
+// progress as replaceVertices's (nothing is written once Ctrl-C asks to stop);
+// buffer, when given, holds the text and keeps its storage from call to call.
+bool writePosedObj(const ObjMesh& source, const std::vector<LVector>& points, const std::string& path, std::string* error,
+                   Progress* progress = nullptr, std::string* buffer = nullptr);
 
 // A plain OBJ: "# comment" lines, then v lines, then 1-based f lines.
 std::string objText(const std::vector<LVector>& points, const std::vector<std::vector<Int32>>& faces, const std::string& comment);

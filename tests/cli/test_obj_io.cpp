@@ -167,6 +167,14 @@ TEST_F(ObjIo, ReadsPositionsAndFacesAmongEverythingElse)
 	EXPECT_EQ(kRich, mesh.text);
 	expectSamePoints(kRichPoints, mesh.points);
 	EXPECT_EQ(kRichFaces, mesh.faces);
+
+	// Text already in memory (a pose the studio's page sends) reads as the file.
+	ObjMesh parsed;
+	ASSERT_TRUE(mvx::parseObj("the posed cage", kRich, &parsed, &error)) << error;
+	EXPECT_EQ("the posed cage", parsed.path);
+	EXPECT_EQ(kRich, parsed.text);
+	expectSamePoints(kRichPoints, parsed.points);
+	EXPECT_EQ(kRichFaces, parsed.faces);
 }
 
 TEST_F(ObjIo, RewritingTheSamePointsKeepsEveryByte)
@@ -376,6 +384,11 @@ TEST_F(ObjIo, RejectsBadFilesNamingFileAndProblem)
 		EXPECT_NE(std::string::npos, error.find(c.says)) << error;
 		EXPECT_EQ(std::string::npos, error.find('\n')) << error;
 		EXPECT_EQ("untouched", mesh.path);
+
+		std::string parseError;
+		EXPECT_FALSE(mvx::parseObj(path, c.text, &mesh, &parseError));
+		EXPECT_EQ(error, parseError);
+		EXPECT_EQ("untouched", mesh.path);
 	}
 }
 
@@ -559,6 +572,26 @@ TEST_F(ObjIo, AtomicWriteReplacesAndLeavesNoTemporaries)
 	ASSERT_EQ(0, ::stat(path.c_str(), &st));
 	EXPECT_EQ(0640u, st.st_mode & 07777u);
 	EXPECT_EQ((std::set<std::string>{"out.obj"}), entries(dir_));
+}
+
+TEST_F(ObjIo, PosedMeshIsItsSourceTextWithNewPositionsOrNothing)
+{
+	ObjMesh mesh;
+	std::string error;
+	ASSERT_TRUE(mvx::readObj(put("rich.obj", kRich), &mesh, &error)) << error;
+	std::vector<LVector> moved = mesh.points;
+	moved[2].y = -7.5;
+	std::string expected;
+	ASSERT_TRUE(mvx::replaceVertices(mesh, moved, &expected, &error)) << error;
+	const std::string path = dir_ + "/posed.obj";
+	ASSERT_TRUE(mvx::writePosedObj(mesh, moved, path, &error)) << error;
+	EXPECT_EQ(expected, contents(path));
+
+	moved.pop_back();
+	const std::string refused = dir_ + "/refused.obj";
+	EXPECT_FALSE(mvx::writePosedObj(mesh, moved, refused, &error));
+	EXPECT_NE(std::string::npos, error.find("4 positions given for 5 vertices")) << error;
+	EXPECT_EQ((std::set<std::string>{"rich.obj", "posed.obj"}), entries(dir_));
 }
 
 TEST_F(ObjIo, AtomicWriteFailsCleanly)
