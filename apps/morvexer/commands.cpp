@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -42,11 +43,16 @@ ObjMesh readMesh(StepRunner& steps, RunFiles& files, const std::string& option, 
 {
 	const bool pipe = files.input(option, path, RunFiles::Use::streamable).kind == vtnhost::platform::FileKind::pipe;
 	ObjMesh m;
-	steps.run("reading " + vtnhost::platform::fileNameOf(path), [&](Progress& progress) {
-		std::string error;
-		if (!readObj(path, &m, &error, &progress, std::min(limit, pipe ? kPipeBytes : UINT64_MAX)))
-			throw Failure{error};
-	});
+	// A pipe may wait for a writer that never comes, in a read nothing can
+	// break; reading writes nothing, so Ctrl-C then ends the tool at once.
+	steps.run(
+	    "reading " + vtnhost::platform::fileNameOf(path),
+	    [&](Progress& progress) {
+		    std::string error;
+		    if (!readObj(path, &m, &error, &progress, std::min(limit, pipe ? kPipeBytes : UINT64_MAX)))
+			    throw Failure{error};
+	    },
+	    pipe ? StopBy::Abandon : StopBy::Itself);
 	return m;
 }
 
@@ -382,22 +388,25 @@ int fail(const Failure& f)
 
 }  // namespace
 
-bool parseFrames(const std::string& text, long* first, long* last, long* step)
+bool parseFrames(const std::string& text, long long* first, long long* last, long long* step)
 {
-	*step = 1;
-	// The whole text must be read: "1-5:abc" is a mistake, not a step of 1.
-	const char* t = text.c_str();
-	int used = 0;
-	if (std::sscanf(t, "%ld-%ld%n", first, last, &used) != 2)
-		return false;
-	if (t[used] == ':')
-	{
-		int more = 0;
-		if (std::sscanf(t + used + 1, "%ld%n", step, &more) != 1)
+	// The whole text must be read ("1-5:abc" is a mistake, not a step of 1),
+	// and a number too large for 64 bits is refused, never cut to one that fits.
+	const char* t = text.data();
+	const char* const end = t + text.size();
+	auto number = [&](long long* v) {
+		const std::from_chars_result r = std::from_chars(t, end, *v);
+		if (r.ec != std::errc())
 			return false;
-		used += 1 + more;
-	}
-	return t[used] == '\0' && *first <= *last && *step > 0;
+		t = r.ptr;
+		return true;
+	};
+	*step = 1;
+	if (!number(first) || t == end || *t++ != '-' || !number(last))
+		return false;
+	if (t != end && *t == ':' && (++t, !number(step)))
+		return false;
+	return t == end && *first <= *last && *step > 0;
 }
 
 int runBind(const CommonOptions& c, const BindOptions& o)
@@ -476,7 +485,7 @@ int runDeform(const CommonOptions& c, const DeformOptions& o)
 		std::optional<NamePattern> posedPattern;
 		if (!o.frames.empty())
 		{
-			long first, last, step;
+			long long first, last, step;
 			if (o.posed.size() != 1 || !parseFrames(o.frames, &first, &last, &step))
 				throw Failure{"--frames needs A-B[:STEP] and one --posed pattern with {frame}"};
 			frames = FrameRange(first, last, step);
@@ -528,7 +537,11 @@ int runDeform(const CommonOptions& c, const DeformOptions& o)
 		{
 			if (s.meshes.size() != 1)
 				throw Failure{o.weights + ": weights apply to a single mesh"};
-			s.deformer->restrictions[s.meshes[0]->id()] = readWeightsFile(o.weights, s.meshes[0]->points.size());
+			// Nothing is written yet, and a pipe's read cannot be broken: Ctrl-C ends the tool.
+			std::vector<float> weights;
+			steps.run("reading " + vtnhost::platform::fileNameOf(o.weights),
+			          [&](Progress&) { weights = readWeightsFile(o.weights, s.meshes[0]->points.size()); }, StopBy::Abandon);
+			s.deformer->restrictions[s.meshes[0]->id()] = std::move(weights);
 		}
 		std::vector<ObjMesh> sources;
 		for (vtnhost::Object* m : s.meshes)
@@ -606,9 +619,10 @@ int runCheck(const CommonOptions& c, const CheckOptions& o)
 		std::ostringstream line;
 		if (outside)
 		{
+			// Numbered as the OBJ numbers its vertices, from 1; the JSON report keeps indices from 0.
 			line << selected.size() << " of " << m->points.size() << " points lie outside the cage; first:";
 			for (size_t i = 0; i < selected.size() && i < 10; ++i)
-				line << ' ' << selected[i];
+				line << ' ' << selected[i] + 1;
 		}
 		else
 			line << "no point lies outside the cage; " << selected.size() << " lie within the safe distance "

@@ -71,8 +71,8 @@ int runCheck(const CommonOptions& common, const CheckOptions& options);
 int runInfo(const CommonOptions& common, const std::string& scene);
 int runDemo(const CommonOptions& common, const DemoOptions& options);
 
-// "1-240" or "1-240:5"; false when malformed.
-bool parseFrames(const std::string& text, long* first, long* last, long* step);
+// "1-240" or "1-240:5"; false when malformed or beyond 64 bits.
+bool parseFrames(const std::string& text, long long* first, long long* last, long long* step);
 
 }  // namespace mvx
 

@@ -35,9 +35,7 @@ int main(int argc, char** argv)
 	mvx::DemoOptions demo;
 	CLI::App* demo_cmd = app.add_subcommand("demo", "bind and pose the bundled meshes; write OBJs and a picture");
 	demo_cmd->add_option("--out", demo.out, "output folder")->capture_default_str();
-	const char* threads_help = "threads that bind (default: every core)";
-	const CLI::Range threads_range(1, mvx::kMaxThreads);
-	demo_cmd->add_option("--threads", common.threads, threads_help)->check(threads_range);
+	mvx::addThreadsOption(demo_cmd, common.threads);
 
 	mvx::BindOptions bind;
 	CLI::App* bind_cmd = app.add_subcommand("bind", "bind meshes to a cage and save the scene");
@@ -46,7 +44,7 @@ int main(int argc, char** argv)
 	bind_cmd->add_flag("--inside-only", bind.insideOnly, "bind only the points inside the cage");
 	bind_cmd->add_flag("--force", bind.force, "bind even when the cage is open or has degenerate faces, or the weights seem not to fit in the memory available");
 	bind_cmd->add_option("-o,--out", bind.out, "the scene file to write")->required();
-	bind_cmd->add_option("--threads", common.threads, threads_help)->check(threads_range);
+	mvx::addThreadsOption(bind_cmd, common.threads);
 
 	mvx::DeformOptions deform;
 	double strength = 1.0, stretch = 100.0;
@@ -63,7 +61,7 @@ int main(int argc, char** argv)
 	deform_cmd->add_option("--weights", deform.weights, "one restriction weight per mesh point, from 0 to 1 (text)");
 	deform_cmd->add_flag("--inside-only", deform.insideOnly, "with --cage: bind only the points inside the cage");
 	deform_cmd->add_flag("--force", deform.force, "with --cage: bind even when the cage is open or degenerate, or the weights seem not to fit in memory");
-	deform_cmd->add_option("--threads", common.threads, threads_help)->check(threads_range);
+	mvx::addThreadsOption(deform_cmd, common.threads);
 	deform_cmd->add_option("-o,--out", deform.out, "output OBJ, or a pattern with {mesh} and {frame} (e.g. out/{mesh}_{frame:04}.obj)")->required();
 
 	mvx::CheckOptions check;

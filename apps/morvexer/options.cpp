@@ -28,6 +28,11 @@ std::string realProblem(const std::string& text, const RealRange& range)
 	return {};
 }
 
+CLI::Option* addThreadsOption(CLI::App* command, int& threads)
+{
+	return command->add_option("--threads", threads, "threads that bind (default: every core)")->check(CLI::Range(1, kMaxThreads));
+}
+
 CLI::Validator within(const RealRange& range)
 {
 	return CLI::Validator([range](std::string& text) { return realProblem(text, range); }, range.text);
@@ -51,7 +56,7 @@ std::string deformProblem(const DeformOptions& o)
 		return "deform --cage needs at least one --mesh";
 	if (!o.frames.empty())
 	{
-		long first = 0, last = 0, step = 0;
+		long long first = 0, last = 0, step = 0;
 		if (!parseFrames(o.frames, &first, &last, &step))
 			return "--frames '" + o.frames + "' is not A-B or A-B:STEP (whole numbers, A <= B, STEP >= 1)";
 		if (o.posed.size() != 1)

@@ -35,6 +35,9 @@ constexpr int kMaxThreads = 256;
 // otherwise the problem, quoting the text, e.g. "'1e30' is out of range: 0 to 1".
 std::string realProblem(const std::string& text, const RealRange& range);
 
+// The --threads option of every command that binds: 1 to kMaxThreads.
+CLI::Option* addThreadsOption(CLI::App* command, int& threads);
+
 // realProblem as a CLI11 check, so the parser names the option.
 CLI::Validator within(const RealRange& range);
 

@@ -36,6 +36,7 @@
 #include <random>
 #include <thread>
 
+#include "options.h"
 #include "steps.h"
 #include "vtnhost/platform.h"
 
@@ -326,7 +327,7 @@ CLI::App* addStudioCommand(CLI::App& app, StudioOptions& o, CommonOptions& commo
 	cmd->add_option("--posed", o.posed, "a posed cage (OBJ) to start from");
 	cmd->add_option("--out", o.out, "the folder saves are written into")->capture_default_str();
 	cmd->add_option("--port", o.port, "the port on 127.0.0.1 (default: any free one)")->check(CLI::Range(1, 65535));
-	cmd->add_option("--threads", common.threads, "threads that bind (default: every core)")->check(CLI::PositiveNumber);
+	addThreadsOption(cmd, common.threads);
 	return cmd;
 }
 
@@ -374,9 +375,19 @@ int runStudio(const CommonOptions& c, const StudioOptions& o)
 			std::printf("studio stopped\n");
 		return 0;
 	}
+	catch (const Interrupted& i)
+	{
+		// Ctrl-C while the studio read or bound its meshes: nothing was served or saved.
+		return reportInterrupted(i.step, "nothing was written");
+	}
 	catch (const Failure& f)
 	{
 		std::fprintf(stderr, "error: %s\n", f.message.c_str());
+		return 1;
+	}
+	catch (const std::bad_alloc&)
+	{
+		std::fprintf(stderr, "error: memory ran out: the studio could not allocate what it needed\n");
 		return 1;
 	}
 }

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <limits>
+#include <optional>
 #include <nlohmann/json.hpp>
 
 #include "command_steps.h"
@@ -77,22 +78,25 @@ std::string fileStem(const std::string& name)
 	return s.empty() ? "mesh" : s;
 }
 
-// One more than the highest "pose-N" already in the folder, so saves never overwrite.
-unsigned nextSaveNumber(const std::string& folder)
+// One more than the highest "pose-N" already in the folder, so saves never
+// overwrite; none when that number would wrap round to one in use.
+std::optional<uint64_t> nextSaveNumber(const std::string& folder)
 {
-	unsigned highest = 0;
+	uint64_t highest = 0;
 	std::error_code ec;
 	for (fs::directory_iterator it(vtnhost::platform::fsPath(folder), ec), end; !ec && it != end; it.increment(ec))
 	{
 		const std::string name = it->path().filename().string();
 		if (name.compare(0, 5, "pose-") != 0)
 			continue;
-		unsigned n = 0;
+		uint64_t n = 0;
 		const char* first = name.data() + 5;
 		const std::from_chars_result r = std::from_chars(first, name.data() + name.size(), n);
 		if (r.ec == std::errc() && r.ptr != first)
 			highest = std::max(highest, n);
 	}
+	if (highest == UINT64_MAX)
+		return std::nullopt;
 	return highest + 1;
 }
 
@@ -323,8 +327,11 @@ Reply StudioSession::save(const std::string& body, const Blend& blend)
 	if (!applyRequest(body, blend, &why))
 		return refuse(400, why);
 
-	char prefix[32];
-	std::snprintf(prefix, sizeof prefix, "pose-%03u", nextSaveNumber(out_));
+	const std::optional<uint64_t> number = nextSaveNumber(out_);
+	if (!number)
+		return refuse(409, "the folder holds a save numbered as high as a number goes; move it away to save again");
+	char prefix[40];
+	std::snprintf(prefix, sizeof prefix, "pose-%03llu", static_cast<unsigned long long>(*number));
 	nlohmann::json files = nlohmann::json::array();
 	const auto in = [&](const std::string& name) { return vtnhost::platform::joinPath(out_, name); };
 	try

@@ -906,8 +906,22 @@ bool OutFile::open(const std::string& path, std::string* problem)
 	{
 		// A device or a pipe is a destination, not a file to replace.
 		impl_->direct = true;
-		impl_->fd = ::open(target.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
-		return impl_->fd >= 0 ? true : (*problem = reason(errno), false);
+		// Opening a pipe nobody reads would wait for a reader that may never
+		// come, past any Ctrl-C. A reader started beside the tool is given half
+		// a second to open its end; without one the pipe is refused.
+		const bool pipe = S_ISFIFO(st.st_mode);
+		for (int wait = 0; wait <= 50; ++wait)
+		{
+			impl_->fd = ::open(target.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC | (pipe ? O_NONBLOCK : 0));
+			if (impl_->fd >= 0 || errno != ENXIO || !pipe)
+				break;
+			::usleep(10000);
+		}
+		if (impl_->fd < 0)
+			return *problem = errno == ENXIO && pipe ? "no program reads from the pipe" : reason(errno), false;
+		if (pipe)
+			::fcntl(impl_->fd, F_SETFL, ::fcntl(impl_->fd, F_GETFL) & ~O_NONBLOCK);
+		return true;
 	}
 	if (existing && readOnlyFor(st))
 		return *problem = "the file is read-only", false;

@@ -351,27 +351,33 @@ TEST(HostPlatform, APipeGetsTheBytesInOrderAndStaysAPipe)
 {
 	SpecialFiles f;
 	const std::string fifo = f.fifo("fifo");
+	std::string problem;
+	{
+		// Nobody reads yet: refused at once, never a wait for a reader.
+		platform::OutFile unread;
+		EXPECT_FALSE(unread.open(fifo, &problem));
+		EXPECT_EQ(problem, "no program reads from the pipe");
+	}
+	// The reader is there before the writer opens (a reading end opens at once without waiting).
+	const int fd = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+	ASSERT_GE(fd, 0);
+	::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+	platform::OutFile out;
+	EXPECT_TRUE(out.open(fifo, &problem)) << problem;
+	// Read once a writer is there: before, a pipe reads as ended.
 	std::string got;
 	std::thread reader([&] {
-		const int fd = ::open(fifo.c_str(), O_RDONLY);
 		char buf[256];
 		ssize_t n;
-		while (fd >= 0 && (n = ::read(fd, buf, sizeof buf)) > 0)
+		while ((n = ::read(fd, buf, sizeof buf)) > 0)
 			got.append(buf, static_cast<size_t>(n));
-		if (fd >= 0)
-			::close(fd);
+		::close(fd);
 	});
-	std::string problem;
-	platform::OutFile out;
-	const bool opened = out.open(fifo, &problem);
-	EXPECT_TRUE(opened) << problem;
 	EXPECT_TRUE(out.writeAt(0, "first ", 6, &problem)) << problem;
 	EXPECT_TRUE(out.writeAt(6, "second", 6, &problem)) << problem;
 	EXPECT_FALSE(out.writeAt(0, "F", 1, &problem)) << "a pipe cannot take back what it passed on";
 	EXPECT_NE(problem.find("pipe"), std::string::npos) << problem;
 	EXPECT_TRUE(out.commit(&problem)) << problem;
-	if (!opened)
-		::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK));  // let the reader go
 	reader.join();
 	EXPECT_EQ(got, "first second");
 	EXPECT_TRUE(isKind(fifo, S_IFIFO));

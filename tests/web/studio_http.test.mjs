@@ -127,6 +127,13 @@ describe('morvexer studio over HTTP, on the bundled scanned model', () => {
 
     const second = JSON.parse((await request(studio, 'POST', '/api/save', { body: bytes(pose) })).body);
     assert.deepEqual(second.files, ['pose-002-cage.obj', 'pose-002-mesh-bunny.obj', 'pose-002.vtn'], 'never overwrites');
+    // A number as high as numbers go: the next would wrap round to one in use.
+    const highest = path.join(out(), 'pose-18446744073709551615-cage.obj');
+    fs.writeFileSync(highest, 'kept');
+    const wrapped = await request(studio, 'POST', '/api/save', { body: bytes(pose) });
+    assert.equal(wrapped.status, 409, wrapped.body);
+    assert.equal(fs.readFileSync(highest, 'utf8'), 'kept');
+    fs.unlinkSync(highest);
     const loaded = await request(studio, 'POST', '/api/load-pose', { body: fs.readFileSync(cageFile) });
     assert.equal(loaded.status, 200);
     assert.equal(firstBitDifference(floats(loaded.body), pose), -1);
