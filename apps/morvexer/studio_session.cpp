@@ -144,9 +144,6 @@ StudioSession::StudioSession(const CommonOptions& c, const StudioOptions& o) : c
 	// inputs are checked as a run's are, and read as steps Ctrl-C stops.
 	StepRunner steps(c.quiet);
 	RunFiles files;
-	std::optional<ObjMesh> posed;
-	if (!o.posed.empty())
-		posed = readMesh(steps, files, "--posed", o.posed);
 	std::error_code ec;
 	fs::create_directories(vtnhost::platform::fsPath(out_), ec);
 	if (ec || !vtnhost::platform::isDirectory(out_))
@@ -179,6 +176,10 @@ StudioSession::StudioSession(const CommonOptions& c, const StudioOptions& o) : c
 	}
 	const std::vector<LVector> rest = scene_.cage->points;
 	cagePoints_ = rest.size();
+	// Read once the cage tells how large a pose of it can be.
+	std::optional<ObjMesh> posed;
+	if (!o.posed.empty())
+		posed = readMesh(steps, files, "--posed", o.posed, posedCageBytes(cagePoints_));
 	if (posed)
 	{
 		if (posed->points.size() != cagePoints_)
