@@ -472,7 +472,9 @@ int runDeform(const CommonOptions& c, const DeformOptions& o)
 	try
 	{
 		// Every input is checked, and every posed file read, before anything is
-		// bound or written; the frames are counted, never listed. The posed
+		// bound or written: a sequence has as many posed cages as frames, each a
+		// file that must exist, so their names are listed; the outputs are
+		// checked through their pattern (see RunFiles::outputs). The posed
 		// cages are read once the cage tells how large they can be.
 		StepRunner steps(c.quiet);
 		RunFiles files;
