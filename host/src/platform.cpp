@@ -653,6 +653,22 @@ bool readFile(const std::string& path, std::string* content, std::string* proble
 		return false;
 	}
 	content->clear();
+	// Bytes read, 0 at the end; -1 on failure, with the problem named, the
+	// content dropped and the file closed.
+	auto readSome = [&](char* to, size_t n) -> ssize_t {
+		for (;;)
+		{
+			const ssize_t r = ::read(fd, to, n);
+			if (r >= 0)
+				return r;
+			if (errno == EINTR)
+				continue;
+			*problem = "cannot read: " + reason(errno);
+			content->clear();
+			::close(fd);
+			return -1;
+		}
+	};
 	// A regular file is read straight into a string of its size: no second
 	// copy through a buffer, no regrowth (a large mesh reads twice as fast).
 	// A file that grows meanwhile, a pipe or a device goes on through the buffer.
@@ -662,19 +678,11 @@ bool readFile(const std::string& path, std::string* content, std::string* proble
 		size_t got = 0;
 		while (got < content->size())
 		{
-			const ssize_t n = ::read(fd, &(*content)[got], content->size() - got);
+			const ssize_t n = readSome(&(*content)[got], content->size() - got);
+			if (n < 0)
+				return false;
 			if (n == 0)
 				break;
-			if (n < 0)
-			{
-				if (errno == EINTR)
-					continue;
-				const int err = errno;
-				*problem = "cannot read: " + reason(err);
-				content->clear();
-				::close(fd);
-				return false;
-			}
 			got += static_cast<size_t>(n);
 		}
 		content->resize(got);
@@ -682,18 +690,11 @@ bool readFile(const std::string& path, std::string* content, std::string* proble
 	char buf[1 << 16];
 	for (;;)
 	{
-		const ssize_t n = ::read(fd, buf, sizeof buf);
+		const ssize_t n = readSome(buf, sizeof buf);
+		if (n < 0)
+			return false;
 		if (n == 0)
 			break;
-		if (n < 0)
-		{
-			if (errno == EINTR)
-				continue;
-			const int err = errno;
-			*problem = "cannot read: " + reason(err);
-			::close(fd);
-			return false;
-		}
 		if (content->size() + static_cast<uint64_t>(n) > limit)
 		{
 			*problem = tooLarge(limit);
